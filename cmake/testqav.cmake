@@ -1,0 +1,61 @@
+# One list of warning flags for every target of the project.
+set(TESTQAV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+    -Wcast-align -Woverloaded-virtual -Wconversion -Wsign-conversion -Wnull-dereference
+    -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND TESTQAV_WARNINGS -Wno-maybe-uninitialized)
+endif()
+
+function(testqav_target_defaults target)
+  target_compile_options(${target} PRIVATE ${TESTQAV_WARNINGS})
+  if(TESTQAV_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(TESTQAV_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# testqav_library(NAME SOURCES ... DEPS ...)
+function(testqav_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  testqav_target_defaults(${name})
+endfunction()
+
+# Every test source goes through here; testqav_check_all_tests_registered() fails the
+# configure step when a *_test.cc under tests/ is not registered, so no suite is silently
+# left out of the build.
+set_property(GLOBAL PROPERTY TESTQAV_REGISTERED_TESTS "")
+
+# testqav_test(NAME SOURCES ... DEPS ... [LABELS ...])
+function(testqav_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  testqav_target_defaults(${name})
+  target_compile_options(${name} PRIVATE -Wno-conversion -Wno-sign-conversion)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                       PROPERTIES LABELS "${ARG_LABELS}"
+                       ENVIRONMENT "TESTQAV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  foreach(src ${ARG_SOURCES})
+    get_filename_component(abs ${src} ABSOLUTE)
+    set_property(GLOBAL APPEND PROPERTY TESTQAV_REGISTERED_TESTS ${abs})
+  endforeach()
+endfunction()
+
+function(testqav_check_all_tests_registered)
+  file(GLOB_RECURSE all_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*_test.cc)
+  get_property(registered GLOBAL PROPERTY TESTQAV_REGISTERED_TESTS)
+  foreach(t ${all_tests})
+    list(FIND registered ${t} idx)
+    if(idx EQUAL -1)
+      message(FATAL_ERROR "Test source not registered with testqav_test(): ${t}")
+    endif()
+  endforeach()
+endfunction()

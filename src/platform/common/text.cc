@@ -1,0 +1,195 @@
+#include "platform/common/text.h"
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace testqav {
+
+bool IsAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string LowerCase(std::string_view s) {
+  if (IsAscii(s)) {
+    std::string out(s);
+    for (char& c : out) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+  }
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  u.toLower(icu::Locale::getRoot());
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+std::string UpperCase(std::string_view s) {
+  if (IsAscii(s)) {
+    std::string out(s);
+    for (char& c : out) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+  }
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  u.toUpper(icu::Locale::getRoot());
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+std::string FoldCase(std::string_view s) {
+  if (IsAscii(s)) return LowerCase(s);
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  u.foldCase(U_FOLD_CASE_DEFAULT);
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (IsAscii(a) && IsAscii(b)) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      char x = a[i], y = b[i];
+      if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+      if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+      if (x != y) return false;
+    }
+    return true;
+  }
+  return FoldCase(a) == FoldCase(b);
+}
+
+bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) {
+  if (needle.empty()) return true;
+  return FoldCase(haystack).find(FoldCase(needle)) != std::string::npos;
+}
+
+bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {
+  if (IsAscii(prefix) && IsAscii(s.substr(0, std::min(s.size(), prefix.size())))) {
+    return s.size() >= prefix.size() && EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
+  }
+  std::string fs = FoldCase(s), fp = FoldCase(prefix);
+  return fs.compare(0, fp.size(), fp) == 0;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool Contains(std::string_view haystack, std::string_view needle) {
+  return haystack.find(needle) != std::string_view::npos;
+}
+
+std::string Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && s[b] == ' ') ++b;
+  while (e > b && s[e - 1] == ' ') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(s);
+  std::string out;
+  out.reserve(s.size());
+  size_t pos = 0;
+  while (true) {
+    size_t hit = s.find(from, pos);
+    if (hit == std::string_view::npos) break;
+    out.append(s.substr(pos, hit - pos));
+    out.append(to);
+    pos = hit + from.size();
+  }
+  out.append(s.substr(pos));
+  return out;
+}
+
+std::vector<std::string> Split(std::string_view s, std::string_view sep) {
+  std::vector<std::string> out;
+  if (sep.empty()) {
+    out.emplace_back(s);
+    return out;
+  }
+  size_t pos = 0;
+  while (true) {
+    size_t hit = s.find(sep, pos);
+    if (hit == std::string_view::npos) break;
+    out.emplace_back(s.substr(pos, hit - pos));
+    pos = hit + sep.size();
+  }
+  out.emplace_back(s.substr(pos));
+  return out;
+}
+
+std::string Join(const std::vector<std::string>& parts, std::string_view sep) {
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) out.append(sep);
+    out.append(parts[i]);
+  }
+  return out;
+}
+
+std::string Hex(uint64_t v) {
+  static const char* kDigits = "0123456789ABCDEF";
+  if (v == 0) return "0";
+  std::string out;
+  while (v) {
+    out.push_back(kDigits[v & 0xF]);
+    v >>= 4;
+  }
+  std::reverse(out.begin(), out.end());
+  return out;
+}
+
+size_t CharLength(std::string_view s) {
+  size_t n = 0;
+  for (char c : s) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+std::string Utf16LeToUtf8(std::string_view bytes) {
+  std::u16string u;
+  u.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    u.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  icu::UnicodeString us(u.data(), static_cast<int32_t>(u.size()));
+  std::string out;
+  us.toUTF8String(out);
+  return out;
+}
+
+std::string Utf8ToUtf16Le(std::string_view text) {
+  icu::UnicodeString us = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  std::string out;
+  out.reserve(static_cast<size_t>(us.length()) * 2);
+  for (int32_t i = 0; i < us.length(); ++i) {
+    char16_t c = us.charAt(i);
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>((c >> 8) & 0xFF));
+  }
+  return out;
+}
+
+}  // namespace testqav

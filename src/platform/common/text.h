@@ -1,0 +1,40 @@
+// Text helpers with the semantics the system's own code relies on. Text is UTF-8; case
+// folding and lower casing are Unicode-correct (ICU) with an ASCII fast path.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testqav {
+
+// Lower case (the original's LCase), Unicode-aware.
+std::string LowerCase(std::string_view s);
+std::string UpperCase(std::string_view s);
+// Case folding for comparisons that ignore letter case.
+std::string FoldCase(std::string_view s);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// True when needle occurs in haystack ignoring case (an empty needle always occurs).
+bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle);
+bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix);
+bool StartsWith(std::string_view s, std::string_view prefix);
+bool EndsWith(std::string_view s, std::string_view suffix);
+bool Contains(std::string_view haystack, std::string_view needle);
+
+// Removes leading and trailing blanks (space characters only, as the original's Trim).
+std::string Trim(std::string_view s);
+// Replaces every occurrence of from (non-empty) by to, left to right, non-overlapping.
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+// Splits at every occurrence of sep (non-empty); n separators give n + 1 pieces.
+std::vector<std::string> Split(std::string_view s, std::string_view sep);
+std::string Join(const std::vector<std::string>& parts, std::string_view sep);
+// Upper-case hexadecimal of an unsigned value without leading zeros ("0" for 0).
+std::string Hex(uint64_t v);
+// Number of characters (code points) in UTF-8 text.
+size_t CharLength(std::string_view s);
+bool IsAscii(std::string_view s);
+// UTF-16LE <-> UTF-8.
+std::string Utf16LeToUtf8(std::string_view bytes);
+std::string Utf8ToUtf16Le(std::string_view text);
+
+}  // namespace testqav

@@ -1,0 +1,83 @@
+// In-memory record sets: typed fields, insertion order, AddNew/Update, a filter grammar,
+// a forward cursor. The engine's data sets and the rows of directory commands use them.
+//
+// Filter grammar: one or more comparisons joined by OR (any letter case); a comparison is
+// a field name, bare or in [brackets], then "=" or LIKE (any letter case), then a value in
+// single quotes in which a quote is written twice. In a LIKE value a "*" (or "%") at the
+// start and/or at the end matches any run of characters; elsewhere it is an ordinary
+// character. Text comparisons ignore letter case (Unicode case folding). A comparison
+// against a field that holds Null, or a non-text value, compares its text form; Null never
+// matches.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/common/status.h"
+#include "platform/common/variant.h"
+
+namespace testqav {
+
+enum class FieldType : int32_t {
+  kInteger = 3,   // adInteger, 32-bit signed
+  kDate = 7,      // adDate
+  kText = 8,      // adBSTR, Unicode text of any length
+  kBoolean = 11,  // adBoolean
+  kVariant = 12,  // adVariant: any value (directory rows, arrays)
+};
+
+inline constexpr int32_t kStateClosed = 0;
+inline constexpr int32_t kStateOpen = 1;
+
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  // Appends a field (only while closed). Errors: kAdoObjectOpen when open, kAdoInvalidArg for
+  // a duplicate name.
+  virtual Status AppendField(std::string_view name, FieldType type, int32_t defined_size = 0,
+                             int32_t attributes = -1) = 0;
+  // Opens an empty, updatable set positioned at end-of-file. kAdoObjectOpen when open.
+  virtual Status Open() = 0;
+  // Empties the set and closes it; kAdoObjectClosed when it is not open.
+  virtual Status Close() = 0;
+  virtual int32_t State() const = 0;
+
+  // Starts a new record (committing a pending edit first); the new record is current and
+  // every field reads Null until set. Update() appends it at the end of the set.
+  virtual Status AddNew() = 0;
+  // Sets a field of the current (or new) record; committed by Update(). Errors:
+  // kAdoItemNotFound for an unknown field, kAdoBof without a current record,
+  // kAdoTypeMismatch when the value does not convert to the field's type.
+  virtual Status SetValue(std::string_view field, const Variant& value) = 0;
+  virtual Status Update() = 0;
+  // Field value of the current record (Null when never assigned). Errors as SetValue.
+  virtual Result<Variant> Value(std::string_view field) const = 0;
+  virtual Result<Variant> Value(int32_t index) const = 0;
+
+  // Restricts the visible records and moves to the first match. A filter text that does not
+  // parse is an error (kAdoInvalidArg, with a description naming the fault) and leaves an
+  // empty view, so that no caller reads a failed filter as a match.
+  virtual Status SetFilter(std::string_view filter) = 0;
+  // Filter = 0: every record visible again; moves to the first record.
+  virtual Status ClearFilter() = 0;
+
+  virtual Status MoveFirst() = 0;
+  virtual Status MoveNext() = 0;
+  virtual bool Eof() const = 0;
+  virtual Result<int32_t> RecordCount() const = 0;
+
+  virtual int32_t FieldCount() const = 0;
+  virtual Result<std::string> FieldName(int32_t index) const = 0;
+  virtual Result<FieldType> FieldTypeOf(int32_t index) const = 0;
+};
+
+// The default implementation: indexes equality and ";element;" list patterns so that the
+// engine's filters do not scan every record.
+std::unique_ptr<Recordset> CreateRecordset();
+// The plain reference implementation: every filter scans every record.
+std::unique_ptr<Recordset> CreateReferenceRecordset();
+
+}  // namespace testqav
