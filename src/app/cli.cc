@@ -1,0 +1,82 @@
+#include "app/cli.h"
+
+namespace testqav {
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  size_t i = 0;
+  if (!args.empty() && (args[0] == "search" || args[0] == "resolve")) {
+    cl.command = args[0] == "search" ? CommandLine::Command::kSearch
+                                     : CommandLine::Command::kResolve;
+    i = 1;
+  }
+  std::vector<std::string> positional;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      cl.command = CommandLine::Command::kHelp;
+      return cl;
+    }
+    if (a == "--version") {
+      cl.command = CommandLine::Command::kVersion;
+      return cl;
+    }
+    if (a == "--no-wait") {
+      cl.no_wait = true;
+    } else if (a == "--host") {
+      if (i + 1 >= args.size()) {
+        cl.error = "--host needs a folder";
+        return cl;
+      }
+      cl.host_dir = args[++i];
+    } else if (a.rfind("--host=", 0) == 0) {
+      cl.host_dir = a.substr(7);
+    } else if (a == "--") {
+      for (++i; i < args.size(); ++i) positional.push_back(args[i]);
+    } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+      cl.error = "unknown option " + a;
+      return cl;
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (cl.command == CommandLine::Command::kRun) {
+    if (!positional.empty()) cl.error = "unexpected argument " + positional[0];
+  } else if (positional.size() != 1) {
+    cl.error = cl.command == CommandLine::Command::kSearch
+                   ? "search needs exactly one command text"
+                   : "resolve needs exactly one name";
+  } else {
+    cl.argument = positional[0];
+  }
+  return cl;
+}
+
+std::string UsageText() {
+  return R"(Usage:
+  testqav [--host DIR] [--no-wait]
+      Performs one update run of the QAV contact data-set engine. DIR (default: the
+      program's folder) holds registry.reg, exchange/<server>/... and receives TestQAV.log
+      and the CSV dumps QAV-1.csv, QAV-GAL.csv.
+  testqav search [--host DIR] COMMAND_TEXT
+      Runs a directory command text "<GC://base>;filter;attributes;scope" through the
+      configured directory and prints the rows as LDIF.
+  testqav resolve [--host DIR] NAME
+      Resolves NAME as the run's address look-ups do and prints the entry's properties.
+  testqav --help | --version
+
+Options:
+  --host DIR   the host folder (plays the Windows machine's part)
+  --no-wait    do not wait for Enter after the "Complete" notice (also the default when
+               standard input is not a terminal)
+
+Exit status:
+  0 completed run; 2 wrong arguments; 3 missing server name ("ExServer");
+  4 missing alias ("ExAlias"); 5 messaging session could not be created;
+  6 logon failed (unknown server or mailbox, unreadable or locked store);
+  7 a dump or a mailbox write-back failed. SIGINT/SIGTERM stop the run at the next item;
+  it still closes its data sets and logs off.
+)";
+}
+
+}  // namespace testqav

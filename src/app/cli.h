@@ -1,0 +1,22 @@
+// Command-line parsing of the testqav program.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testqav {
+
+struct CommandLine {
+  enum class Command { kRun, kSearch, kResolve, kHelp, kVersion };
+  Command command = Command::kRun;
+  std::optional<std::string> host_dir;
+  bool no_wait = false;
+  std::string argument;  // the command text of "search", the name of "resolve"
+  std::string error;     // non-empty when the arguments are wrong
+};
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+std::string UsageText();
+
+}  // namespace testqav

@@ -1,0 +1,68 @@
+// testqav: one update run of the QAV contact data-set engine on a host folder.
+#include <unistd.h>
+
+#include <clocale>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/services.h"
+#include "harness/run_driver.h"
+#include "harness/run_log.h"
+#include "platform/host/linux_host.h"
+
+namespace {
+
+constexpr const char* kVersion = "0.1.0";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace testqav;
+  std::setlocale(LC_ALL, "");
+  std::vector<std::string> args(argv + 1, argv + argc);
+  CommandLine cl = ParseCommandLine(args);
+  if (!cl.error.empty()) {
+    std::cerr << "testqav: " << cl.error << "\n\n" << UsageText();
+    return kExitUsage;
+  }
+  if (cl.command == CommandLine::Command::kHelp) {
+    std::cout << UsageText();
+    return 0;
+  }
+  if (cl.command == CommandLine::Command::kVersion) {
+    std::cout << "testqav " << kVersion << "\n";
+    return 0;
+  }
+  std::string host_dir = cl.host_dir ? *cl.host_dir : ExecutableFolder();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(host_dir, ec)) {
+    std::cerr << "testqav: host folder " << host_dir << " does not exist\n";
+    return kExitUsage;
+  }
+  if (cl.command == CommandLine::Command::kSearch) {
+    return RunSearchCommand(host_dir, cl.argument, std::cout, std::cerr);
+  }
+  if (cl.command == CommandLine::Command::kResolve) {
+    return RunResolveCommand(host_dir, cl.argument, std::cout, std::cerr);
+  }
+
+  InstallStopSignalHandlers().IgnoreError();
+  LinuxHostOptions options;
+  options.program_folder = host_dir;
+  options.wait_for_enter = !cl.no_wait && isatty(STDIN_FILENO) != 0;
+  options.progress_enabled = isatty(STDERR_FILENO) != 0;
+  LinuxHost host(options);
+  RunLog log(host);
+  Runtime rt(log, host);
+  std::unique_ptr<Registry> registry = LoadHostRegistry(host_dir, std::cerr);
+  DriverServices services;
+  services.registry = registry.get();
+  services.create_session = [&]() { return CreateHostSession(host_dir, std::cerr); };
+  services.on_logon_failed = [](const Status& s) {
+    std::cerr << "testqav: logon failed: " << s.description() << "\n";
+  };
+  return Main(rt, services);
+}

@@ -1,0 +1,59 @@
+// CSV dumps of the data sets: header of field names, one line per record, "," inside a
+// value and line breaks written as ";", CR LF line ends, no quoting.
+#include <cstdio>
+#include <fstream>
+
+#include "engine/qav.h"
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+
+namespace testqav {
+
+void QAV::DumpQAV(const std::string& name) { Dump(rstQAV.get(), name); }
+void QAV::DumpSourceMCL(const std::string& name) { Dump(rstSourceMCL.get(), name); }
+
+void QAV::Dump(Recordset* rst, const std::string& name) {
+  const std::string path = rt_.host().ProgramFolder() + "/" + name + ".csv";
+  // Written beside the target and renamed over it, so a reader never sees half a dump and a
+  // failed run leaves the previous dump in place.
+  const std::string temp = path + ".tmp";
+  if (rst == nullptr) return;
+  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+  rst->ClearFilter().IgnoreError();
+  rst->MoveFirst().IgnoreError();
+  std::string line;
+  const int32_t count = rst->FieldCount();
+  for (int32_t i = 0; i < count; ++i) {
+    auto n = rst->FieldName(i);
+    line += (n.ok() ? *n : std::string()) + ",";
+  }
+  if (!line.empty()) line.pop_back();
+  out << line << "\r\n";
+  while (!rst->Eof()) {
+    line.clear();
+    for (int32_t i = 0; i < count; ++i) {
+      auto v = rst->Value(i);
+      line += ReplaceAll(v.ok() ? v->ToText() : std::string(), ",", ";") + ",";
+    }
+    line = ReplaceAll(line, "\r\n", ";");
+    line = ReplaceAll(line, "\r", ";");
+    line = ReplaceAll(line, "\n", ";");
+    if (!line.empty()) line.pop_back();
+    out << line << "\r\n";
+    rst->MoveNext().IgnoreError();
+    rt_.DoEvents();
+  }
+  rst->MoveFirst().IgnoreError();
+  out.flush();
+  bool ok = static_cast<bool>(out);
+  out.close();
+  ok = ok && !out.fail();
+  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) {
+    std::remove(temp.c_str());
+    rt_.WriteLog("QAV::Dump:unable to write " + path, kLogError);
+    rt_.output_failed = true;
+  }
+}
+
+}  // namespace testqav

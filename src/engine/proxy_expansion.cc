@@ -1,0 +1,134 @@
+// Gathering every SMTP and X.500 address of a contact into its two proxy lists, and settling
+// which distinguished name is the contact's ODN.
+#include "engine/qav.h"
+#include "platform/common/error_codes.h"
+#include "harness/array_helpers.h"
+#include "platform/common/text.h"
+#include "store/address_resolution.h"
+
+namespace testqav {
+
+namespace {
+
+bool InList(const std::string& element, const std::string& list) {
+  return ContainsIgnoreCase(";" + list + ";", ";" + element + ";");
+}
+
+void CloseList(std::string& list) {
+  if (list.empty() || list.front() != ';') list.insert(0, ";");
+  if (list.back() != ';') list.push_back(';');
+}
+
+}  // namespace
+
+void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::string& x500proxies,
+                        std::string& odn, bool evaluate_supplied_odn, bool skip_known_address) {
+  if (rt_.StopRequested() || address.empty()) return;
+  TrimRepeated(proxies, ";");
+  TrimRepeated(x500proxies, ";");
+  if (skip_known_address && (InList(address, proxies) || InList(address, x500proxies))) {
+    rt_.WriteLog("GetAllProxies: found " + address +
+                     " in existing proxy string; no need to repeat expansion",
+                 kLogDetail);
+    return;
+  }
+  ScratchMessage scratch(rt_);
+  rt_.WriteLog("QAV::GetAllProxies:attempting to resolve " + address, kLogInfo);
+  Status pending;
+  RecipientPtr recipient;
+  bool resolved = false;
+  auto recips = scratch.Recipients();
+  if (!recips.ok()) {
+    pending = recips.status();
+  } else {
+    auto r = (*recips)->Add(address);
+    if (!r.ok()) {
+      pending = r.status();
+    } else {
+      recipient = *r;
+      Status s = recipient->Resolve(false);
+      if (!s.ok()) pending = s;
+      auto all = (*recips)->Resolved();
+      resolved = all.ok() && *all;
+    }
+  }
+  rt_.WriteLog("GetAllProxies:for " + address + " resolved=" + (resolved ? "True" : "False"),
+               kLogTrace);
+  if (!resolved) {
+    rt_.WriteLog("QAV::GetAllProxies:failed to resolve " + address + " " + pending.description(),
+                 kLogInfo);
+    return;
+  }
+  auto entry_result = recipient->AddressEntry();
+  AddressEntryPtr entry = entry_result.ok() ? *entry_result : nullptr;
+  auto type = entry ? entry->Type() : Result<std::string>(entry_result.status());
+  if (!type.ok() || *type != "EX") {
+    if (!InList(address, proxies)) proxies += ";" + address;
+    rt_.WriteLog("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
+    CloseList(proxies);
+    CloseList(x500proxies);
+    return;
+  }
+  auto address_result = entry->Address();
+  const std::string a = address_result.ok() ? *address_result : std::string();
+  if ((odn.empty() || evaluate_supplied_odn) && !a.empty()) {
+    auto display_type = entry->DisplayType();
+    if (display_type.ok() && *display_type == 0) {
+      rt_.WriteLog("GetAllProxies:evaluating mailbox ODN '" + a + "'", kLogTrace);
+      if (!EqualsIgnoreCase(a, odn)) {
+        if (!odn.empty()) {
+          rt_.WriteLog("GetAllProxies:changing ODN from '" + odn + "' to '" + a +
+                           "' from lookup of " + address,
+                       kLogDetail);
+        } else {
+          rt_.WriteLog("GetAllProxies:adding ODN '" + a + "' from lookup of " + address,
+                       kLogDetail);
+        }
+        odn = a;
+      }
+    } else if (EqualsIgnoreCase(a, odn)) {
+      rt_.WriteLog("GetAllProxies:invalidating supplied ODN '" + odn +
+                       "' but including value in X500Proxies",
+                   kLogInfo);
+      odn.clear();
+    } else {
+      rt_.WriteLog("GetAllProxies:ignoring ODN '" + a + "' for DisplayType " +
+                       std::to_string(display_type.ok() ? *display_type : 0),
+                   kLogTrace);
+    }
+  }
+  // An entry without an address would only add an empty element to the list.
+  if (!a.empty() && !InList(a, x500proxies)) x500proxies += ";" + a;
+  auto list = entry->Field(0x800F101E);
+  if (list.ok() && IsFilledArray(*list)) {
+    for (const Variant& element : list->array()) {
+      const std::string p = element.ToText();
+      if (StartsWithIgnoreCase(p, "SMTP:")) {
+        const std::string s = LowerCase(p.substr(5));
+        rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
+        if (!InList(s, proxies)) {
+          proxies += ";" + s;
+          rt_.WriteLog("GetAllProxies:adding '" + s + "' to Proxies for " + address, kLogDetail);
+        }
+      } else if (StartsWithIgnoreCase(p, "X500:")) {
+        const std::string s = p.substr(5);
+        rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
+        if (!InList(s, x500proxies)) {
+          x500proxies += ";" + s;
+          rt_.WriteLog("GetAllProxies:adding '" + s + "' to X500Proxies for " + address,
+                       kLogDetail);
+        }
+      }
+    }
+  }
+  if (!proxies.empty()) {
+    rt_.WriteLog("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
+  }
+  if (!x500proxies.empty()) {
+    rt_.WriteLog("GetAllProxies:X500Proxies for " + address + " = " + x500proxies, kLogDetail);
+  }
+  CloseList(proxies);
+  CloseList(x500proxies);
+}
+
+}  // namespace testqav

@@ -1,0 +1,115 @@
+// The contact data-set engine: one object that holds the agent's folders, the in-memory data
+// sets and the helper utilities object, and performs one update run.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness/runtime.h"
+#include "platform/common/variant.h"
+#include "platform/messaging/messaging.h"
+#include "platform/recordset/recordset.h"
+
+namespace testqav {
+
+// The engine's keyed collection of distribution lists already expanded within one MCL; keys
+// compare ignoring case and a second insertion of a key fails.
+class ExpandedListRegister {
+ public:
+  bool Insert(const std::string& key, const std::string& item);
+  bool Contains(const std::string& key) const;
+  void Clear() { items_.clear(); }
+
+ private:
+  std::map<std::string, std::string> items_;  // folded key -> item
+};
+
+class QAV {
+ public:
+  // Locates the registration folder and creates the helper utilities object.
+  explicit QAV(Runtime& rt);
+  // Releases the folders and closes the data sets.
+  ~QAV();
+  QAV(const QAV&) = delete;
+  QAV& operator=(const QAV&) = delete;
+
+  // One update run. Only parameters 1 (include-GAL), 2 (include-MCL) and 8 (mobile number
+  // mode) are read; the others are accepted as the agent's callers pass them.
+  void UpdateClients(bool& bIncludeGALIn, bool& bIncludeMCLIn, int16_t& p3, int16_t& p4,
+                     int16_t& p5, int16_t& p6, int32_t& p7, int16_t& lMobileModeIn, int16_t& p9,
+                     int16_t& p10, int32_t& p11, int16_t& p12, int16_t& p13, int16_t& p14,
+                     int16_t& p15, int32_t& p16, int16_t& p17, int16_t& p18, int16_t& p19,
+                     int16_t& p20, int16_t& p21, std::string& p22, int16_t& p23, int32_t& p24);
+  bool GetRegFolder();
+  bool GetMandatoryFolder();
+  FolderPtr GetHiddenFolder(const std::string& name, const FolderPtr& parent);
+
+  // Data sets and dumps.
+  void CreateQAVData();
+  void CreateSourceMCLData();
+  void CreateMCLData();
+  void DumpQAV(const std::string& name);
+  void DumpSourceMCL(const std::string& name);
+
+  // Registration data and the GAL supplement.
+  void GetQAVData();
+  void UpdateRstFromGAL();
+  MessagePtr FindRegMsg(const std::string& topic, const std::string& pin);
+
+  // Proxy lists.
+  void GetAllProxies(const std::string& address, std::string& proxies, std::string& x500proxies,
+                     std::string& odn, bool evaluate_supplied_odn, bool skip_known_address);
+
+  // Value and filter helpers.
+  void GetEmailValues(const std::vector<Variant>& values, std::string& filter, std::string& list);
+  std::string GetFieldText(const AddressEntryPtr& entry, uint32_t tag);
+  std::string StrToHex(const std::string& text);
+  std::string QuoteFilterValue(const Variant& value);
+  std::string StripQuotes(const Variant& value);
+  std::string EncodeWildcards(const std::string& text);
+  std::string DecodeWildcards(const std::string& text);
+  bool IsEmailAddress(const Variant& value);
+  bool IsODN(const Variant& value);
+  Variant GetTypedValue(const Variant& value, int32_t kind);
+  std::string BuildEmailFilter(const std::string& smtp, const std::string& odn,
+                               const std::string& proxies, const std::string& x500proxies);
+  std::string GetResolvedSMTP(const std::string& name);
+  std::string NullToEmpty(const Variant& value);
+  bool IsNullMarker(const std::string& text);
+  void LogFieldValue(const std::string& label, const std::string& name,
+                     const std::string& field_label, const AddressEntryPtr& entry, uint32_t tag);
+
+  // Members, in the engine's declaration order.
+  FolderPtr fldReg;
+  std::unique_ptr<Recordset> rstQAV;
+  bool bIncludeGAL = false;
+  bool bIncludeMCL = false;
+  FolderPtr fldMandatory;
+  std::unique_ptr<Recordset> rstMCL;
+  std::unique_ptr<Recordset> rstSourceMCL;
+  int32_t lMobileMode = 0;
+  int16_t FaxMapping = 0;
+  MapiUtilsPtr objMAPIUtils;
+  ExpandedListRegister expanded_lists;
+
+ private:
+  void Dump(Recordset* rst, const std::string& name);
+  // Sets a record-set filter; a filter that cannot be set is logged and reads as no match.
+  bool SetFilterOrLog(Recordset& rst, const std::string& filter, const std::string& label);
+
+  Runtime& rt_;
+};
+
+// The field layouts of the three data sets, in column order.
+struct FieldSpec {
+  const char* name;
+  FieldType type;
+};
+const std::vector<FieldSpec>& QavLayout();
+const std::vector<FieldSpec>& SourceMclLayout();
+const std::vector<FieldSpec>& MclLayout();
+
+}  // namespace testqav

@@ -1,0 +1,200 @@
+// Building the QAV data set from the registration messages: one record per registered
+// handheld user, the most recently changed registration of a user winning.
+#include "engine/qav.h"
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+#include "store/address_resolution.h"
+#include "store/filtered_tables.h"
+#include "store/folder_location.h"
+
+namespace testqav {
+
+namespace {
+
+const char* const kNamedColumns[] = {
+    "Proxies",
+    "X500Proxies",
+    "PIN",
+    "DeviceID",
+    "ODN",
+    "QAV Mobile Phone",
+    "QAV Radio Phone",
+    "QAV Privacy",
+    "QAV Authorized",
+    "QAV Authorized Email",
+    "QAV Business Phone",
+    "QAV Business Fax",
+    "QAV Home Phone",
+    "QAV Pager",
+    "QAV Private Fields",
+};
+
+void CloseList(std::string& list) {
+  if (list.empty()) return;
+  if (list.front() != ';') list.insert(0, ";");
+  if (list.back() != ';') list.push_back(';');
+}
+
+}  // namespace
+
+void QAV::GetQAVData() {
+  const std::string kPrefix = "QAV::GetQAVData:";
+  CreateQAVData();
+  TablePtr contents;
+  Status pending;
+  if (!fldReg) {
+    pending = Status(err::kObjectRequired, "Object required");
+  } else {
+    auto t = fldReg->GetContentsTable();
+    if (t.ok()) {
+      contents = *t;
+    } else {
+      pending = t.status();
+    }
+  }
+  if (!contents) {
+    rt_.WriteLog(
+        kPrefix + "error: unable to retrieve Registration messages " + pending.description(),
+        kLogWarning);
+    return;
+  }
+  rt_.WriteLog(kPrefix + "assembling data set", kLogTrace);
+
+  uint32_t named[15] = {};
+  for (int i = 0; i < 15; ++i) {
+    auto id = fldReg->GetIDFromName(kPsPublicStrings, kNamedColumns[i]);
+    named[i] = (id.ok() ? *id : 0u) | 0x1Eu;
+  }
+  // Column order of the registration table.
+  const std::vector<uint32_t> columns = {
+      named[0],  named[2],  named[3],  kPrConversationTopic,
+      named[4],  named[5],  named[6],  named[7],
+      named[8],  named[9],  named[10], named[11],
+      named[12], named[13], named[14], named[1],
+  };
+  contents->SetColumns(columns).IgnoreError();
+  contents->Sort(kPrLastModificationTime, true).IgnoreError();
+  contents->GoToFirstRow().IgnoreError();
+  auto total = contents->RowCount();
+  int64_t done = 0;
+
+  Recordset& rst = *rstQAV;
+  while (true) {
+    auto next = contents->NextRow();
+    if (!next.ok() || next->IsEmpty() || !next->IsArray()) break;
+    const std::vector<Variant>& row = next->array();
+    auto col = [&](size_t i) { return i < row.size() ? row[i] : Variant(); };
+    auto text = [&](size_t i) { return GetTypedValue(col(i), 0).ToText(); };
+    rt_.host().SetProgress("registrations", ++done, total.ok() ? *total : -1);
+
+    std::string pin;
+    if (col(1).IsString() && LowerCase(col(1).string_value()) != "none") {
+      pin = Trim(col(1).string_value());
+    } else if (col(2).IsString() && LowerCase(col(2).string_value()) != "none") {
+      pin = Trim(col(2).string_value());
+    }
+    std::string proxies = text(0);
+    std::string x500proxies = text(15);
+    std::string odn = LowerCase(col(4).ToText());
+    std::string address_id = GetIdForODN(rt_, odn);
+    if (address_id.empty()) odn.clear();
+
+    std::string mobile, pager, other_phone;
+    switch (lMobileMode) {
+      case 1:
+        mobile = col(5).ToText();
+        pager = col(13).ToText();
+        break;
+      case 2:
+        pager = col(5).ToText();
+        if (pager.empty()) pager = col(13).ToText();
+        break;
+      case 3:
+        pager = col(13).ToText();
+        other_phone = col(5).ToText();
+        break;
+      default:
+        pager = col(13).ToText();
+        break;
+    }
+    const std::string radio = col(6).ToText();
+    const std::string business_phone = col(10).ToText();
+    const std::string business_fax = col(11).ToText();
+    const std::string home_phone = col(12).ToText();
+    if (pager.empty()) pager = col(13).ToText();
+    const std::string private_fields = col(14).ToText();
+
+    std::string smtp = LowerCase(col(3).ToText());
+    smtp = GetPrimarySMTP(rt_, smtp);
+    if (smtp.empty() && !odn.empty()) smtp = PrimarySMTPfromODN(rt_, odn);
+    rt_.DoEvents();
+
+    const size_t at = smtp.find('@');
+    const bool usable = !ContainsIgnoreCase(smtp, "deviceinfo:") && at != std::string::npos &&
+                        smtp.find('.', at + 1) != std::string::npos;
+    if (!usable) {
+      rt_.WriteLog(kPrefix + "skipping row with SMTP=" + smtp, kLogInfo);
+      rt_.DoEvents();
+      if (rt_.StopRequested()) break;
+      continue;
+    }
+    GetAllProxies(odn, proxies, x500proxies, odn, true, false);
+    GetAllProxies(smtp, proxies, x500proxies, odn, true, true);
+
+    const std::string filter = BuildEmailFilter(smtp, odn, proxies, x500proxies);
+    if (filter.empty()) {
+      rt_.WriteLog(kPrefix +
+                       "SMTP and ODN were both blank; unable to filter existing data to check "
+                       "for dupes",
+                   kLogWarning);
+      rt_.DoEvents();
+      if (rt_.StopRequested()) break;
+      continue;
+    }
+    // A filter that cannot be set says nothing about duplicates: the registration is new.
+    const bool filtered = SetFilterOrLog(rst, filter, "GetQAVData:");
+    if (!filtered || rst.Eof()) {
+      rst.AddNew().IgnoreError();
+      rst.SetValue("PIN", Variant(pin)).IgnoreError();
+      rst.SetValue("SMTP", Variant(EncodeWildcards(smtp))).IgnoreError();
+      if (!odn.empty()) {
+        rst.SetValue("ODN", Variant(EncodeWildcards(odn))).IgnoreError();
+        rst.SetValue("AddressID", Variant(address_id)).IgnoreError();
+      }
+      if (!proxies.empty()) {
+        CloseList(proxies);
+        rst.SetValue("Proxies", Variant(EncodeWildcards(proxies))).IgnoreError();
+      }
+      if (!x500proxies.empty()) {
+        CloseList(x500proxies);
+        rst.SetValue("X500Proxies", Variant(EncodeWildcards(x500proxies))).IgnoreError();
+      }
+      rst.SetValue("MobilePhone", Variant(mobile)).IgnoreError();
+      rst.SetValue("RadioPhone", Variant(radio)).IgnoreError();
+      rst.SetValue("QAV Business Phone", Variant(business_phone)).IgnoreError();
+      rst.SetValue("QAV Business Fax", Variant(business_fax)).IgnoreError();
+      rst.SetValue("QAV Home Phone", Variant(home_phone)).IgnoreError();
+      rst.SetValue("QAV Pager", Variant(pager)).IgnoreError();
+      rst.SetValue("OtherPhone", Variant(other_phone)).IgnoreError();
+      rst.SetValue("PrivateFields", Variant(private_fields)).IgnoreError();
+      rt_.WriteLog(kPrefix + "row: PIN=" + pin + ";SMTP=" + smtp + ";Proxies=" + proxies +
+                       "; ODN=" + odn + ";X500Proxies=" + x500proxies + ";MobilePhone=" + mobile +
+                       ";RadioPhone=" + radio + ";PrivateFields=" + private_fields + ";BusPhone=" +
+                       business_phone + ";BusFax=" + business_fax + ";HomePhone=" + home_phone +
+                       ";Pager=" + pager + ";OtherPhone=" + other_phone,
+                   kLogTrace);
+      rst.Update().IgnoreError();
+    } else {
+      rt_.WriteLog(kPrefix + "found existing record using Filter = " + filter +
+                       "; skipping duplicate Reg message",
+                   kLogWarning);
+    }
+    rst.ClearFilter().IgnoreError();
+    rt_.DoEvents();
+    if (rt_.StopRequested()) break;
+  }
+  rt_.host().EndProgress();
+  contents->Close().IgnoreError();
+}
+
+}  // namespace testqav

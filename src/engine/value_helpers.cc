@@ -1,0 +1,166 @@
+// Value and filter helpers: the encoding of stored texts, filter literals, the e-mail match
+// filter, shape tests on addresses and a type-safe value reader.
+#include "engine/qav.h"
+#include "platform/common/error_codes.h"
+#include "harness/array_helpers.h"
+#include "platform/common/text.h"
+#include "store/address_resolution.h"
+
+namespace testqav {
+
+std::string QAV::EncodeWildcards(const std::string& text) {
+  return ReplaceAll(ReplaceAll(text, "%", "#25"), "_", "#95");
+}
+
+std::string QAV::DecodeWildcards(const std::string& text) {
+  return ReplaceAll(ReplaceAll(text, "#25", "%"), "#95", "_");
+}
+
+std::string QAV::StripQuotes(const Variant& value) {
+  std::string t = value.ToText();
+  size_t b = 0;
+  while (b < t.size() && t[b] == '\'') ++b;
+  size_t e = t.size();
+  while (e > b && t[e - 1] == '\'') --e;
+  return t.substr(b, e - b);
+}
+
+std::string QAV::QuoteFilterValue(const Variant& value) {
+  std::string t = StripQuotes(value);
+  while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
+  t = ReplaceAll(t, "'", "''");
+  return EncodeWildcards(t);
+}
+
+std::string QAV::BuildEmailFilter(const std::string& smtp, const std::string& odn,
+                                  const std::string& proxies, const std::string& x500proxies) {
+  std::string f;
+  if (!smtp.empty()) f += "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR ";
+  if (!odn.empty()) f += "[ODN] LIKE '" + QuoteFilterValue(Variant(odn)) + "' OR ";
+  if (!proxies.empty()) {
+    for (const std::string& e : Split(proxies, ";")) {
+      if (!e.empty()) f += "[Proxies] Like '*;" + QuoteFilterValue(Variant(e)) + ";*' OR ";
+      if (rt_.StopRequested()) return {};
+    }
+  }
+  if (!x500proxies.empty()) {
+    for (const std::string& e : Split(x500proxies, ";")) {
+      if (!e.empty()) f += "[X500Proxies] Like '*;" + QuoteFilterValue(Variant(e)) + ";*' OR ";
+      if (rt_.StopRequested()) return {};
+    }
+  }
+  if (!f.empty()) f = Trim(f.substr(0, f.size() - 4));
+  return f;
+}
+
+void QAV::GetEmailValues(const std::vector<Variant>& values, std::string& filter,
+                         std::string& list) {
+  filter.clear();
+  list.clear();
+  // The values come as the original's array with indexes 1 to 3.
+  for (size_t i = 1; i <= 3; ++i) {
+    if (rt_.StopRequested()) return;
+    Variant raw = i < values.size() ? values[i] : Variant();
+    std::string v = QuoteFilterValue(Variant(LowerCase(GetTypedValue(raw, 0).ToText())));
+    if (v.empty()) continue;
+    if (Contains(v, "=")) {
+      filter += "ODN LIKE '" + v + "' OR X500Proxies Like '*;" + v + ";*' OR ";
+    } else if (Contains(v, "@") && Contains(v, ".")) {
+      filter += "SMTP LIKE '" + v + "' OR Proxies Like '*;" + v + ";*' OR ";
+    }
+    list += v + ";";
+  }
+  if (!list.empty()) list.pop_back();
+  if (!filter.empty()) filter.erase(filter.size() - 4);
+}
+
+bool QAV::IsEmailAddress(const Variant& value) {
+  std::string t = value.ToText();
+  size_t p = t.find('@');
+  if (p == std::string::npos) return false;
+  size_t q = t.find('.', p);
+  return q != std::string::npos && q > p;
+}
+
+bool QAV::IsODN(const Variant& value) { return ContainsIgnoreCase(value.ToText(), "/cn="); }
+
+Variant QAV::GetTypedValue(const Variant& value, int32_t kind) {
+  const std::string type = value.TypeName();
+  switch (kind) {
+    case 0:
+      return type == "String" ? Variant(Trim(value.string_value())) : Variant("");
+    case 1:
+      return type == "Integer" ? value : Variant::Integer(0);
+    case 2:
+      return type == "Date" ? value : Variant::Date(0);
+    case 3:
+      return type == "Variant()" ? Variant(ArrayToHex(value)) : Variant("");
+    case 4:
+      return type == "Long" ? value : Variant::Integer(0);
+    case 5:
+      return type == "Boolean" ? Variant::Boolean(value.ToBool()) : Variant::Boolean(false);
+    default:
+      return Variant();
+  }
+}
+
+std::string QAV::GetFieldText(const AddressEntryPtr& entry, uint32_t tag) {
+  if (!entry) return {};
+  auto v = entry->Field(tag);
+  if (!v.ok()) return {};
+  return Trim(v->ToText());
+}
+
+std::string QAV::StrToHex(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    std::string h = Hex(static_cast<unsigned char>(c));
+    if (h.size() == 1) h = "0" + h;
+    out += h;
+  }
+  return out;
+}
+
+std::string QAV::GetResolvedSMTP(const std::string& name) {
+  if (!rt_.g.MapiSession) return LowerCase(name);
+  auto inbox = rt_.g.MapiSession->Inbox();
+  if (!inbox.ok()) return LowerCase(name);
+  auto msgs = (*inbox)->Messages();
+  if (!msgs.ok()) return LowerCase(name);
+  auto msg = (*msgs)->Add();
+  if (!msg.ok()) return LowerCase(name);
+  std::string result = LowerCase(name);
+  auto recips = (*msg)->Recipients();
+  if (recips.ok()) {
+    auto r = (*recips)->Add(name);
+    if (r.ok()) {
+      (*r)->Resolve(false).IgnoreError();
+      auto entry = (*r)->AddressEntry();
+      if (entry.ok() && *entry) {
+        auto type = (*entry)->Type();
+        if (type.ok() && *type == "EX") result = LowerCase(GetSMTPFromAE(*entry));
+      }
+    }
+  }
+  // Never saved: the scratch message only lives in memory.
+  return result;
+}
+
+std::string QAV::NullToEmpty(const Variant& value) {
+  if (value.IsNull() || value.IsEmpty()) return {};
+  if (value.IsString() && value.string_value() == "NULL") return {};
+  return Trim(value.ToText());
+}
+
+bool QAV::IsNullMarker(const std::string& text) { return EqualsIgnoreCase(text, "<null>"); }
+
+void QAV::LogFieldValue(const std::string& label, const std::string& name,
+                        const std::string& field_label, const AddressEntryPtr& entry,
+                        uint32_t tag) {
+  if (!entry) return;
+  auto v = entry->Field(tag);
+  if (!v.ok()) return;
+  rt_.WriteLog("QAV::" + label + name + " " + field_label + "=" + v->ToText(), kLogInfo);
+}
+
+}  // namespace testqav

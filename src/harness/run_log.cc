@@ -1,0 +1,182 @@
+#include "harness/run_log.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "platform/common/variant.h"
+
+namespace testqav {
+namespace {
+
+constexpr int32_t kLevelError = 1;
+constexpr int32_t kLevelWarning = 2;
+constexpr int32_t kLevelTrace = 12;
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t len = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1Fu;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0Fu;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + len > text.size()) return false;
+    for (size_t k = 1; k < len; ++k) {
+      const auto cc = static_cast<unsigned char>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string ReplaceNonAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return out;
+}
+
+// The character set that strftime uses for LC_TIME texts (month names, AM/PM markers):
+// the one the LC_TIME category was loaded with, which may differ from LC_CTYPE's.
+std::string TimeLocaleCodeset() {
+  const char* codeset = ::nl_langinfo(_NL_TIME_CODESET);
+  return codeset && *codeset ? codeset : "ANSI_X3.4-1968";
+}
+
+}  // namespace
+
+std::string LocaleTextToUtf8(std::string_view text, const char* codeset) {
+  if (IsAscii(text)) return std::string(text);
+  const std::string cs = codeset ? codeset : "";
+  if ((cs == "UTF-8" || cs == "utf8") && IsValidUtf8(text)) return std::string(text);
+  iconv_t cd = ::iconv_open("UTF-8", cs.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    return IsValidUtf8(text) ? std::string(text) : ReplaceNonAscii(text);
+  }
+  std::string in(text);
+  std::string out;
+  char* in_ptr = in.data();
+  size_t in_left = in.size();
+  char buf[256];
+  while (in_left > 0) {
+    char* out_ptr = buf;
+    size_t out_left = sizeof buf;
+    size_t r = ::iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    out.append(buf, sizeof buf - out_left);
+    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      // An invalid or truncated sequence: mark it and go on with the next byte.
+      out += '?';
+      ++in_ptr;
+      --in_left;
+    }
+  }
+  ::iconv_close(cd);
+  return out;
+}
+
+std::string FormatRunLogLine(double ole_date, const std::string& message, int32_t level) {
+  std::string stamp = FormatGeneralDate(ole_date);
+  if (!IsAscii(stamp)) stamp = LocaleTextToUtf8(stamp, TimeLocaleCodeset().c_str());
+  const char* marker = level == kLevelError     ? ": [Error] "
+                       : level == kLevelWarning ? ": [Warning] "
+                                                : ": ";
+  std::string line;
+  line.reserve(stamp.size() + 12 + message.size() + 2);
+  line += stamp;
+  line += marker;
+  line += message;
+  line += "\r\n";
+  return line;
+}
+
+RunLog::RunLog(Host& host) : host_(host) {}
+
+RunLog::~RunLog() { Close(); }
+
+std::string RunLog::Path() const { return host_.ProgramFolder() + "/" + kRunLogFileName; }
+
+void RunLog::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  open_path_.clear();
+}
+
+void RunLog::WriteLog(const std::string& message, int32_t level) {
+  if (level == kLevelTrace) return;
+  // Everything below can only fail by losing this one line; nothing may escape to a caller
+  // that runs in carry-on mode.
+  try {
+    const std::string line = FormatRunLogLine(host_.Now(), message, level);
+    const std::string path = Path();
+    if (fd_ >= 0 && path != open_path_) Close();
+    if (fd_ < 0) {
+      // The descriptor stays open between lines: O_APPEND makes each write land at the
+      // current end even when another process appends too.
+      int fd;
+      do {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      } while (fd < 0 && errno == EINTR);
+      if (fd < 0) return;
+      fd_ = fd;
+      open_path_ = path;
+    }
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+      ssize_t n = ::write(fd_, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        // Disk full, I/O error, a descriptor gone bad: start over with a fresh open next
+        // time, when the problem may be gone.
+        Close();
+        return;
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+  } catch (...) {
+    // Out of memory while building the line: the line is lost, the run goes on.
+  }
+}
+
+std::string RunLog::ReadBack() const {
+  std::ifstream in(Path(), std::ios::binary);
+  if (!in) return {};
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace testqav

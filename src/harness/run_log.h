@@ -1,0 +1,55 @@
+// The run log: one line per call appended to "TestQAV.log" in the host folder, the only
+// place where the run's failures become visible. Writing to it never fails the caller.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "harness/runtime.h"
+#include "platform/host/host.h"
+
+namespace testqav {
+
+inline constexpr char kRunLogFileName[] = "TestQAV.log";
+
+// One log line: the locale's general date form of `ole_date` (LC_TIME; converted to UTF-8
+// when the locale's own encoding is another), the level marker (": [Error] " for 1,
+// ": [Warning] " for 2, ": " for any other level), the message byte for byte, CR LF.
+std::string FormatRunLogLine(double ole_date, const std::string& message, int32_t level);
+
+// Text in the given character set (an iconv name such as "ISO-8859-1") as UTF-8. Text
+// that is valid UTF-8 already, or plain ASCII, is returned unchanged; bytes that cannot be
+// converted become "?".
+std::string LocaleTextToUtf8(std::string_view text, const char* codeset);
+
+class RunLog : public LogWriter {
+ public:
+  // The folder and the clock come from `host`, which must outlive the log.
+  explicit RunLog(Host& host);
+  ~RunLog() override;
+
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
+
+  // Level 12 returns at once without touching the file system. Any other level appends
+  // one line (see FormatRunLogLine); the line has been handed to the kernel in a single
+  // write when the call returns, so it survives a crash of the process. Never throws and
+  // never reports: a line that cannot be written is lost, and the next call opens the file
+  // afresh.
+  void WriteLog(const std::string& message, int32_t level) override;
+
+  // host folder + "/TestQAV.log".
+  std::string Path() const;
+  // The whole log file as it is on disk; "" when it cannot be read.
+  std::string ReadBack() const;
+
+ private:
+  void Close();
+
+  Host& host_;
+  int fd_ = -1;
+  std::string open_path_;  // the path fd_ was opened on
+};
+
+}  // namespace testqav

@@ -1,0 +1,63 @@
+// The program-wide state of one run and the services every procedure reaches: the run log,
+// the host (events, progress, stop flag) and the messaging session. One Runtime lives for the
+// process; procedures take it by reference instead of reaching for globals.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/host/host.h"
+#include "platform/messaging/messaging.h"
+
+namespace testqav {
+
+// Log levels of the run log.
+inline constexpr int32_t kLogError = 1;
+inline constexpr int32_t kLogWarning = 2;
+inline constexpr int32_t kLogInfo = 4;
+inline constexpr int32_t kLogDetail = 8;
+inline constexpr int32_t kLogTrace = 12;
+
+class LogWriter {
+ public:
+  virtual ~LogWriter() = default;
+  // Never fails and never throws; level 12 writes nothing.
+  virtual void WriteLog(const std::string& message, int32_t level) = 0;
+};
+
+// Program-wide values, named as the system names them.
+struct Globals {
+  std::string ExServer;
+  std::string ExAlias;
+  SessionPtr MapiSession;
+  FolderPtr AgentInfoFolder;
+  FolderPtr UserInfoFolder;
+  std::string AgentMessageID;
+  bool ConnectivityWarned = false;
+  std::string HHPath;
+  std::string HHEntryID;
+  std::string MCPath;
+  std::string MCEntryID;
+  std::string PublicStoreID;
+};
+
+class Runtime {
+ public:
+  Runtime(LogWriter& log, Host& host) : log_(log), host_(host) {}
+
+  void WriteLog(const std::string& message, int32_t level) { log_.WriteLog(message, level); }
+  void DoEvents() { host_.DoEvents(); }
+  bool StopRequested() const { return host_.StopRequested(); }
+  Host& host() { return host_; }
+
+  Globals g;
+  // Set when a write that must not be lost (a dump, a store write-back) failed, so that the
+  // process can end with a non-zero status although the run itself carried on.
+  bool output_failed = false;
+
+ private:
+  LogWriter& log_;
+  Host& host_;
+};
+
+}  // namespace testqav

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include "engine/qav.h"
+#include "support/test_runtime.h"
+
+namespace testqav {
+namespace {
+
+class ValueHelpersTest : public ::testing::Test {
+ protected:
+  testing::TestRuntime t;
+  // The engine's construction needs a session only for its folders and helper; without one it
+  // logs and carries on, which is all these pure helpers need.
+  QAV& engine() {
+    if (!engine_) engine_ = std::make_unique<QAV>(t.rt);
+    return *engine_;
+  }
+  std::unique_ptr<QAV> engine_;
+};
+
+TEST_F(ValueHelpersTest, EncodeAndDecodeWildcards) {
+  EXPECT_EQ(engine().EncodeWildcards("50%_off"), "50#25#95off");
+  EXPECT_EQ(engine().DecodeWildcards("50#25#95off"), "50%_off");
+  // A text that already holds the encoded form decodes to the plain character.
+  EXPECT_EQ(engine().DecodeWildcards("#25"), "%");
+}
+
+TEST_F(ValueHelpersTest, QuoteFilterValue) {
+  QAV& q = engine();
+  EXPECT_EQ(q.QuoteFilterValue(Variant("''''")), "");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("O'Brien")), "O''Brien");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("O''Brien")), "O''Brien");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("a''''b")), "a''b");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("'wrapped'")), "wrapped");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("a_b%")), "a#95b#25");
+  EXPECT_EQ(q.QuoteFilterValue(Variant::Null()), "");
+}
+
+TEST_F(ValueHelpersTest, BuildEmailFilter) {
+  QAV& q = engine();
+  EXPECT_EQ(q.BuildEmailFilter("", "", "", ""), "");
+  EXPECT_EQ(q.BuildEmailFilter("", "", ";;", ""), "");
+  EXPECT_EQ(q.BuildEmailFilter("S", "", "", ""), "[SMTP] LIKE 'S'");
+  EXPECT_EQ(q.BuildEmailFilter("S", "", ";P1;P2;", ""),
+            "[SMTP] LIKE 'S' OR [Proxies] Like '*;P1;*' OR [Proxies] Like '*;P2;*'");
+  EXPECT_EQ(q.BuildEmailFilter("", "/o=x/cn=o'neil", "", ""), "[ODN] LIKE '/o=x/cn=o''neil'");
+  EXPECT_EQ(q.BuildEmailFilter("a_b@x.com", "", "", ";/o=x/cn=y;"),
+            "[SMTP] LIKE 'a#95b@x.com' OR [X500Proxies] Like '*;/o=x/cn=y;*'");
+}
+
+TEST_F(ValueHelpersTest, BuildEmailFilterStopsWhenAsked) {
+  QAV& q = engine();
+  t.host.stop = true;
+  EXPECT_EQ(q.BuildEmailFilter("s@x.com", "", ";p@x.com;", ""), "");
+}
+
+TEST_F(ValueHelpersTest, GetEmailValues) {
+  std::string filter, list;
+  engine().GetEmailValues({Variant(), Variant("A@X.COM"), Variant("/o=x/cn=y"), Variant("abc")},
+                          filter, list);
+  EXPECT_EQ(list, "a@x.com;/o=x/cn=y;abc");
+  EXPECT_EQ(filter,
+            "SMTP LIKE 'a@x.com' OR Proxies Like '*;a@x.com;*' OR ODN LIKE '/o=x/cn=y' OR "
+            "X500Proxies Like '*;/o=x/cn=y;*'");
+}
+
+TEST_F(ValueHelpersTest, ShapeTests) {
+  QAV& q = engine();
+  EXPECT_TRUE(q.IsEmailAddress(Variant("@.")));
+  EXPECT_FALSE(q.IsEmailAddress(Variant(".@")));
+  EXPECT_FALSE(q.IsEmailAddress(Variant("no-at.example")));
+  EXPECT_TRUE(q.IsODN(Variant("/O=ORG/OU=SITE/CN=RECIPIENTS/CN=JSMITH")));
+  EXPECT_FALSE(q.IsODN(Variant("jsmith@example.com")));
+  EXPECT_TRUE(q.IsNullMarker("<NULL>"));
+  EXPECT_EQ(q.NullToEmpty(Variant("NULL")), "");
+  EXPECT_EQ(q.NullToEmpty(Variant("null")), "null");
+  EXPECT_EQ(q.NullToEmpty(Variant("  x  ")), "x");
+  EXPECT_EQ(q.StrToHex("AB"), "4142");
+  EXPECT_EQ(q.StrToHex(""), "");
+}
+
+TEST_F(ValueHelpersTest, GetTypedValue) {
+  QAV& q = engine();
+  EXPECT_EQ(q.GetTypedValue(Variant::Null(), 0), Variant(""));
+  EXPECT_EQ(q.GetTypedValue(Variant("  x "), 0), Variant("x"));
+  EXPECT_EQ(q.GetTypedValue(Variant::Integer(12), 4), Variant::Integer(0));
+  EXPECT_EQ(q.GetTypedValue(Variant::Long(12), 4), Variant::Long(12));
+  EXPECT_EQ(q.GetTypedValue(Variant::Long(12), 1), Variant::Integer(0));
+  EXPECT_EQ(q.GetTypedValue(Variant::Bytes({1, 171, 255}), 3), Variant("01ABFF"));
+  EXPECT_EQ(q.GetTypedValue(Variant("x"), 3), Variant(""));
+  EXPECT_EQ(q.GetTypedValue(Variant("True"), 5), Variant::Boolean(false));
+  EXPECT_EQ(q.GetTypedValue(Variant::Boolean(true), 5), Variant::Boolean(true));
+  EXPECT_EQ(q.GetTypedValue(Variant("x"), 2), Variant::Date(0));
+  EXPECT_TRUE(q.GetTypedValue(Variant("x"), 9).IsEmpty());
+}
+
+}  // namespace
+}  // namespace testqav

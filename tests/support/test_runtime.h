@@ -1,0 +1,77 @@
+// Test doubles for the run's services: a log that records its lines, a host with a fixed
+// clock and a settable stop flag, and a Runtime wired to both.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness/runtime.h"
+
+namespace testqav::testing {
+
+class RecordingLog : public LogWriter {
+ public:
+  void WriteLog(const std::string& message, int32_t level) override {
+    if (level == kLogTrace) return;
+    lines.emplace_back(level, message);
+  }
+  bool Has(const std::string& message, int32_t level) const {
+    for (const auto& [l, m] : lines) {
+      if (l == level && m == message) return true;
+    }
+    return false;
+  }
+  bool HasContaining(const std::string& part) const {
+    for (const auto& line : lines) {
+      if (line.second.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+  int Count(const std::string& message) const {
+    int n = 0;
+    for (const auto& line : lines) n += line.second == message ? 1 : 0;
+    return n;
+  }
+  std::string Dump() const {
+    std::string out;
+    for (const auto& [l, m] : lines) out += std::to_string(l) + ": " + m + "\n";
+    return out;
+  }
+  std::vector<std::pair<int32_t, std::string>> lines;
+};
+
+class FakeHost : public Host {
+ public:
+  explicit FakeHost(std::string folder = ".") : folder_(std::move(folder)) {}
+  std::string ProgramFolder() const override { return folder_; }
+  double Now() const override { return 46000.5; }
+  void ShowNotice(std::string_view text, std::string_view caption) override {
+    notices.emplace_back(std::string(caption) + ": " + std::string(text));
+  }
+  void DoEvents() override {
+    ++events;
+    if (stop_after_events >= 0 && events >= stop_after_events) stop = true;
+  }
+  void SetProgress(std::string_view, int64_t, int64_t) override {}
+  void EndProgress() override {}
+  bool StopRequested() const override { return stop; }
+
+  bool stop = false;
+  long events = 0;
+  long stop_after_events = -1;
+  std::vector<std::string> notices;
+
+ private:
+  std::string folder_;
+};
+
+struct TestRuntime {
+  explicit TestRuntime(std::string folder = ".") : host(std::move(folder)), rt(log, host) {}
+  RecordingLog log;
+  FakeHost host;
+  Runtime rt;
+};
+
+}  // namespace testqav::testing
