@@ -1,0 +1,237 @@
+// The default record set. The engine looks records up by filters of the form
+//   [SMTP] LIKE 's' OR [ODN] LIKE 'd' OR [Proxies] Like '*;p;*' OR ...
+// once for every contact it handles, so a scan of every record per filter would make a run
+// quadratic in the size of the organisation. Text fields therefore get two hash indexes of
+// case-folded keys, each built the first time a filter needs it and kept up to date on every
+// commit afterwards:
+//   - full values, which answer "=" and LIKE without wildcards;
+//   - list elements: every run of text between two consecutive ";" of a value. A value
+//     contains ";x;" (x free of ";") exactly when x is such a run, so LIKE '*;x;*' is one
+//     lookup.
+// Every other comparison (prefixes, suffixes, other substrings, non-text fields) scans, with
+// the same matching rule as the reference record set, so both always agree.
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/common/text.h"
+#include "platform/recordset/recordset_base.h"
+
+namespace testqav {
+
+namespace {
+
+using recordset_internal::Comparison;
+using recordset_internal::FilterNode;
+using recordset_internal::MatchKind;
+using recordset_internal::Record;
+
+using Postings = std::vector<uint32_t>;  // record positions, ascending
+using KeyIndex = std::unordered_map<std::string, Postings>;
+
+void InsertPosting(KeyIndex& index, const std::string& key, uint32_t id) {
+  Postings& p = index[key];
+  if (p.empty() || p.back() < id) {
+    p.push_back(id);
+    return;
+  }
+  auto it = std::lower_bound(p.begin(), p.end(), id);
+  if (it == p.end() || *it != id) p.insert(it, id);
+}
+
+void RemovePosting(KeyIndex& index, const std::string& key, uint32_t id) {
+  auto found = index.find(key);
+  if (found == index.end()) return;
+  Postings& p = found->second;
+  auto it = std::lower_bound(p.begin(), p.end(), id);
+  if (it != p.end() && *it == id) p.erase(it);
+  if (p.empty()) index.erase(found);
+}
+
+// The distinct runs between consecutive ";" of a folded value.
+std::vector<std::string> ElementKeys(std::string_view folded) {
+  std::vector<std::string> keys;
+  size_t start = folded.find(';');
+  while (start != std::string_view::npos) {
+    size_t end = folded.find(';', start + 1);
+    if (end == std::string_view::npos) break;
+    keys.emplace_back(folded.substr(start + 1, end - start - 1));
+    start = end;
+  }
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  return keys;
+}
+
+// The element that a '*;x;*' comparison looks for, when it has that shape.
+std::optional<std::string_view> ElementOf(const Comparison& c) {
+  if (c.kind != MatchKind::kContains) return std::nullopt;
+  std::string_view core = c.folded_core;
+  if (core.size() < 2 || core.front() != ';' || core.back() != ';') return std::nullopt;
+  core = core.substr(1, core.size() - 2);
+  if (core.find(';') != std::string_view::npos) return std::nullopt;
+  return core;
+}
+
+Postings Union(std::vector<Postings> parts) {
+  if (parts.empty()) return {};
+  if (parts.size() == 1) return std::move(parts.front());
+  Postings all;
+  size_t total = 0;
+  for (const Postings& p : parts) total += p.size();
+  all.reserve(total);
+  for (const Postings& p : parts) all.insert(all.end(), p.begin(), p.end());
+  std::sort(all.begin(), all.end());
+  all.erase(std::unique(all.begin(), all.end()), all.end());
+  return all;
+}
+
+Postings Intersect(std::vector<Postings> parts) {
+  if (parts.empty()) return {};
+  std::sort(parts.begin(), parts.end(),
+            [](const Postings& a, const Postings& b) { return a.size() < b.size(); });
+  Postings result = std::move(parts.front());
+  for (size_t i = 1; i < parts.size() && !result.empty(); ++i) {
+    Postings next;
+    std::set_intersection(result.begin(), result.end(), parts[i].begin(), parts[i].end(),
+                          std::back_inserter(next));
+    result = std::move(next);
+  }
+  return result;
+}
+
+class IndexedRecordset final : public recordset_internal::RecordsetBase {
+ protected:
+  std::vector<uint32_t> SelectMatches(const FilterNode& root) override { return Evaluate(root); }
+
+  void OnCommitted(uint32_t id, const Record* before, const Record& after) override {
+    for (int32_t field : indexed_fields_) {
+      FieldIndex& index = indexes_[static_cast<size_t>(field)];
+      const Variant* old_value = before != nullptr ? before->Get(field) : nullptr;
+      const Variant* new_value = after.Get(field);
+      if (before != nullptr && SameText(old_value, new_value)) continue;
+      if (old_value != nullptr) Remove(index, id, FoldCase(old_value->string_value()));
+      if (new_value != nullptr) Add(index, id, FoldCase(new_value->string_value()));
+    }
+  }
+
+  void OnCleared() override {
+    indexes_.clear();
+    indexed_fields_.clear();
+  }
+
+ private:
+  struct FieldIndex {
+    bool full_built = false;
+    bool elements_built = false;
+    KeyIndex full;
+    KeyIndex elements;
+  };
+
+  static bool SameText(const Variant* a, const Variant* b) {
+    if (a == nullptr || b == nullptr) return a == b;
+    return a->string_value() == b->string_value();
+  }
+
+  static void Add(FieldIndex& index, uint32_t id, const std::string& folded) {
+    if (index.full_built) InsertPosting(index.full, folded, id);
+    if (index.elements_built) {
+      for (const std::string& key : ElementKeys(folded)) InsertPosting(index.elements, key, id);
+    }
+  }
+
+  static void Remove(FieldIndex& index, uint32_t id, const std::string& folded) {
+    if (index.full_built) RemovePosting(index.full, folded, id);
+    if (index.elements_built) {
+      for (const std::string& key : ElementKeys(folded)) RemovePosting(index.elements, key, id);
+    }
+  }
+
+  FieldIndex& IndexFor(int32_t field) {
+    if (indexes_.size() < fields().size()) indexes_.resize(fields().size());
+    FieldIndex& index = indexes_[static_cast<size_t>(field)];
+    if (!index.full_built && !index.elements_built) indexed_fields_.push_back(field);
+    return index;
+  }
+
+  const KeyIndex& FullIndex(int32_t field) {
+    FieldIndex& index = IndexFor(field);
+    if (!index.full_built) {
+      index.full_built = true;
+      const auto& all = records();
+      for (size_t i = 0; i < all.size(); ++i) {
+        if (const Variant* v = all[i].Get(field)) {
+          index.full[FoldCase(v->string_value())].push_back(static_cast<uint32_t>(i));
+        }
+      }
+    }
+    return index.full;
+  }
+
+  const KeyIndex& ElementIndex(int32_t field) {
+    FieldIndex& index = IndexFor(field);
+    if (!index.elements_built) {
+      index.elements_built = true;
+      const auto& all = records();
+      for (size_t i = 0; i < all.size(); ++i) {
+        const Variant* v = all[i].Get(field);
+        if (v == nullptr || v->string_value().find(';') == std::string::npos) continue;
+        for (const std::string& key : ElementKeys(FoldCase(v->string_value()))) {
+          index.elements[key].push_back(static_cast<uint32_t>(i));
+        }
+      }
+    }
+    return index.elements;
+  }
+
+  static Postings Lookup(const KeyIndex& index, std::string_view key) {
+    auto it = index.find(std::string(key));
+    return it == index.end() ? Postings() : it->second;
+  }
+
+  Postings Scan(const Comparison& c) const {
+    Postings matches;
+    const auto& all = records();
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (recordset_internal::MatchesValue(c, all[i].Get(c.field))) {
+        matches.push_back(static_cast<uint32_t>(i));
+      }
+    }
+    return matches;
+  }
+
+  Postings EvaluateComparison(const Comparison& c) {
+    // Only text fields hold their values as texts; the text form of other types (dates
+    // follow the locale) is left to the scan.
+    if (fields()[static_cast<size_t>(c.field)].type == FieldType::kText) {
+      if (c.kind == MatchKind::kExact) return Lookup(FullIndex(c.field), c.folded_core);
+      if (std::optional<std::string_view> element = ElementOf(c)) {
+        return Lookup(ElementIndex(c.field), *element);
+      }
+    }
+    return Scan(c);
+  }
+
+  Postings Evaluate(const FilterNode& node) {
+    if (node.kind == FilterNode::Kind::kCompare) return EvaluateComparison(node.compare);
+    std::vector<Postings> parts;
+    parts.reserve(node.children.size());
+    for (const FilterNode& child : node.children) parts.push_back(Evaluate(child));
+    return node.kind == FilterNode::Kind::kOr ? Union(std::move(parts))
+                                              : Intersect(std::move(parts));
+  }
+
+  std::vector<FieldIndex> indexes_;
+  std::vector<int32_t> indexed_fields_;  // fields with at least one index built
+};
+
+}  // namespace
+
+std::unique_ptr<Recordset> CreateRecordset() { return std::make_unique<IndexedRecordset>(); }
+
+}  // namespace testqav

@@ -1,0 +1,63 @@
+// Internal storage shared by the record-set implementations: field definitions and records.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/common/variant.h"
+#include "platform/recordset/recordset.h"
+
+namespace testqav::recordset_internal {
+
+struct FieldDef {
+  std::string name;
+  std::string folded_name;  // for the case-insensitive lookups by name
+  FieldType type;
+  int32_t defined_size;
+  int32_t attributes;
+};
+
+// One record. Only assigned fields are stored (a record of the engine's 43-field layout
+// usually holds a handful of values), sorted by field position. A field that is absent reads
+// as Null; Null is never stored.
+class Record {
+ public:
+  // The stored value, or nullptr for Null.
+  const Variant* Get(int32_t field) const {
+    auto it = Find(field);
+    return it != cells_.end() && it->first == field ? &it->second : nullptr;
+  }
+
+  // Stores an already converted value; Null removes the field.
+  void Set(int32_t field, Variant value) {
+    auto it = Find(field);
+    bool present = it != cells_.end() && it->first == field;
+    if (value.IsNull()) {
+      if (present) cells_.erase(it);
+      return;
+    }
+    if (present) {
+      it->second = std::move(value);
+    } else {
+      cells_.emplace(it, field, std::move(value));
+    }
+  }
+
+ private:
+  using Cells = std::vector<std::pair<int32_t, Variant>>;
+  Cells::const_iterator Find(int32_t field) const {
+    return std::lower_bound(cells_.begin(), cells_.end(), field,
+                            [](const auto& cell, int32_t f) { return cell.first < f; });
+  }
+  Cells::iterator Find(int32_t field) {
+    return std::lower_bound(cells_.begin(), cells_.end(), field,
+                            [](const auto& cell, int32_t f) { return cell.first < f; });
+  }
+
+  Cells cells_;
+};
+
+}  // namespace testqav::recordset_internal

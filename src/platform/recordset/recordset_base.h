@@ -1,0 +1,86 @@
+// The behaviour that both record-set implementations share: fields, records in insertion
+// order, the edit buffer of AddNew/SetValue/Update, the cursor and the filtered view. The
+// implementations differ only in how a filter finds its records (SelectMatches) and in what
+// they keep up to date when a record is committed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/recordset/filter.h"
+#include "platform/recordset/record.h"
+#include "platform/recordset/recordset.h"
+
+namespace testqav::recordset_internal {
+
+class RecordsetBase : public Recordset {
+ public:
+  Status AppendField(std::string_view name, FieldType type, int32_t defined_size,
+                     int32_t attributes) override;
+  Status Open() override;
+  Status Close() override;
+  int32_t State() const override;
+
+  Status AddNew() override;
+  Status SetValue(std::string_view field, const Variant& value) override;
+  Status Update() override;
+  Result<Variant> Value(std::string_view field) const override;
+  Result<Variant> Value(int32_t index) const override;
+
+  Status SetFilter(std::string_view filter) override;
+  Status ClearFilter() override;
+
+  Status MoveFirst() override;
+  Status MoveNext() override;
+  bool Eof() const override;
+  Result<int32_t> RecordCount() const override;
+
+  int32_t FieldCount() const override;
+  Result<std::string> FieldName(int32_t index) const override;
+  Result<FieldType> FieldTypeOf(int32_t index) const override;
+
+ protected:
+  // Positions (in insertion order, ascending, no duplicates) of the committed records that
+  // match a parsed filter.
+  virtual std::vector<uint32_t> SelectMatches(const FilterNode& root) = 0;
+  // A record was committed: appended (before == nullptr, id is the last position) or
+  // changed in place (before holds the previous values).
+  virtual void OnCommitted(uint32_t id, const Record* before, const Record& after) = 0;
+  // Every record was dropped (Close).
+  virtual void OnCleared() = 0;
+
+  const std::vector<FieldDef>& fields() const { return fields_; }
+  const std::vector<Record>& records() const { return records_; }
+
+ private:
+  enum class EditMode { kNone, kEdit, kAdd };
+
+  std::optional<int32_t> FindField(std::string_view name) const;
+  // Position of the current committed record, or nullopt at end-of-file.
+  std::optional<uint32_t> CurrentId() const;
+  size_t ViewSize() const;
+  // Commits a pending edit or new record; nothing pending is success.
+  void Commit();
+  Status CheckOpen() const;
+  Result<Variant> ValueAt(int32_t field) const;
+
+  std::vector<FieldDef> fields_;
+  std::unordered_map<std::string, int32_t> field_by_name_;  // folded name -> position
+  std::vector<Record> records_;
+  bool open_ = false;
+
+  // The visible records: all of them, or the positions that a filter selected when it was
+  // set (later edits do not re-evaluate it, so an edited record stays visible).
+  bool filtered_ = false;
+  std::vector<uint32_t> view_;
+  size_t pos_ = 0;  // index into the view; == view size at end-of-file
+
+  EditMode mode_ = EditMode::kNone;
+  Record buffer_;  // the pending values of the edited or new record
+};
+
+}  // namespace testqav::recordset_internal
