@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
   LinuxHost host(options);
   RunLog log(host);
   Runtime rt(log, host);
+  if (const char* choice = std::getenv("TESTQAV_RECORDSET");
+      choice != nullptr && std::string(choice) == "reference") {
+    rt.make_recordset = [] { return CreateReferenceRecordset(); };
+  }
   std::unique_ptr<Registry> registry = LoadHostRegistry(host_dir, std::cerr);
   DriverServices services;
   services.registry = registry.get();

@@ -11,8 +11,8 @@ constexpr FieldType kI = FieldType::kInteger;
 constexpr FieldType kD = FieldType::kDate;
 constexpr FieldType kB = FieldType::kBoolean;
 
-std::unique_ptr<Recordset> CreateDataSet(const std::vector<FieldSpec>& layout) {
-  std::unique_ptr<Recordset> rst = CreateRecordset();
+std::unique_ptr<Recordset> CreateDataSet(Runtime& rt, const std::vector<FieldSpec>& layout) {
+  std::unique_ptr<Recordset> rst = rt.make_recordset();
   for (const FieldSpec& f : layout) rst->AppendField(f.name, f.type, 0, -1).IgnoreError();
   rst->Open().IgnoreError();
   return rst;
@@ -132,8 +132,8 @@ const std::vector<FieldSpec>& MclLayout() {
   return kLayout;
 }
 
-void QAV::CreateQAVData() { rstQAV = CreateDataSet(QavLayout()); }
-void QAV::CreateSourceMCLData() { rstSourceMCL = CreateDataSet(SourceMclLayout()); }
-void QAV::CreateMCLData() { rstMCL = CreateDataSet(MclLayout()); }
+void QAV::CreateQAVData() { rstQAV = CreateDataSet(rt_, QavLayout()); }
+void QAV::CreateSourceMCLData() { rstSourceMCL = CreateDataSet(rt_, SourceMclLayout()); }
+void QAV::CreateMCLData() { rstMCL = CreateDataSet(rt_, MclLayout()); }
 
 }  // namespace testqav

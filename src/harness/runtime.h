@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/host/host.h"
 #include "platform/messaging/messaging.h"
+#include "platform/recordset/recordset.h"
 
 namespace testqav {
 
@@ -54,6 +57,9 @@ class Runtime {
   // Set when a write that must not be lost (a dump, a store write-back) failed, so that the
   // process can end with a non-zero status although the run itself carried on.
   bool output_failed = false;
+  // How the engine makes its in-memory data sets: the indexed record sets by default, the
+  // plain scanning ones when a benchmark compares the two.
+  std::function<std::unique_ptr<Recordset>()> make_recordset = [] { return CreateRecordset(); };
 
  private:
   LogWriter& log_;
