@@ -25,6 +25,7 @@ inline constexpr int32_t kObjectDeleted = Hr(0x8004010A);   // MAPI_E_OBJECT_DEL
 inline constexpr int32_t kCollision = Hr(0x80040604);       // MAPI_E_COLLISION
 inline constexpr int32_t kDiskError = Hr(0x80040116);       // MAPI_E_DISK_ERROR
 inline constexpr int32_t kBusy = Hr(0x8004010B);            // MAPI_E_BUSY
+inline constexpr int32_t kInvalidEntryId = Hr(0x80040107);  // MAPI_E_INVALID_ENTRYID
 // ADO record-set errors.
 inline constexpr int32_t kAdoBof = Hr(0x800A0BCD);           // adErrNoCurrentRecord
 inline constexpr int32_t kAdoItemNotFound = Hr(0x800A0CC1);  // adErrItemNotFound
@@ -37,6 +38,8 @@ inline constexpr int32_t kDirInvalidFilter = Hr(0x80005014);   // E_ADS_INVALID_
 inline constexpr int32_t kDirBadPathname = Hr(0x80005000);     // E_ADS_BAD_PATHNAME
 inline constexpr int32_t kDirServerDown = Hr(0x8007203A);      // ERROR_DS_SERVER_DOWN
 inline constexpr int32_t kDirNoSuchObject = Hr(0x80072030);    // ERROR_DS_NO_SUCH_OBJECT
+inline constexpr int32_t kDirInvalidDnSyntax = Hr(0x80072032);  // ERROR_DS_INVALID_DN_SYNTAX
+inline constexpr int32_t kDirPropertyNotFound = Hr(0x8000500D);  // E_ADS_PROPERTY_NOT_FOUND
 // VB run-time errors that the original raised for bad variant use.
 inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kSubscriptOutOfRange = 9;

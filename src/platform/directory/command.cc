@@ -1,0 +1,191 @@
+#include "platform/directory/command.h"
+
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+#include "platform/directory/filter.h"
+#include "platform/directory/matching.h"
+#include "platform/directory/schema.h"
+
+namespace testqav {
+namespace {
+
+// Attributes that Active Directory defines multi-valued among those the program reads.
+// OpenLDAP's stock schema makes some others multi-valued (mail, title); the provider's rows
+// follow Active Directory, so those come back as single values.
+bool MultiValued(std::string_view attribute) {
+  static const char* const kMulti[] = {"proxyAddresses",    "otherTelephone",
+                                       "otherHomePhone",    "member",
+                                       "memberOf",          "objectClass",
+                                       "showInAddressBook", "otherMobile",
+                                       "otherPager",        "otherFacsimileTelephoneNumber",
+                                       "description"};
+  for (const char* m : kMulti) {
+    if (EqualsIgnoreCase(attribute, m)) return true;
+  }
+  return false;
+}
+
+Variant TypedValue(std::string_view attribute, const std::string& value) {
+  const AttributeType* type = Schema::Builtin()->FindAttribute(attribute);
+  if (type != nullptr && type->IsInteger()) {
+    if (std::optional<int64_t> v = ParseInteger(value)) {
+      if (*v >= INT32_MIN && *v <= INT32_MAX) return Variant::Long(static_cast<int32_t>(*v));
+      return Variant::LongLong(*v);
+    }
+  }
+  if (type != nullptr && type->equality == MatchKind::kBoolean) {
+    if (value == "TRUE") return Variant::Boolean(true);
+    if (value == "FALSE") return Variant::Boolean(false);
+  }
+  return Variant::String(value);
+}
+
+Variant ValueOf(const DirectoryEntry& entry, std::string_view attribute) {
+  const std::vector<std::string>& values = entry.Values(attribute);
+  if (values.empty()) return Variant::Null();
+  if (!MultiValued(attribute)) return TypedValue(attribute, values.front());
+  std::vector<Variant> items;
+  for (const std::string& v : values) items.push_back(TypedValue(attribute, v));
+  return Variant::Array(std::move(items));
+}
+
+// "((f))" -> "(f)" while the inside is itself one complete filter.
+std::string Unwrap(std::string filter) {
+  while (filter.size() >= 4 && filter.front() == '(' && filter[1] == '(' && filter.back() == ')') {
+    std::string inner = filter.substr(1, filter.size() - 2);
+    if (!ParseFilter(inner).ok()) break;
+    filter = std::move(inner);
+  }
+  return filter;
+}
+
+}  // namespace
+
+Result<AdsPath> ParseAdsPath(std::string_view path) {
+  AdsPath out;
+  size_t sep = path.find("://");
+  std::string provider(path.substr(0, sep == std::string_view::npos ? 0 : sep));
+  if (sep == std::string_view::npos ||
+      !(EqualsIgnoreCase(provider, "GC") || EqualsIgnoreCase(provider, "LDAP"))) {
+    return Status(err::kDirBadPathname,
+                  "An invalid directory pathname was passed: \"" + std::string(path) + "\"");
+  }
+  out.provider = provider;
+  std::string rest(path.substr(sep + 3));
+  size_t slash = rest.find('/');
+  if (slash != std::string::npos && rest.substr(0, slash).find('=') == std::string::npos) {
+    out.server = rest.substr(0, slash);
+    rest = rest.substr(slash + 1);
+  }
+  if (EqualsIgnoreCase(rest, "rootDSE")) {
+    out.root_dse = true;
+  } else {
+    out.dn = rest;
+  }
+  return out;
+}
+
+Result<Variant> BoundObject::Get(std::string_view attribute) const {
+  Variant v = ValueOf(entry_, attribute);
+  if (v.IsNull()) {
+    return Status(err::kDirPropertyNotFound,
+                  "The directory property cannot be found in the cache: " + std::string(attribute));
+  }
+  return v;
+}
+
+Result<BoundObject> Bind(Directory& directory, std::string_view path) {
+  Result<AdsPath> parsed = ParseAdsPath(path);
+  if (!parsed.ok()) return parsed.status();
+  std::string ads_path = parsed->provider + "://" +
+                         (parsed->server.empty() ? "" : parsed->server + "/") +
+                         (parsed->root_dse ? "rootDSE" : parsed->dn);
+  if (parsed->root_dse) {
+    Result<DirectoryEntry> dse = directory.RootDse();
+    if (!dse.ok()) return dse.status();
+    return BoundObject(ads_path, std::move(dse).value());
+  }
+  if (parsed->dn.empty()) {
+    return Status(err::kDirBadPathname,
+                  "An invalid directory pathname was passed: \"" + std::string(path) + "\"");
+  }
+  Result<std::vector<DirectoryEntry>> found =
+      directory.Search(parsed->dn, SearchScope::kBase, "(objectClass=*)", {});
+  if (!found.ok()) return found.status();
+  if (found->empty()) {
+    return Status(err::kDirNoSuchObject,
+                  "There is no such object on the server: \"" + parsed->dn + "\"");
+  }
+  return BoundObject(ads_path, std::move(found->front()));
+}
+
+Result<DirectoryCommand> ParseCommandText(std::string_view text) {
+  auto fail = [&](const std::string& why) {
+    return Status(err::kInvalidArg,
+                  "invalid directory command \"" + std::string(text) + "\": " + why);
+  };
+  if (text.empty() || text.front() != '<') return fail("the base must be in angle brackets");
+  size_t close = text.find('>');
+  if (close == std::string_view::npos) return fail("missing \">\"");
+  Result<AdsPath> base = ParseAdsPath(text.substr(1, close - 1));
+  if (!base.ok()) return base.status();
+  if (close + 1 >= text.size() || text[close + 1] != ';')
+    return fail("missing \";\" after the base");
+  std::vector<std::string> parts = Split(text.substr(close + 2), ";");
+  if (parts.size() < 2) return fail("expected filter;attributes[;scope]");
+  DirectoryCommand command;
+  command.base = std::move(base).value();
+  std::string scope = "subtree";
+  if (parts.size() >= 3) {
+    scope = LowerCase(Trim(parts.back()));
+    parts.pop_back();
+  }
+  if (scope == "base") {
+    command.scope = SearchScope::kBase;
+  } else if (scope == "onelevel") {
+    command.scope = SearchScope::kOneLevel;
+  } else if (scope == "subtree") {
+    command.scope = SearchScope::kSubtree;
+  } else {
+    return fail("unknown scope \"" + scope + "\"");
+  }
+  std::string attributes = parts.back();
+  parts.pop_back();
+  command.filter = Unwrap(Join(parts, ";"));
+  for (const std::string& a : Split(attributes, ",")) {
+    std::string name = Trim(a);
+    if (name.empty()) return fail("empty attribute name");
+    command.attributes.push_back(name);
+  }
+  return command;
+}
+
+Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
+                                                  std::string_view command_text) {
+  Result<DirectoryCommand> command = ParseCommandText(command_text);
+  if (!command.ok()) return command.status();
+  std::string base = command->base.root_dse ? "" : command->base.dn;
+  Result<std::vector<DirectoryEntry>> rows =
+      directory.Search(base, command->scope, command->filter, command->attributes);
+  if (!rows.ok()) return rows.status();
+  std::unique_ptr<Recordset> set = CreateRecordset();
+  for (const std::string& a : command->attributes) {
+    Status s = set->AppendField(a, FieldType::kVariant);
+    if (!s.ok()) return s;
+  }
+  Status s = set->Open();
+  if (!s.ok()) return s;
+  for (const DirectoryEntry& row : *rows) {
+    if (Status st = set->AddNew(); !st.ok()) return st;
+    for (const std::string& a : command->attributes) {
+      Variant v = ValueOf(row, a);
+      if (v.IsNull()) continue;
+      if (Status st = set->SetValue(a, v); !st.ok()) return st;
+    }
+    if (Status st = set->Update(); !st.ok()) return st;
+  }
+  if (!rows->empty()) set->MoveFirst().IgnoreError();
+  return set;
+}
+
+}  // namespace testqav

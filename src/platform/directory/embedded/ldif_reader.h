@@ -1,0 +1,22 @@
+// LDIF content files (RFC 2849): version line, folded lines, comments, base64 values ("::").
+// Change records (changetype, "-" separators) and URL values (":<") are refused. Errors
+// name the file, the line and the fault.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/common/status.h"
+#include "platform/directory/directory.h"
+
+namespace testqav {
+
+// Parses LDIF text. On a fault writes "<file>:<line>: <fault>" to `diagnostics` and returns
+// err::kCorrupt with the same text. Values of an attribute given on several lines are
+// gathered in file order under the spelling of its first line.
+Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string_view file_name,
+                                              std::ostream& diagnostics);
+
+}  // namespace testqav

@@ -1,0 +1,54 @@
+// LDAP search filters in their string form (RFC 4515): parsing into a tree, and writing a
+// tree back. The parser accepts exactly what OpenLDAP's client library accepts: blanks after
+// "(" and between list members, "(&)" and "(|)", a bare "attr=value" without parentheses,
+// the old "\*" "\(" "\)" "\\" escapes besides "\XX"; it rejects bad hex escapes, unescaped
+// parentheses or "*" where no wildcard may stand, blanks in attribute descriptions, empty
+// inner substring pieces ("a**b") and trailing text.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/common/status.h"
+
+namespace testqav {
+
+struct FilterNode {
+  enum class Kind {
+    kAnd,
+    kOr,
+    kNot,
+    kEquality,
+    kSubstrings,
+    kGreaterOrEqual,
+    kLessOrEqual,
+    kPresent,
+    kApprox,
+    kExtensible,
+  };
+  Kind kind = Kind::kAnd;
+  std::vector<FilterNode> children;  // kAnd, kOr (any number), kNot (exactly one)
+  std::string attribute;             // as written (may be "" for extensible without type)
+  std::string value;                 // unescaped assertion value
+  // Substrings: initial/final absent when the value starts/ends with "*".
+  std::optional<std::string> initial;
+  std::vector<std::string> any;
+  std::optional<std::string> final_part;
+  // Extensible: matching rule (may be ""), and the ":dn" flag.
+  std::string rule;
+  bool dn_attributes = false;
+};
+
+// Parses a filter; err::kDirInvalidFilter with a description of the fault otherwise.
+Result<FilterNode> ParseFilter(std::string_view text);
+
+// RFC 4515 text of a tree; values escaped with \XX for "*", "(", ")", "\" and NUL.
+std::string FilterToString(const FilterNode& node);
+
+// Escapes an assertion value for use in a filter text.
+std::string EscapeFilterValue(std::string_view value);
+
+}  // namespace testqav

@@ -1,0 +1,260 @@
+#include "platform/directory/filter_eval.h"
+
+#include <algorithm>
+
+#include "platform/common/text.h"
+#include "platform/directory/matching.h"
+
+namespace testqav {
+namespace {
+
+struct CategoryName {
+  const char* short_name;
+  const char* category_cn;
+};
+
+// Each class's default object category, as Active Directory's schema assigns it.
+constexpr CategoryName kCategories[] = {
+    {"person", "Person"},
+    {"user", "Person"},
+    {"contact", "Person"},
+    {"organizationalPerson", "Person"},
+    {"inetOrgPerson", "Person"},
+    {"computer", "Computer"},
+    {"group", "Group"},
+    {"msExchDynamicDistributionList", "ms-Exch-Dynamic-Distribution-List"},
+    {"publicFolder", "ms-Exch-Public-Folder"},
+    {"organizationalUnit", "Organizational-Unit"},
+    {"container", "Container"},
+    {"domainDNS", "Domain-DNS"},
+    {"organization", "Organization"},
+};
+
+// The values of `type` in the entry (aliases included); `name` is the RDN value.
+std::vector<const std::string*> ValuesOf(const PreparedEntry& e, const AttributeType* type,
+                                         bool is_name) {
+  std::vector<const std::string*> out;
+  if (is_name) {
+    out.push_back(&e.name);
+    return out;
+  }
+  for (size_t i = 0; i < e.types.size(); ++i) {
+    if (e.types[i] == type) {
+      for (const std::string& v : e.entry->attributes[i].values) out.push_back(&v);
+    }
+  }
+  return out;
+}
+
+bool SubstringMatch(const std::string& value, const std::optional<std::string>& initial,
+                    const std::vector<std::string>& any,
+                    const std::optional<std::string>& final_part) {
+  size_t pos = 0;
+  size_t end = value.size();
+  if (initial) {
+    if (value.compare(0, initial->size(), *initial) != 0) return false;
+    pos = initial->size();
+  }
+  if (final_part) {
+    if (final_part->size() > end - pos) return false;
+    if (value.compare(end - final_part->size(), final_part->size(), *final_part) != 0) {
+      return false;
+    }
+    end -= final_part->size();
+  }
+  for (const std::string& a : any) {
+    size_t found = value.find(a, pos);
+    if (found == std::string::npos || found + a.size() > end) return false;
+    pos = found + a.size();
+  }
+  return true;
+}
+
+bool IsNameAttribute(std::string_view attribute) { return EqualsIgnoreCase(attribute, "name"); }
+
+}  // namespace
+
+std::string CategoryDnForShortName(std::string_view value, std::string_view root_context) {
+  if (value.find('=') != std::string_view::npos) return "";
+  std::string trimmed = Trim(value);
+  for (const CategoryName& c : kCategories) {
+    if (EqualsIgnoreCase(trimmed, c.short_name)) {
+      std::string dn = std::string("CN=") + c.category_cn + ",CN=Schema,CN=Configuration";
+      if (!root_context.empty()) dn += "," + std::string(root_context);
+      return dn;
+    }
+  }
+  return "";
+}
+
+void RewriteCategoryShortNames(FilterNode& node, std::string_view root_context) {
+  for (FilterNode& c : node.children) RewriteCategoryShortNames(c, root_context);
+  if ((node.kind == FilterNode::Kind::kEquality || node.kind == FilterNode::Kind::kApprox) &&
+      EqualsIgnoreCase(node.attribute, "objectCategory")) {
+    std::string dn = CategoryDnForShortName(node.value, root_context);
+    if (!dn.empty()) node.value = dn;
+  }
+}
+
+PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema) {
+  PreparedEntry p;
+  p.entry = &entry;
+  const AttributeType* object_class = schema.FindAttribute("objectClass");
+  for (const DirectoryAttribute& a : entry.attributes) {
+    const AttributeType* t = schema.FindAttribute(a.name);
+    p.types.push_back(t);
+    if (t != nullptr && t == object_class) {
+      for (const std::string& v : a.values) {
+        std::vector<std::string> closure = schema.ClassClosure(v);
+        if (closure.empty()) closure.push_back(LowerCase(v));
+        for (std::string& c : closure) {
+          if (std::find(p.classes.begin(), p.classes.end(), c) == p.classes.end()) {
+            p.classes.push_back(std::move(c));
+          }
+        }
+      }
+    }
+  }
+  if (std::optional<ParsedDn> dn = ParseDn(entry.dn, schema)) {
+    p.rdns = std::move(dn->rdns);
+    p.name = std::move(dn->first_value);
+  }
+  return p;
+}
+
+Tri FilterEvaluator::Evaluate(const FilterNode& node, const PreparedEntry& entry) const {
+  switch (node.kind) {
+    case FilterNode::Kind::kAnd: {
+      Tri result = Tri::kTrue;
+      for (const FilterNode& c : node.children) {
+        Tri r = Evaluate(c, entry);
+        if (r == Tri::kFalse) return Tri::kFalse;
+        if (r == Tri::kUndefined) result = Tri::kUndefined;
+      }
+      return result;
+    }
+    case FilterNode::Kind::kOr: {
+      Tri result = Tri::kFalse;
+      for (const FilterNode& c : node.children) {
+        Tri r = Evaluate(c, entry);
+        if (r == Tri::kTrue) return Tri::kTrue;
+        if (r == Tri::kUndefined) result = Tri::kUndefined;
+      }
+      return result;
+    }
+    case FilterNode::Kind::kNot: {
+      Tri r = Evaluate(node.children.front(), entry);
+      return r == Tri::kTrue ? Tri::kFalse : r == Tri::kFalse ? Tri::kTrue : Tri::kUndefined;
+    }
+    default:
+      return EvaluateItem(node, entry);
+  }
+}
+
+Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& entry) const {
+  const Schema& schema = *schema_;
+  using Kind = FilterNode::Kind;
+  if (node.kind == Kind::kExtensible) {
+    const AttributeType* type = schema.FindAttribute(node.attribute);
+    if (node.attribute.empty() || type == nullptr) return Tri::kUndefined;
+    bool is_name = IsNameAttribute(node.attribute);
+    if (node.rule == kBitAndRule || node.rule == kBitOrRule ||
+        EqualsIgnoreCase(node.rule, "integerBitAndMatch") ||
+        EqualsIgnoreCase(node.rule, "integerBitOrMatch")) {
+      bool bit_and = node.rule == kBitAndRule || EqualsIgnoreCase(node.rule, "integerBitAndMatch");
+      if (!type->IsInteger()) return Tri::kUndefined;
+      std::optional<int64_t> mask = ParseInteger(node.value);
+      if (!mask) return Tri::kUndefined;
+      auto umask = static_cast<uint64_t>(*mask);
+      for (const std::string* v : ValuesOf(entry, type, false)) {
+        std::optional<int64_t> x = ParseInteger(*v);
+        if (!x) continue;
+        auto ux = static_cast<uint64_t>(*x);
+        if (bit_and ? (ux & umask) == umask : (ux & umask) != 0) return Tri::kTrue;
+      }
+      return Tri::kFalse;
+    }
+    MatchKind kind = node.rule.empty() ? type->equality : MatchKindOfRule(node.rule);
+    if (kind == MatchKind::kNone) return Tri::kUndefined;
+    std::optional<std::string> assertion = NormalizeValue(kind, node.value, schema);
+    if (!assertion) return Tri::kUndefined;
+    for (const std::string* v : ValuesOf(entry, type, is_name)) {
+      std::optional<std::string> nv = NormalizeValue(kind, *v, schema);
+      if (nv && *nv == *assertion) return Tri::kTrue;
+    }
+    if (node.dn_attributes && entry.entry != nullptr) {
+      // The DN's own attribute values take part as if they were attribute values.
+      std::string prefix = LowerCase(type->PrimaryName()) + "=";
+      for (const std::string& rdn : entry.rdns) {
+        if (StartsWith(rdn, prefix) && rdn.substr(prefix.size()) == *assertion) return Tri::kTrue;
+      }
+    }
+    return Tri::kFalse;
+  }
+
+  const AttributeType* type = schema.FindAttribute(node.attribute);
+  if (type == nullptr) return Tri::kUndefined;
+  bool is_name = IsNameAttribute(node.attribute);
+
+  if (node.kind == Kind::kPresent) {
+    if (is_name) return Tri::kTrue;
+    return ValuesOf(entry, type, false).empty() ? Tri::kFalse : Tri::kTrue;
+  }
+
+  if (node.kind == Kind::kEquality || node.kind == Kind::kApprox) {
+    if (type->equality == MatchKind::kNone) return Tri::kUndefined;
+    std::optional<std::string> assertion = NormalizeValue(type->equality, node.value, schema);
+    if (!assertion) return Tri::kUndefined;
+    if (type->equality == MatchKind::kObjectIdentifier) {
+      return std::find(entry.classes.begin(), entry.classes.end(), *assertion) !=
+                     entry.classes.end()
+                 ? Tri::kTrue
+                 : Tri::kFalse;
+    }
+    for (const std::string* v : ValuesOf(entry, type, is_name)) {
+      std::optional<std::string> nv = NormalizeValue(type->equality, *v, schema);
+      if (nv && *nv == *assertion) return Tri::kTrue;
+    }
+    return Tri::kFalse;
+  }
+
+  if (node.kind == Kind::kGreaterOrEqual || node.kind == Kind::kLessOrEqual) {
+    if (type->ordering == MatchKind::kNone) return Tri::kUndefined;
+    std::optional<std::string> assertion = NormalizeValue(type->ordering, node.value, schema);
+    if (!assertion) return Tri::kUndefined;
+    for (const std::string* v : ValuesOf(entry, type, is_name)) {
+      std::optional<std::string> nv = NormalizeValue(type->ordering, *v, schema);
+      if (!nv) continue;
+      int c = CompareNormalized(type->ordering, *nv, *assertion);
+      if (node.kind == Kind::kGreaterOrEqual ? c >= 0 : c <= 0) return Tri::kTrue;
+    }
+    return Tri::kFalse;
+  }
+
+  // Substrings.
+  if (type->substr == MatchKind::kNone) return Tri::kUndefined;
+  MatchKind kind = type->substr;
+  std::optional<std::string> initial;
+  std::optional<std::string> final_part;
+  std::vector<std::string> any;
+  if (node.initial) {
+    initial = NormalizeSubstringPiece(kind, *node.initial, true, false);
+    if (!initial) return Tri::kUndefined;
+  }
+  for (const std::string& a : node.any) {
+    std::optional<std::string> p = NormalizeSubstringPiece(kind, a, false, false);
+    if (!p) return Tri::kUndefined;
+    any.push_back(std::move(*p));
+  }
+  if (node.final_part) {
+    final_part = NormalizeSubstringPiece(kind, *node.final_part, false, true);
+    if (!final_part) return Tri::kUndefined;
+  }
+  for (const std::string* v : ValuesOf(entry, type, is_name)) {
+    std::optional<std::string> nv = NormalizeValue(kind, *v, schema);
+    if (nv && SubstringMatch(*nv, initial, any, final_part)) return Tri::kTrue;
+  }
+  return Tri::kFalse;
+}
+
+}  // namespace testqav

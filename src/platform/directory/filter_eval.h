@@ -1,0 +1,52 @@
+// Filter evaluation over one entry with the three-valued logic of RFC 4511, the schema's
+// matching rules and what Active Directory adds: objectCategory short names, `name` as the
+// RDN value, the bitwise matching rules 1.2.840.113556.1.4.803 (AND) and .804 (OR).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/directory/directory.h"
+#include "platform/directory/filter.h"
+#include "platform/directory/schema.h"
+
+namespace testqav {
+
+enum class Tri { kFalse, kTrue, kUndefined };
+
+inline constexpr char kBitAndRule[] = "1.2.840.113556.1.4.803";
+inline constexpr char kBitOrRule[] = "1.2.840.113556.1.4.804";
+
+// The category DN that Active Directory substitutes for a short objectCategory value
+// ("person", "user", "contact", "group", "msExchDynamicDistributionList", "publicFolder",
+// ...); "" when `value` is not a known short name (a DN is never one).
+std::string CategoryDnForShortName(std::string_view value, std::string_view root_context);
+
+// Replaces every objectCategory equality/approx value that is a short name by its DN.
+void RewriteCategoryShortNames(FilterNode& node, std::string_view root_context);
+
+// An entry prepared for repeated evaluation: attribute types resolved once.
+struct PreparedEntry {
+  const DirectoryEntry* entry = nullptr;
+  std::vector<const AttributeType*> types;  // parallel to entry->attributes (nullptr unknown)
+  std::vector<std::string> rdns;            // normalised DN, leaf first
+  std::string name;                         // the RDN value
+  std::vector<std::string> classes;         // lower-cased objectClass values with superclasses
+};
+
+PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema);
+
+class FilterEvaluator {
+ public:
+  explicit FilterEvaluator(std::shared_ptr<const Schema> schema) : schema_(std::move(schema)) {}
+  // `node` must already have its objectCategory short names rewritten.
+  Tri Evaluate(const FilterNode& node, const PreparedEntry& entry) const;
+  const Schema& schema() const { return *schema_; }
+
+ private:
+  Tri EvaluateItem(const FilterNode& node, const PreparedEntry& entry) const;
+  std::shared_ptr<const Schema> schema_;
+};
+
+}  // namespace testqav

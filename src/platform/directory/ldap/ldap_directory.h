@@ -1,0 +1,41 @@
+// The real directory: any LDAP server (Active Directory, OpenLDAP slapd) through libldap.
+// Simple bind, optional StartTLS or ldaps://, paged searches, a time limit per operation, no
+// referral chasing. Against a server that is not Active Directory the backend adds what the
+// program relies on: objectCategory short names are rewritten to category DNs before the
+// filter is sent, and `name` in results is the RDN value.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/common/status.h"
+#include "platform/directory/directory.h"
+
+namespace testqav {
+
+struct LdapConfig {
+  std::string url;  // ldap://host[:port] or ldaps://host[:port]
+  bool starttls = false;
+  std::string ca_file;        // PEM bundle of trusted CAs ("" = system default)
+  std::string bind_dn;        // "" = anonymous
+  std::string password_file;  // file whose first line is the password
+  bool verify_certificates = true;
+  int timeout_seconds = 30;
+  std::string base;  // naming context to use when the server's rootDSE names none
+};
+
+// Parses directory.conf: "key = value" lines, "#" comments, blank lines. Keys: url,
+// starttls, ca_file, bind_dn, password_file, verify_certificates, timeout, base. Errors
+// (err::kInvalidArg) name `origin`, the line and the fault; url is required.
+Result<LdapConfig> ParseDirectoryConf(std::string_view text, std::string_view origin);
+Result<LdapConfig> LoadDirectoryConf(const std::string& path);
+
+// Connects and binds. Errors carry a mapped number and the LDAP result code with its text
+// in the description; the password never appears in any text.
+Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config);
+
+// The status for an LDAP result code (the one place where LDAP codes are mapped).
+Status LdapStatus(int ldap_code, std::string_view context);
+
+}  // namespace testqav

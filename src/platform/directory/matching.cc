@@ -1,0 +1,207 @@
+#include "platform/directory/matching.h"
+
+#include <ldap.h>
+
+#include <algorithm>
+
+#include "platform/common/text.h"
+
+namespace testqav {
+namespace {
+
+bool ValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+// Insignificant-space handling: leading and trailing blanks removed (unless told to keep
+// them), inner runs folded to one blank.
+std::string FoldBlanks(std::string_view s, bool trim_front, bool trim_back) {
+  std::string out;
+  bool pending = false;
+  for (char c : s) {
+    if (c == ' ') {
+      pending = true;
+      continue;
+    }
+    if (pending && (!out.empty() || !trim_front)) out += ' ';
+    pending = false;
+    out += c;
+  }
+  if (pending && !trim_back) out += ' ';
+  return out;
+}
+
+std::string StripTelephone(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    if (c != ' ' && c != '-') out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseInteger(std::string_view text) {
+  std::string_view digits = text;
+  bool negative = false;
+  if (!digits.empty() && digits[0] == '-') {
+    negative = true;
+    digits.remove_prefix(1);
+  }
+  if (digits.empty() || digits.size() > 19) return std::nullopt;
+  if (digits[0] == '0' && (negative || digits.size() > 1)) return std::nullopt;
+  uint64_t v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (!negative && v > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+  if (negative && v > static_cast<uint64_t>(INT64_MAX) + 1) return std::nullopt;
+  return negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+}
+
+std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value,
+                                          const Schema& schema) {
+  switch (kind) {
+    case MatchKind::kNone:
+      return std::nullopt;
+    case MatchKind::kCaseIgnore:
+    case MatchKind::kCaseExact: {
+      if (value.empty() || !ValidUtf8(value)) return std::nullopt;
+      std::string folded = FoldBlanks(value, true, true);
+      if (folded.empty()) folded = " ";
+      return kind == MatchKind::kCaseIgnore ? FoldCase(folded) : folded;
+    }
+    case MatchKind::kCaseIgnoreIA5:
+    case MatchKind::kCaseExactIA5: {
+      if (!IsAscii(value)) return std::nullopt;
+      std::string folded = FoldBlanks(value, true, true);
+      if (folded.empty() && !value.empty()) folded = " ";
+      return kind == MatchKind::kCaseIgnoreIA5 ? LowerCase(folded) : folded;
+    }
+    case MatchKind::kTelephoneNumber: {
+      if (value.empty() || !ValidUtf8(value)) return std::nullopt;
+      std::string stripped = StripTelephone(value);
+      if (stripped.empty()) return std::nullopt;
+      return FoldCase(stripped);
+    }
+    case MatchKind::kDistinguishedName:
+      return NormalizeDn(value, schema);
+    case MatchKind::kInteger: {
+      if (!ParseInteger(value)) return std::nullopt;
+      return std::string(value);
+    }
+    case MatchKind::kBoolean:
+      if (value == "TRUE" || value == "FALSE") return std::string(value);
+      return std::nullopt;
+    case MatchKind::kObjectIdentifier: {
+      if (value.empty()) return std::nullopt;
+      if (const ObjectClass* c = schema.FindClass(value)) return LowerCase(c->PrimaryName());
+      if (const AttributeType* t = schema.FindAttribute(value)) {
+        return LowerCase(t->PrimaryName());
+      }
+      return LowerCase(value);
+    }
+    case MatchKind::kOctetString:
+      return std::string(value);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> NormalizeSubstringPiece(MatchKind kind, std::string_view piece,
+                                                   bool initial, bool final_piece) {
+  switch (kind) {
+    case MatchKind::kCaseIgnore:
+    case MatchKind::kCaseExact: {
+      if (!ValidUtf8(piece)) return std::nullopt;
+      std::string folded = FoldBlanks(piece, initial, final_piece);
+      return kind == MatchKind::kCaseIgnore ? FoldCase(folded) : folded;
+    }
+    case MatchKind::kCaseIgnoreIA5:
+    case MatchKind::kCaseExactIA5: {
+      if (!IsAscii(piece)) return std::nullopt;
+      std::string folded = FoldBlanks(piece, initial, final_piece);
+      return kind == MatchKind::kCaseIgnoreIA5 ? LowerCase(folded) : folded;
+    }
+    case MatchKind::kTelephoneNumber:
+      if (!ValidUtf8(piece)) return std::nullopt;
+      return FoldCase(StripTelephone(piece));
+    default:
+      return std::nullopt;
+  }
+}
+
+int CompareNormalized(MatchKind kind, const std::string& a, const std::string& b) {
+  if (kind == MatchKind::kInteger) {
+    std::optional<int64_t> x = ParseInteger(a);
+    std::optional<int64_t> y = ParseInteger(b);
+    if (x && y) return *x < *y ? -1 : *x > *y ? 1 : 0;
+  }
+  int c = a.compare(b);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+std::optional<ParsedDn> ParseDn(std::string_view dn, const Schema& schema) {
+  ParsedDn out;
+  if (dn.empty()) return out;
+  std::string text(dn);
+  LDAPDN parsed = nullptr;
+  if (ldap_str2dn(text.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS) {
+    return std::nullopt;
+  }
+  bool ok = true;
+  for (int i = 0; ok && parsed != nullptr && parsed[i] != nullptr; ++i) {
+    std::vector<std::string> avas;
+    for (int j = 0; parsed[i][j] != nullptr; ++j) {
+      LDAPAVA* ava = parsed[i][j];
+      std::string type(ava->la_attr.bv_val, ava->la_attr.bv_len);
+      std::string value(ava->la_value.bv_val, ava->la_value.bv_len);
+      if (i == 0 && j == 0) out.first_value = value;
+      const AttributeType* t = schema.FindAttribute(type);
+      std::string ntype = LowerCase(t != nullptr ? t->PrimaryName() : type);
+      std::optional<std::string> nvalue;
+      if ((ava->la_flags & LDAP_AVA_BINARY) != 0) {
+        nvalue = value;
+      } else if (t != nullptr && t->equality != MatchKind::kNone &&
+                 t->equality != MatchKind::kDistinguishedName) {
+        nvalue = NormalizeValue(t->equality, value, schema);
+      } else {
+        nvalue = FoldCase(FoldBlanks(value, true, true));
+      }
+      if (!nvalue) {
+        ok = false;
+        break;
+      }
+      // Escape the characters that structure a DN so that distinct DNs stay distinct.
+      std::string escaped;
+      for (char c : *nvalue) {
+        if (c == ',' || c == '+' || c == '=' || c == '\\') escaped += '\\';
+        escaped += c;
+      }
+      avas.push_back(ntype + "=" + escaped);
+    }
+    std::sort(avas.begin(), avas.end());
+    out.rdns.push_back(Join(avas, "+"));
+  }
+  ldap_dnfree(parsed);
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+std::optional<std::string> NormalizeDn(std::string_view dn, const Schema& schema) {
+  std::optional<ParsedDn> p = ParseDn(dn, schema);
+  if (!p) return std::nullopt;
+  return Join(p->rdns, ",");
+}
+
+}  // namespace testqav

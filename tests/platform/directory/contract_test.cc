@@ -1,0 +1,397 @@
+// One contract for every directory backend (the embedded one always; slapd when
+// TESTQAV_SLAPD_URL names a server loaded with data/org.ldif), and the differential run of
+// a filter corpus on both backends.
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+#include "platform/directory/embedded/ldif_reader.h"
+#include "platform/directory/filter.h"
+#include "platform/directory/ldap/ldap_directory.h"
+#include "platform/directory/matching.h"
+#include "test_support.h"
+
+namespace testqav {
+namespace {
+
+using testing_support::OpenEmbedded;
+using testing_support::OpenSlapd;
+using testing_support::SlapdConfigured;
+
+constexpr char kBase[] = "DC=example,DC=com";
+
+std::shared_ptr<Directory> Open(const std::string& backend) {
+  Result<std::shared_ptr<Directory>> d = backend == "slapd" ? OpenSlapd() : OpenEmbedded();
+  EXPECT_TRUE(d.ok()) << d.status().description();
+  return d.ok() ? *d : nullptr;
+}
+
+// Sorted DNs (normalised to lower case) of a search, or "ERROR <number>".
+std::vector<std::string> Dns(Directory& dir, const std::string& filter,
+                             const std::string& base = kBase,
+                             SearchScope scope = SearchScope::kSubtree) {
+  Result<std::vector<DirectoryEntry>> r = dir.Search(base, scope, filter, {"cn"});
+  if (!r.ok()) return {"ERROR " + std::to_string(r.status().number())};
+  std::vector<std::string> out;
+  for (const DirectoryEntry& e : *r) {
+    // Servers spell DNs differently ("\2C" or "\,"): compare normalised forms.
+    std::optional<std::string> dn = NormalizeDn(e.dn, *Schema::Builtin());
+    out.push_back(dn.value_or("BAD DN " + e.dn));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class DirectoryContract : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == "slapd" && !SlapdConfigured()) {
+      GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set (scripts/test-directory-slapd.sh sets it)";
+    }
+    dir_ = Open(GetParam());
+    ASSERT_NE(dir_, nullptr);
+  }
+  std::shared_ptr<Directory> dir_;
+};
+
+TEST_P(DirectoryContract, RootDseNamesTheForestRoot) {
+  Result<DirectoryEntry> dse = dir_->RootDse();
+  ASSERT_TRUE(dse.ok());
+  EXPECT_TRUE(EqualsIgnoreCase(dse->First("rootDomainNamingContext"), kBase))
+      << dse->First("rootDomainNamingContext");
+  EXPECT_TRUE(EqualsIgnoreCase(dse->First("defaultNamingContext"), kBase));
+}
+
+TEST_P(DirectoryContract, FindsAQueryBasedListByProxyAddress) {
+  Result<std::vector<DirectoryEntry>> r =
+      dir_->Search(kBase, SearchScope::kSubtree, "(proxyAddresses=SMTP:everyone.ex1@example.com)",
+                   {"msExchDynamicDLFilter", "msExchDynamicDLBaseDN"});
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  ASSERT_EQ(r->size(), 1u);
+  EXPECT_EQ(r->front().First("msExchDynamicDLFilter"),
+            "(&(objectClass=user)(objectCategory=person)(mailNickname=*)(msExchHomeServerName=*EX1)"
+            "(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))");
+  EXPECT_TRUE(r->front().Values("msExchDynamicDLBaseDN").empty());
+}
+
+TEST_P(DirectoryContract, RunsStoredListFiltersWithMemberAttributes) {
+  Result<std::vector<DirectoryEntry>> r = dir_->Search(
+      kBase, SearchScope::kSubtree,
+      "(&(objectClass=user)(objectCategory=person)(mailNickname=*)(msExchHomeServerName=*EX1)"
+      "(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))",
+      {"name", "mail", "otherTelephone", "streetAddress", "objectCategory", "co"});
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  std::set<std::string> names;
+  for (const DirectoryEntry& e : *r) names.insert(e.First("name"));
+  EXPECT_EQ(names, (std::set<std::string>{"Alice Archer", "Erin Eastwood", "O'Brien, Pat"}));
+  for (const DirectoryEntry& e : *r) {
+    if (e.First("name") != "Alice Archer") continue;
+    EXPECT_EQ(e.First("mail"), "alice.archer@example.com");
+    EXPECT_EQ(e.Values("otherTelephone"),
+              (std::vector<std::string>{"+1 206 555 0105", "+1 206 555 0106"}));
+    EXPECT_EQ(e.First("streetAddress"), "1 Main Street");
+    EXPECT_EQ(e.First("co"), "United States");
+    EXPECT_EQ(e.First("objectCategory"), "CN=Person,CN=Schema,CN=Configuration,DC=example,DC=com");
+  }
+  r = dir_->Search("OU=Sales,DC=example,DC=com", SearchScope::kSubtree,
+                   "(& (mailnickname=*) (| (objectCategory=group) "
+                   "(objectCategory=msExchDynamicDistributionList) ))",
+                   {"name", "objectCategory"});
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  names.clear();
+  for (const DirectoryEntry& e : *r) names.insert(e.First("name"));
+  EXPECT_EQ(names, (std::set<std::string>{"All Sales", "Sales Lists"}));
+}
+
+TEST_P(DirectoryContract, ReportsErrorsWithNumbers) {
+  Result<std::vector<DirectoryEntry>> r =
+      dir_->Search(kBase, SearchScope::kSubtree, "(cn=a**b)", {});
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.status().number(), err::kDirInvalidFilter);
+  r = dir_->Search("OU=Missing,DC=example,DC=com", SearchScope::kSubtree, "(cn=*)", {});
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.status().number(), err::kDirNoSuchObject);
+}
+
+TEST_P(DirectoryContract, ScopesAgree) {
+  EXPECT_EQ(Dns(*dir_, "(objectClass=*)", "OU=Sales,DC=example,DC=com", SearchScope::kBase),
+            std::vector<std::string>{"ou=sales,dc=example,dc=com"});
+  EXPECT_EQ(
+      Dns(*dir_, "(objectClass=*)", "OU=Sales,DC=example,DC=com", SearchScope::kOneLevel).size(),
+      6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directory, DirectoryContract, ::testing::Values("embedded", "slapd"));
+
+// --- differential ------------------------------------------------------------------------
+
+// Filters that Exchange stores or that the program sends, plus edge cases of the matching
+// rules. `name` filters use RDN values only: slapd reads `name` as the supertype of cn, sn,
+// ou and the like, and the test data keeps those apart.
+const char* const kHandWritten[] = {
+    "(&(objectClass=user)(objectCategory=person)(mailNickname=*)(msExchHomeServerName=*))",
+    "(& (mailnickname=*) (| (objectCategory=group) ))",
+    "(!(name=SystemMailbox{*))",
+    "(!(msExchRecipientTypeDetails=16777216))",
+    "(!(!(mailNickname=*)))",
+    "(!(!(!(objectCategory=group))))",
+    "(&(mailNickname=*)(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))",
+    "(&(objectCategory=person)(objectClass=user)(!(userAccountControl:1.2.840.113556.1.4.803:=2)))",
+    "(groupType:1.2.840.113556.1.4.803:=2147483648)",
+    "(groupType:1.2.840.113556.1.4.803:=-2147483648)",
+    "(groupType:1.2.840.113556.1.4.804:=6)",
+    "(!(groupType:1.2.840.113556.1.4.804:=8))",
+    "(msExchRecipientTypeDetails:1.2.840.113556.1.4.804:=70368744177664)",
+    "(msExchRecipientTypeDetails:1.2.840.113556.1.4.803:=70368744177665)",
+    "(cn:1.2.840.113556.1.4.803:=1)",
+    "(!(cn:1.2.840.113556.1.4.803:=1))",
+    "(objectCategory=person)",
+    "(objectCategory=group)",
+    "(objectCategory=msExchDynamicDistributionList)",
+    "(objectCategory=publicFolder)",
+    "(objectCategory=contact)",
+    "(objectCategory=user)",
+    "(objectCategory=computer)",
+    "(objectClass=user)",
+    "(&(objectClass=user)(!(objectClass=computer)))",
+    "(objectClass=organizationalPerson)",
+    "(proxyAddresses=SMTP:alice.archer@example.com)",
+    "(proxyAddresses=smtp:ALICE.ARCHER@EXAMPLE.COM)",
+    "(proxyAddresses=smtp:*@sales.example.com)",
+    "(proxyAddresses=x500:*)",
+    "(legacyExchangeDN=/o=Example/ou=First Administrative Group/cn=Recipients/cn=bbaker)",
+    "(mail=BOB.BAKER@EXAMPLE.COM)",
+    "(mail=*@example.com)",
+    "(telephoneNumber=+1 206-555-0200)",
+    "(telephoneNumber=2065550300)",
+    "(telephoneNumber=+1 \\28206\\29 555 0100)",
+    "(telephoneNumber=*555*)",
+    "(mobile=+4420 7946-0000)",
+    "(facsimileTelephoneNumber=+1 206 555 0104)",
+    "(!(facsimileTelephoneNumber=+1 206 555 0104))",
+    "(facsimileTelephoneNumber=*)",
+    "(displayName=  bob   BAKER )",
+    "(displayName=zoë zeller)",
+    "(displayName=ZOË*)",
+    "(givenName=zoË)",
+    "(member=cn=carol chen,ou=sales,dc=example,dc=com)",
+    "(member=CN=O'Brien\\5c, Pat,OU=Sales,DC=example,DC=com)",
+    "(!(member=cn=alice archer,cn=users,dc=example,dc=com))",
+    "(msExchDynamicDLBaseDN=ou=sales,dc=example,dc=com)",
+    "(msExchHideFromAddressLists=TRUE)",
+    "(!(msExchHideFromAddressLists=TRUE))",
+    "(msExchHideFromAddressLists=true)",
+    "(groupType=eight)",
+    "(!(groupType=eight))",
+    "(groupType=08)",
+    "(groupType>=0)",
+    "(groupType<=-2147483640)",
+    "(msExchRecipientTypeDetails>=16777216)",
+    "(cn>=m)",
+    "(!(cn>=m))",
+    "(company>=f)",
+    "(department<=finance)",
+    "(company=*\\28holding\\29)",
+    "(department=r\\2ad)",
+    "(department=R\\*D)",
+    "(streetAddress=1 main*)",
+    "(street=*MAIN STREET)",
+    "(noSuchAttribute=1)",
+    "(!(noSuchAttribute=1))",
+    "(|(noSuchAttribute=1)(cn=Dave Dunn))",
+    "(!(&(noSuchAttribute=1)(cn=Dave Dunn)))",
+    "(name=Users)",
+    "(name=o'brien, pat)",
+    "(name=SystemMailbox{*)",
+    "(cn~=gina gray)",
+    "(cn:caseExactMatch:=alice archer)",
+    "(cn:caseExactMatch:=Alice Archer)",
+    "(cn:dn:=Sales)",
+    "(&)",
+    "(|)",
+    "(!(&))",
+    "(mailNickname=*)",
+    "(&(objectCategory=person)(|(department=Sales)(department=Engineering)))",
+    "(|(mail=alice.archer@example.com)(legacyExchangeDN=*cn=cchen))",
+};
+
+// Random filters from a grammar over the test data's attributes and values.
+std::string GeneratedFilter(std::mt19937& rng, int depth) {
+  static const char* kEquality[] = {"(department=Sales)",
+                                    "(department=sales)",
+                                    "(department=Finance)",
+                                    "(company=Example Corp)",
+                                    "(company=example  corp)",
+                                    "(l=Seattle)",
+                                    "(st=or)",
+                                    "(co=Germany)",
+                                    "(sn=Baker)",
+                                    "(givenName=alice)",
+                                    "(initials=Q)",
+                                    "(generationQualifier=jr)",
+                                    "(title=Sales Manager)",
+                                    "(mailNickname=ffox)",
+                                    "(mailNickname=allsales)",
+                                    "(sAMAccountName=DDUNN)",
+                                    "(userAccountControl=512)",
+                                    "(userAccountControl=514)",
+                                    "(groupType=-2147483646)",
+                                    "(msExchRecipientDisplayType=3)",
+                                    "(msExchRecipientTypeDetails=1)",
+                                    "(targetAddress=SMTP:frank@partner.example.org)",
+                                    "(description=no mailbox)",
+                                    "(objectClass=group)",
+                                    "(objectClass=contact)",
+                                    "(objectClass=top)",
+                                    "(objectClass=msExchDynamicDistributionList)",
+                                    "(objectCategory=person)",
+                                    "(objectCategory=group)",
+                                    "(physicalDeliveryOfficeName=building 7)",
+                                    "(postalCode=98101)",
+                                    "(homePhone=2065550102)",
+                                    "(pager=5550103)",
+                                    "(otherTelephone=+1 206 555 0106)",
+                                    "(mail=gina@customer.example.net)",
+                                    "(uid=nobody)",
+                                    "(ou=sales)",
+                                    "(dc=example)"};
+  static const char* kOther[] = {"(department=*)",
+                                 "(company=*corp)",
+                                 "(sn=*e*)",
+                                 "(displayName=*a*)",
+                                 "(title=*manager)",
+                                 "(mail=*example.com)",
+                                 "(proxyAddresses=smtp:*)",
+                                 "(mobile=*)",
+                                 "(otherTelephone=*0105)",
+                                 "(cn=A*)",
+                                 "(cn=*r)",
+                                 "(l=*)",
+                                 "(userAccountControl>=600)",
+                                 "(userAccountControl:1.2.840.113556.1.4.803:=512)",
+                                 "(userAccountControl:1.2.840.113556.1.4.804:=4098)",
+                                 "(groupType:1.2.840.113556.1.4.803:=2)",
+                                 "(msExchRecipientDisplayType<=6)",
+                                 "(msExchHideFromAddressLists=FALSE)",
+                                 "(legacyExchangeDN=*recipients*)",
+                                 "(msExchHomeServerName=*cn=EX2)",
+                                 "(noSuch=*)",
+                                 "(facsimileTelephoneNumber=1)",
+                                 "(mailNickname>=m)",
+                                 "(sAMAccountName<=b)",
+                                 "(groupType=bad)"};
+  constexpr size_t kEq = sizeof(kEquality) / sizeof(kEquality[0]);
+  constexpr size_t kOt = sizeof(kOther) / sizeof(kOther[0]);
+  if (depth == 0 || rng() % 3 == 0) {
+    return rng() % 2 ? kEquality[rng() % kEq] : kOther[rng() % kOt];
+  }
+  switch (rng() % 4) {
+    case 0:
+      return "(!" + GeneratedFilter(rng, depth - 1) + ")";
+    case 1:
+      return "(| " + GeneratedFilter(rng, depth - 1) + " " + GeneratedFilter(rng, depth - 1) + ")";
+    default: {
+      std::string out = "(&";
+      int n = 1 + static_cast<int>(rng() % 3);
+      for (int i = 0; i < n; ++i) out += GeneratedFilter(rng, depth - 1);
+      return out + ")";
+    }
+  }
+}
+
+TEST(DirectoryDifferential, EmbeddedAndSlapdReturnTheSameEntries) {
+  if (!SlapdConfigured()) GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set";
+  std::shared_ptr<Directory> embedded = Open("embedded");
+  std::shared_ptr<Directory> slapd = Open("slapd");
+  ASSERT_TRUE(embedded && slapd);
+  std::vector<std::string> corpus(std::begin(kHandWritten), std::end(kHandWritten));
+  std::mt19937 rng(1234);
+  while (corpus.size() < 400) corpus.push_back(GeneratedFilter(rng, 3));
+  int non_empty = 0;
+  for (const std::string& f : corpus) {
+    std::vector<std::string> expected = Dns(*slapd, f);
+    EXPECT_EQ(Dns(*embedded, f), expected) << f;
+    non_empty += expected.empty() || expected[0].rfind("ERROR", 0) == 0 ? 0 : 1;
+  }
+  EXPECT_GT(non_empty, 150);
+}
+
+// --- configuration ------------------------------------------------------------------------
+
+TEST(DirectoryConf, ParsesKeysAndRejectsFaultsByLine) {
+  Result<LdapConfig> c = ParseDirectoryConf(
+      "# organisation directory\n"
+      "url = ldaps://dc1.example.com:636\n"
+      "  bind_dn = CN=svc,CN=Users,DC=example,DC=com \n"
+      "password_file=/etc/testqav/pw\n"
+      "verify_certificates = No\n"
+      "timeout = 15\n"
+      "ca_file = /etc/ssl/ca.pem\n"
+      "base = DC=example,DC=com\n",
+      "directory.conf");
+  ASSERT_TRUE(c.ok()) << c.status().description();
+  EXPECT_EQ(c->url, "ldaps://dc1.example.com:636");
+  EXPECT_EQ(c->bind_dn, "CN=svc,CN=Users,DC=example,DC=com");
+  EXPECT_EQ(c->password_file, "/etc/testqav/pw");
+  EXPECT_FALSE(c->verify_certificates);
+  EXPECT_FALSE(c->starttls);
+  EXPECT_EQ(c->timeout_seconds, 15);
+  EXPECT_EQ(c->ca_file, "/etc/ssl/ca.pem");
+  EXPECT_EQ(c->base, "DC=example,DC=com");
+  EXPECT_TRUE(ParseDirectoryConf("url = ldap://h\n", "d")->verify_certificates);
+
+  const std::pair<const char*, const char*> bad[] = {
+      {"url = http://x\n", "d:1: url must start with ldap:// or ldaps://"},
+      {"url = ldap://x\nstarttls = maybe\n", "d:2: starttls must be yes or no"},
+      {"url = ldap://x\ntimeout = 0\n", "d:2: timeout must be a number of seconds from 1 to 3600"},
+      {"url = ldap://x\npassword = secret\n", "d:2: unknown key \"password\""},
+      {"url ldap://x\n", "d:1: expected \"key = value\""},
+      {"bind_dn = x\n", "d:0: no url given"},
+      {"url = ldaps://x\nstarttls = yes\n", "d:0: starttls cannot be used with ldaps://"},
+  };
+  for (const auto& [text, message] : bad) {
+    Result<LdapConfig> r = ParseDirectoryConf(text, "d");
+    ASSERT_FALSE(r.ok()) << text;
+    EXPECT_EQ(r.status().number(), err::kInvalidArg);
+    EXPECT_EQ(r.status().description(), message);
+  }
+}
+
+TEST(DirectoryLdapBackend, ConnectionFailuresCarryTheLdapCode) {
+  LdapConfig config;
+  config.url = "ldap://127.0.0.1:1/";  // nothing listens on port 1
+  config.timeout_seconds = 2;
+  Result<std::shared_ptr<Directory>> d = OpenLdapDirectory(config);
+  ASSERT_FALSE(d.ok());
+  EXPECT_EQ(d.status().number(), err::kDirServerDown);
+  EXPECT_NE(d.status().description().find("Can't contact LDAP server (LDAP result code -1)"),
+            std::string::npos)
+      << d.status().description();
+}
+
+TEST(DirectoryLdapBackend, WrongPasswordIsALogonFailureWithoutThePassword) {
+  if (!SlapdConfigured()) GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set";
+  std::string path = ::testing::TempDir() + "/directory-wrong-password";
+  { std::ofstream(path) << "not-the-password-Xy7\n"; }
+  LdapConfig config;
+  config.url = testing_support::Env("TESTQAV_SLAPD_URL");
+  config.bind_dn = testing_support::Env("TESTQAV_SLAPD_BIND_DN");
+  config.password_file = path;
+  Result<std::shared_ptr<Directory>> d = OpenLdapDirectory(config);
+  ASSERT_FALSE(d.ok());
+  EXPECT_EQ(d.status().number(), err::kLogonFailed);
+  EXPECT_NE(d.status().description().find("Invalid credentials (LDAP result code 49)"),
+            std::string::npos)
+      << d.status().description();
+  EXPECT_EQ(d.status().description().find("not-the-password"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace testqav
