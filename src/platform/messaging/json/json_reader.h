@@ -1,0 +1,380 @@
+// A strict JSON (RFC 8259) reader that drives an event handler, for store files of a hundred
+// megabytes: a general-purpose parser's per-character input abstraction costs seconds at
+// that size. Before each event the reader publishes its position (just past the token), so
+// the handler can tell where a value stood. Strings must be valid UTF-8; escapes, surrogate
+// pairs and nesting (up to 512 levels) are handled as the standard says.
+//
+// Handler members, each returning false to stop: null(), boolean(bool),
+// number_integer(int64_t), number_unsigned(uint64_t), number_float(double, const std::string&),
+// string(std::string&), start_object(size_t), key(std::string&), end_object(),
+// start_array(size_t), end_array(). The size_t arguments are always -1 (unknown).
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+namespace testqav::mailbox {
+
+class JsonReader {
+ public:
+  JsonReader(const char* begin, const char* end, const char** track)
+      : p_(begin), begin_(begin), end_(end), track_(track) {}
+
+  // False when the input is not JSON (error() and error_offset() say why and where) or when
+  // the handler stopped (handler_stopped()).
+  template <class H>
+  bool Parse(H& h) {
+    SkipWs();
+    if (p_ == end_) return Error("syntax error: unexpected end of input; expected a value");
+    if (!Value(h, 0)) return false;
+    SkipWs();
+    if (p_ != end_) return Error("syntax error: unexpected content after the document's end");
+    return true;
+  }
+
+  bool handler_stopped() const { return stopped_; }
+  const std::string& error() const { return error_; }
+  size_t error_offset() const { return error_offset_; }
+
+ private:
+  static constexpr int kMaxDepth = 512;
+  static constexpr size_t kUnknown = static_cast<size_t>(-1);
+
+  void Mark() { *track_ = p_; }
+  bool Stop() {
+    stopped_ = true;
+    return false;
+  }
+  bool Error(std::string message) {
+    error_ = std::move(message);
+    error_offset_ = static_cast<size_t>(p_ - begin_);
+    return false;
+  }
+  std::string Found() const {
+    if (p_ == end_) return "end of input";
+    unsigned char c = static_cast<unsigned char>(*p_);
+    if (c >= 0x20 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return std::string("byte 0x") + kHex[c >> 4] + kHex[c & 15];
+  }
+
+  void SkipWs() {
+    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
+
+  template <class H>
+  bool Value(H& h, int depth) {
+    switch (*p_) {
+      case '{':
+        return Object(h, depth);
+      case '[':
+        return Array(h, depth);
+      case '"': {
+        std::string s;
+        if (!String(&s)) return false;
+        Mark();
+        return h.string(s) || Stop();
+      }
+      case 't':
+        if (!Literal("true")) return false;
+        Mark();
+        return h.boolean(true) || Stop();
+      case 'f':
+        if (!Literal("false")) return false;
+        Mark();
+        return h.boolean(false) || Stop();
+      case 'n':
+        if (!Literal("null")) return false;
+        Mark();
+        return h.null() || Stop();
+      default:
+        if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return Number(h);
+        return Error("syntax error: unexpected " + Found() + "; expected a value");
+    }
+  }
+
+  bool Literal(const char* word) {
+    const char* start = p_;
+    for (const char* w = word; *w; ++w, ++p_) {
+      if (p_ == end_ || *p_ != *w) {
+        return Error("syntax error: invalid literal; expected " + std::string(word));
+      }
+    }
+    (void)start;
+    return true;
+  }
+
+  template <class H>
+  bool Object(H& h, int depth) {
+    if (depth >= kMaxDepth) return Error("syntax error: nesting too deep");
+    ++p_;
+    Mark();
+    if (!h.start_object(kUnknown)) return Stop();
+    SkipWs();
+    if (p_ != end_ && *p_ == '}') {
+      ++p_;
+      Mark();
+      return h.end_object() || Stop();
+    }
+    for (;;) {
+      SkipWs();
+      if (p_ == end_ || *p_ != '"') {
+        return Error("syntax error: unexpected " + Found() + "; expected a member name");
+      }
+      std::string k;
+      if (!String(&k)) return false;
+      Mark();
+      if (!h.key(k)) return Stop();
+      SkipWs();
+      if (p_ == end_ || *p_ != ':') {
+        return Error("syntax error: unexpected " + Found() + "; expected ':'");
+      }
+      ++p_;
+      SkipWs();
+      if (p_ == end_) return Error("syntax error: unexpected end of input; expected a value");
+      if (!Value(h, depth + 1)) return false;
+      SkipWs();
+      if (p_ != end_ && *p_ == ',') {
+        ++p_;
+        continue;
+      }
+      if (p_ != end_ && *p_ == '}') {
+        ++p_;
+        Mark();
+        return h.end_object() || Stop();
+      }
+      return Error("syntax error: unexpected " + Found() + "; expected ',' or '}'");
+    }
+  }
+
+  template <class H>
+  bool Array(H& h, int depth) {
+    if (depth >= kMaxDepth) return Error("syntax error: nesting too deep");
+    ++p_;
+    Mark();
+    if (!h.start_array(kUnknown)) return Stop();
+    SkipWs();
+    if (p_ != end_ && *p_ == ']') {
+      ++p_;
+      Mark();
+      return h.end_array() || Stop();
+    }
+    for (;;) {
+      SkipWs();
+      if (p_ == end_) return Error("syntax error: unexpected end of input; expected a value");
+      if (!Value(h, depth + 1)) return false;
+      SkipWs();
+      if (p_ != end_ && *p_ == ',') {
+        ++p_;
+        continue;
+      }
+      if (p_ != end_ && *p_ == ']') {
+        ++p_;
+        Mark();
+        return h.end_array() || Stop();
+      }
+      return Error("syntax error: unexpected " + Found() + "; expected ',' or ']'");
+    }
+  }
+
+  template <class H>
+  bool Number(H& h) {
+    const char* start = p_;
+    bool negative = false;
+    if (*p_ == '-') {
+      negative = true;
+      ++p_;
+    }
+    if (p_ == end_ || *p_ < '0' || *p_ > '9') {
+      return Error("syntax error: invalid number; expected a digit after '-'");
+    }
+    bool integral = true;
+    uint64_t magnitude = 0;
+    bool overflow = false;
+    if (*p_ == '0') {
+      ++p_;
+    } else {
+      while (p_ != end_ && *p_ >= '0' && *p_ <= '9') {
+        auto d = static_cast<uint64_t>(*p_ - '0');
+        if (magnitude > (std::numeric_limits<uint64_t>::max() - d) / 10) overflow = true;
+        magnitude = magnitude * 10 + d;
+        ++p_;
+      }
+    }
+    if (p_ != end_ && *p_ == '.') {
+      integral = false;
+      ++p_;
+      if (p_ == end_ || *p_ < '0' || *p_ > '9') {
+        return Error("syntax error: invalid number; expected a digit after '.'");
+      }
+      while (p_ != end_ && *p_ >= '0' && *p_ <= '9') ++p_;
+    }
+    if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
+      integral = false;
+      ++p_;
+      if (p_ != end_ && (*p_ == '+' || *p_ == '-')) ++p_;
+      if (p_ == end_ || *p_ < '0' || *p_ > '9') {
+        return Error("syntax error: invalid number; expected a digit in the exponent");
+      }
+      while (p_ != end_ && *p_ >= '0' && *p_ <= '9') ++p_;
+    }
+    Mark();
+    constexpr auto kMaxInt = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (integral && !overflow) {
+      if (!negative) {
+        if (magnitude <= kMaxInt)
+          return h.number_integer(static_cast<int64_t>(magnitude)) || Stop();
+        return h.number_unsigned(magnitude) || Stop();
+      }
+      if (magnitude <= kMaxInt + 1) {
+        int64_t v = magnitude == kMaxInt + 1 ? std::numeric_limits<int64_t>::min()
+                                             : -static_cast<int64_t>(magnitude);
+        return h.number_integer(v) || Stop();
+      }
+    }
+    std::string token(start, p_);
+    return h.number_float(std::strtod(token.c_str(), nullptr), token) || Stop();
+  }
+
+  static int Hex4(const char* p) {
+    int v = 0;
+    for (int i = 0; i < 4; ++i) {
+      char c = p[i];
+      int d = (c >= '0' && c <= '9')   ? c - '0'
+              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                       : -1;
+      if (d < 0) return -1;
+      v = v * 16 + d;
+    }
+    return v;
+  }
+
+  static void AppendUtf8(std::string* out, uint32_t cp) {
+    if (cp < 0x80) {
+      out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+
+  // Length of the well-formed UTF-8 sequence at p (0 when ill-formed).
+  size_t Utf8Length(const char* p) const {
+    auto b = [&](size_t i) { return static_cast<unsigned char>(p[i]); };
+    auto avail = static_cast<size_t>(end_ - p);
+    unsigned char c = b(0);
+    auto cont = [&](size_t i) { return i < avail && (b(i) & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+      if (!cont(1) || !cont(2)) return 0;
+      if (c == 0xE0 && b(1) < 0xA0) return 0;  // overlong
+      if (c == 0xED && b(1) > 0x9F) return 0;  // surrogate
+      return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+      if (!cont(1) || !cont(2) || !cont(3)) return 0;
+      if (c == 0xF0 && b(1) < 0x90) return 0;  // overlong
+      if (c == 0xF4 && b(1) > 0x8F) return 0;  // beyond U+10FFFF
+      return 4;
+    }
+    return 0;
+  }
+
+  bool String(std::string* out) {
+    ++p_;  // opening quote
+    for (;;) {
+      const char* run = p_;
+      while (p_ != end_) {
+        auto c = static_cast<unsigned char>(*p_);
+        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+        ++p_;
+      }
+      out->append(run, p_);
+      if (p_ == end_) return Error("syntax error: unexpected end of input inside a string");
+      auto c = static_cast<unsigned char>(*p_);
+      if (c == '"') {
+        ++p_;
+        return true;
+      }
+      if (c < 0x20) return Error("syntax error: control character inside a string; use \\u escape");
+      if (c >= 0x80) {
+        size_t n = Utf8Length(p_);
+        if (n == 0) return Error("syntax error: invalid UTF-8 in a string");
+        out->append(p_, n);
+        p_ += n;
+        continue;
+      }
+      // Escape.
+      if (end_ - p_ < 2) return Error("syntax error: unexpected end of input inside a string");
+      char e = p_[1];
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          out->push_back(e);
+          p_ += 2;
+          continue;
+        case 'b':
+          out->push_back('\b');
+          p_ += 2;
+          continue;
+        case 'f':
+          out->push_back('\f');
+          p_ += 2;
+          continue;
+        case 'n':
+          out->push_back('\n');
+          p_ += 2;
+          continue;
+        case 'r':
+          out->push_back('\r');
+          p_ += 2;
+          continue;
+        case 't':
+          out->push_back('\t');
+          p_ += 2;
+          continue;
+        case 'u':
+          break;
+        default:
+          return Error("syntax error: invalid escape in a string");
+      }
+      int hi = end_ - p_ >= 6 ? Hex4(p_ + 2) : -1;
+      if (hi < 0) return Error("syntax error: \\u must be followed by four hexadecimal digits");
+      p_ += 6;
+      uint32_t cp = static_cast<uint32_t>(hi);
+      if (cp >= 0xDC00 && cp <= 0xDFFF) return Error("syntax error: lone low surrogate escape");
+      if (cp >= 0xD800 && cp <= 0xDBFF) {
+        int lo = (end_ - p_ >= 6 && p_[0] == '\\' && p_[1] == 'u') ? Hex4(p_ + 2) : -1;
+        if (lo < 0xDC00 || lo > 0xDFFF) {
+          return Error("syntax error: high surrogate escape without a low surrogate");
+        }
+        p_ += 6;
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint32_t>(lo) - 0xDC00);
+      }
+      AppendUtf8(out, cp);
+    }
+  }
+
+  const char* p_;
+  const char* begin_;
+  const char* end_;
+  const char** track_;
+  bool stopped_ = false;
+  std::string error_;
+  size_t error_offset_ = 0;
+};
+
+}  // namespace testqav::mailbox

@@ -1,0 +1,32 @@
+// The embedded messaging session: message stores held in JSON files below the host folder.
+//
+//   <host>/exchange/<server>/mailboxes/<alias>.json   the mailbox (default store)
+//   <host>/exchange/<server>/public.json              the public folder store (optional)
+//
+// Logon loads both files and holds an exclusive lock on "<file>.lock" beside each for the
+// session's life. Every change is written back atomically before the call that made it
+// returns. Address operations go to the address book that `opener` gives for the server's
+// folder; without one they fail with kNoSupport "address book not available". The file
+// format is described in docs/mailbox-store.md.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+#include "platform/addressbook/address_book.h"
+#include "platform/common/status.h"
+#include "platform/messaging/messaging.h"
+
+namespace testqav {
+
+using AddressBookOpener =
+    std::function<Result<std::shared_ptr<AddressBook>>(const std::filesystem::path& server_dir)>;
+
+// `diagnostics` receives one line per store file that cannot be loaded (file, line, column,
+// what is wrong) and per address book that cannot be opened; it must outlive the session.
+SessionPtr CreateJsonSession(std::filesystem::path host_dir, std::ostream& diagnostics,
+                             AddressBookOpener opener = {});
+
+}  // namespace testqav
