@@ -16,11 +16,10 @@ namespace {
 // The address-entry properties that the update run reads (proxy expansion, GAL enrichment,
 // source records), in the order the run reads them.
 constexpr uint32_t kReadTags[] = {
-    0x0FFF0102, 0x3001001E, 0x3002001E, 0x3003001E, 0x39000003, 0x39FE001E, 0x800F101E,
-    0x3A1C001E, 0x3A08001E, 0x3A23001E, 0x3A09001E, 0x3A21001E, 0x3A1B001E, 0x3A2F001E,
-    0x3A1F001E, 0x3A25001E, 0x3A17001E, 0x3A16001E, 0x3A18001E, 0x3A19001E, 0x3A29001E,
-    0x3A27001E, 0x3A28001E, 0x3A2A001E, 0x3A26001E, 0x3A06001E, 0x3A11001E, 0x3A44001E,
-    0x3A05001E,
+    0x0FFF0102, 0x3001001E, 0x3002001E, 0x3003001E, 0x39000003, 0x39FE001E, 0x800F101E, 0x3A1C001E,
+    0x3A08001E, 0x3A23001E, 0x3A09001E, 0x3A21001E, 0x3A1B001E, 0x3A2F001E, 0x3A1F001E, 0x3A25001E,
+    0x3A17001E, 0x3A16001E, 0x3A18001E, 0x3A19001E, 0x3A29001E, 0x3A27001E, 0x3A28001E, 0x3A2A001E,
+    0x3A26001E, 0x3A06001E, 0x3A11001E, 0x3A44001E, 0x3A05001E,
 };
 
 std::string HexTag(uint32_t tag) {
@@ -30,8 +29,8 @@ std::string HexTag(uint32_t tag) {
 }
 
 void PrintError(std::ostream& err, std::string_view what, const Status& s) {
-  err << what << ": error " << HexTag(static_cast<uint32_t>(s.number())) << ": "
-      << s.description() << "\n";
+  err << what << ": error " << HexTag(static_cast<uint32_t>(s.number())) << ": " << s.description()
+      << "\n";
 }
 
 template <typename T>
@@ -57,8 +56,8 @@ void PrintValue(std::ostream& out, const Variant& v) {
 
 }  // namespace
 
-int RunResolve(const std::filesystem::path& server_dir, std::string_view name,
-               std::ostream& out, std::ostream& err) {
+int RunResolve(const std::filesystem::path& server_dir, std::string_view name, std::ostream& out,
+               std::ostream& err) {
   Result<std::shared_ptr<AddressBook>> book = OpenAddressBook(server_dir, err);
   if (!book.ok()) {
     PrintError(err, "cannot open the address book of " + server_dir.string(), book.status());

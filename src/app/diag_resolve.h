@@ -14,7 +14,7 @@ namespace testqav {
 // tag the run reads with its value (arrays one element per line, absent ones marked).
 // Errors (opening, resolving) go to `err` as number and description; returns 0 when the
 // name resolved, 1 otherwise.
-int RunResolve(const std::filesystem::path& server_dir, std::string_view name,
-               std::ostream& out, std::ostream& err);
+int RunResolve(const std::filesystem::path& server_dir, std::string_view name, std::ostream& out,
+               std::ostream& err);
 
 }  // namespace testqav

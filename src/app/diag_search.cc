@@ -85,10 +85,9 @@ void WriteLdifRecord(const DirectoryEntry& entry, const std::vector<std::string>
 
 int RunSearch(const std::filesystem::path& server_dir, std::string_view command_text,
               std::ostream& out, std::ostream& err) {
-  Result<DirectoryCommand> command = ParseDirectoryCommand(command_text);
+  Result<DirectoryCommand> command = ParseCommandText(command_text);
   if (!command.ok()) {
-    PrintError(err, "bad directory command '" + std::string(command_text) + "'",
-               command.status());
+    PrintError(err, "bad directory command '" + std::string(command_text) + "'", command.status());
     return 1;
   }
   Result<std::shared_ptr<Directory>> directory = OpenServerDirectory(server_dir, err);
@@ -96,13 +95,26 @@ int RunSearch(const std::filesystem::path& server_dir, std::string_view command_
     PrintError(err, "cannot open the directory of " + server_dir.string(), directory.status());
     return 1;
   }
-  Result<std::vector<DirectoryEntry>> rows = (*directory)->Search(
-      command->base_dn, command->scope, command->filter, command->attributes);
-  if (!rows.ok()) {
-    PrintError(err, "search failed", rows.status());
-    return 1;
+  // A command on the rootDSE shows the rootDSE itself; anything else is a search.
+  std::vector<DirectoryEntry> rows;
+  if (command->base.root_dse) {
+    Result<DirectoryEntry> root = (*directory)->RootDse();
+    if (!root.ok()) {
+      PrintError(err, "cannot read the rootDSE", root.status());
+      return 1;
+    }
+    rows.push_back(std::move(root).value());
+  } else {
+    Result<std::vector<DirectoryEntry>> found =
+        (*directory)
+            ->Search(command->base.dn, command->scope, command->filter, command->attributes);
+    if (!found.ok()) {
+      PrintError(err, "search failed", found.status());
+      return 1;
+    }
+    rows = std::move(found).value();
   }
-  for (const DirectoryEntry& row : *rows) WriteLdifRecord(row, command->attributes, out);
+  for (const DirectoryEntry& row : rows) WriteLdifRecord(row, command->attributes, out);
   return 0;
 }
 
