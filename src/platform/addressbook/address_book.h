@@ -4,11 +4,14 @@
 // resolves to a one-off entry of type "SMTP".
 #pragma once
 
+#include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 
 #include "platform/common/status.h"
+#include "platform/directory/directory.h"
 #include "platform/messaging/messaging.h"
 
 namespace testqav {
@@ -20,11 +23,29 @@ class AddressBook {
   // address, or a display name or alias (ambiguous-name resolution). Errors: kUnresolved,
   // kAmbiguous.
   virtual Result<AddressEntryPtr> ResolveName(std::string_view name) = 0;
-  // The entry with that entry ID (address-book or one-off layout). kNotFound when none.
+  // The entry with that entry ID (address-book or one-off layout). kNotFound when none;
+  // kInvalidEntryId when the text is not an entry ID of either layout.
   virtual Result<AddressEntryPtr> GetEntry(std::string_view entry_id) = 0;
   // The Global Address List entry whose distinguished name (legacyExchangeDN) is `dn`,
   // compared ignoring case. kNotFound when none.
   virtual Result<AddressEntryPtr> FindByDN(std::string_view dn) = 0;
 };
+
+// The address book over `directory`, searching the subtree under `base_dn`. Entries found
+// by distinguished name are kept for the life of the address book (the directory does not
+// change during a run); nothing else is cached.
+std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
+                                                      std::string base_dn);
+
+// The directory of a server folder: server_dir/directory.ldif (embedded directory) or, when
+// that does not exist, server_dir/directory.conf (LDAP server). Load warnings go to
+// `diagnostics`. err::kNotFound when the folder has neither file.
+Result<std::shared_ptr<Directory>> OpenServerDirectory(const std::filesystem::path& server_dir,
+                                                       std::ostream& diagnostics);
+
+// The address book of a server folder: its directory (above), searched under the rootDSE's
+// defaultNamingContext.
+Result<std::shared_ptr<AddressBook>> OpenAddressBook(const std::filesystem::path& server_dir,
+                                                     std::ostream& diagnostics);
 
 }  // namespace testqav

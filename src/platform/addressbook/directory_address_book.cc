@@ -1,0 +1,299 @@
+// The address book as a view of the directory. Every look-up is one or a few equality
+// searches (names: equality, then substring), so a run that resolves one address per
+// registered user stays proportional to the number of users.
+#include <map>
+#include <set>
+#include <utility>
+
+#include "platform/addressbook/address_book.h"
+#include "platform/addressbook/entry_id.h"
+#include "platform/addressbook/entry_properties.h"
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+#include "platform/directory/filter.h"
+
+namespace testqav {
+namespace {
+
+class DirectoryAddressBook;
+
+Status Unresolved(std::string_view name) {
+  return Status(err::kUnresolved, "The name could not be resolved: " + std::string(name));
+}
+
+// An internet address outside the directory, or a directory object without an Exchange DN
+// re-opened from its one-off entry ID.
+class OneOffAddressEntry : public AddressEntry {
+ public:
+  explicit OneOffAddressEntry(EntryFacts facts) : facts_(std::move(facts)) {}
+  Result<std::string> Type() const override { return facts_.type; }
+  Result<std::string> Address() const override { return facts_.address; }
+  Result<std::string> Name() const override { return facts_.name; }
+  Result<std::string> ID() const override { return facts_.entry_id; }
+  Result<int32_t> DisplayType() const override { return facts_.display_type; }
+  Result<Variant> Field(uint32_t tag) const override { return OneOffProperty(facts_, tag); }
+  Result<std::vector<AddressEntryPtr>> Members() override { return std::vector<AddressEntryPtr>(); }
+  Result<std::string> SmtpAddress() const override {
+    return facts_.type == "SMTP" ? facts_.address : std::string();
+  }
+
+ private:
+  EntryFacts facts_;
+};
+
+class DirectoryAddressEntry : public AddressEntry {
+ public:
+  DirectoryAddressEntry(DirectoryEntry entry, EntryFacts facts,
+                        std::weak_ptr<DirectoryAddressBook> book)
+      : entry_(std::move(entry)), facts_(std::move(facts)), book_(std::move(book)) {}
+  Result<std::string> Type() const override { return facts_.type; }
+  Result<std::string> Address() const override { return facts_.address; }
+  Result<std::string> Name() const override { return facts_.name; }
+  Result<std::string> ID() const override { return facts_.entry_id; }
+  Result<int32_t> DisplayType() const override { return facts_.display_type; }
+  Result<Variant> Field(uint32_t tag) const override {
+    return DirectoryProperty(entry_, facts_, tag);
+  }
+  Result<std::vector<AddressEntryPtr>> Members() override;
+  Result<std::string> SmtpAddress() const override { return PrimarySmtpOf(entry_); }
+
+ private:
+  DirectoryEntry entry_;
+  EntryFacts facts_;
+  std::weak_ptr<DirectoryAddressBook> book_;
+};
+
+class DirectoryAddressBook : public AddressBook,
+                             public std::enable_shared_from_this<DirectoryAddressBook> {
+ public:
+  DirectoryAddressBook(std::shared_ptr<Directory> directory, std::string base_dn)
+      : directory_(std::move(directory)), base_dn_(std::move(base_dn)) {}
+
+  Result<AddressEntryPtr> ResolveName(std::string_view name) override;
+  Result<AddressEntryPtr> GetEntry(std::string_view entry_id) override;
+  Result<AddressEntryPtr> FindByDN(std::string_view dn) override;
+
+  // The entry for the directory object `object_dn` (a member value); kNotFound when the
+  // object does not exist or is not an address entry.
+  Result<AddressEntryPtr> EntryByObjectDn(const std::string& object_dn);
+
+ private:
+  Result<std::vector<DirectoryEntry>> Search(const std::string& filter) {
+    return directory_->Search(base_dn_, SearchScope::kSubtree, filter, EntryAttributes());
+  }
+  // Entries among `found`, each object once, in the directory's order.
+  std::vector<AddressEntryPtr> Entries(std::vector<DirectoryEntry> found);
+  AddressEntryPtr MakeEntry(DirectoryEntry e, EntryFacts facts);
+  Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
+  Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
+  static AddressEntryPtr OneOff(std::string_view address);
+
+  std::shared_ptr<Directory> directory_;
+  std::string base_dn_;
+  // Folded legacyExchangeDN / folded object DN -> entry.
+  std::map<std::string, AddressEntryPtr> by_legacy_dn_;
+  std::map<std::string, AddressEntryPtr> by_object_dn_;
+};
+
+Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
+  std::vector<AddressEntryPtr> members;
+  const std::vector<std::string>& dns = AttributeValues(entry_, "member");
+  if (dns.empty()) return members;
+  std::shared_ptr<DirectoryAddressBook> book = book_.lock();
+  if (!book) return Status(err::kObjectDeleted, "The address book of this entry is closed");
+  for (const std::string& dn : dns) {
+    Result<AddressEntryPtr> member = book->EntryByObjectDn(dn);
+    if (member.ok()) {
+      members.push_back(*member);
+    } else if (member.status().number() != err::kNotFound) {
+      return member.status();
+    }
+    // A member that is gone or is no address entry (hidden, not mail-enabled) is not listed,
+    // as the address book would not show it either.
+  }
+  return members;
+}
+
+AddressEntryPtr DirectoryAddressBook::MakeEntry(DirectoryEntry e, EntryFacts facts) {
+  std::string object_key = FoldCase(e.dn);
+  auto cached = by_object_dn_.find(object_key);
+  if (cached != by_object_dn_.end()) return cached->second;
+  std::string legacy_key = facts.type == "EX" ? FoldCase(facts.address) : std::string();
+  auto entry =
+      std::make_shared<DirectoryAddressEntry>(std::move(e), std::move(facts), weak_from_this());
+  by_object_dn_.emplace(std::move(object_key), entry);
+  if (!legacy_key.empty()) by_legacy_dn_.emplace(std::move(legacy_key), entry);
+  return entry;
+}
+
+std::vector<AddressEntryPtr> DirectoryAddressBook::Entries(std::vector<DirectoryEntry> found) {
+  std::vector<AddressEntryPtr> out;
+  std::set<std::string> seen;
+  for (DirectoryEntry& e : found) {
+    Result<EntryFacts> facts = FactsOf(e);
+    if (!facts.ok() || !seen.insert(FoldCase(e.dn)).second) continue;
+    out.push_back(MakeEntry(std::move(e), std::move(facts).value()));
+  }
+  return out;
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string& object_dn) {
+  auto cached = by_object_dn_.find(FoldCase(object_dn));
+  if (cached != by_object_dn_.end()) return cached->second;
+  Result<std::vector<DirectoryEntry>> found =
+      directory_->Search(object_dn, SearchScope::kBase, "(objectClass=*)", EntryAttributes());
+  if (!found.ok()) {
+    if (found.status().number() == err::kDirNoSuchObject) {
+      return Status(err::kNotFound, "No directory object " + object_dn);
+    }
+    return found.status();
+  }
+  std::vector<AddressEntryPtr> entries = Entries(std::move(found).value());
+  if (entries.empty()) return Status(err::kNotFound, "Not an address-book entry: " + object_dn);
+  return entries.front();
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
+  if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
+  auto cached = by_legacy_dn_.find(FoldCase(dn));
+  if (cached != by_legacy_dn_.end()) return cached->second;
+  Result<std::vector<DirectoryEntry>> found =
+      Search("(legacyExchangeDN=" + EscapeFilterValue(dn) + ")");
+  if (!found.ok()) return found.status();
+  // The directory compares ignoring case already; checking again keeps a case-exact server
+  // from changing the answer, and drops objects that are not entries.
+  for (const AddressEntryPtr& e : Entries(std::move(found).value())) {
+    Result<std::string> type = e->Type();
+    Result<std::string> address = e->Address();
+    if (type.ok() && *type == "EX" && address.ok() && EqualsIgnoreCase(*address, dn)) return e;
+  }
+  return Status(err::kNotFound,
+                "No address-book entry with the distinguished name " + std::string(dn));
+}
+
+AddressEntryPtr DirectoryAddressBook::OneOff(std::string_view address) {
+  EntryFacts f;
+  f.type = "SMTP";
+  f.address = std::string(address);
+  f.name = std::string(address);
+  f.display_type = kDtMailUser;
+  f.entry_id = BytesToHex(EncodeOneOffEntryId(f.name, f.type, f.address));
+  return std::make_shared<OneOffAddressEntry>(std::move(f));
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::ResolveSmtp(std::string_view address,
+                                                          std::string_view name) {
+  if (address.empty()) return Unresolved(name);
+  std::string v = EscapeFilterValue(address);
+  // Both prefix spellings are asked for so that a server whose proxyAddresses match is
+  // case-exact still finds primary and secondary addresses.
+  Result<std::vector<DirectoryEntry>> found =
+      Search("(|(mail=" + v + ")(proxyAddresses=smtp:" + v + ")(proxyAddresses=SMTP:" + v + "))");
+  if (!found.ok()) return found.status();
+  std::vector<DirectoryEntry> candidates;
+  for (DirectoryEntry& e : found.value()) {
+    if (HasSmtpAddress(e, address)) candidates.push_back(std::move(e));
+  }
+  std::vector<AddressEntryPtr> matches = Entries(std::move(candidates));
+  if (matches.size() == 1) return matches.front();
+  if (matches.size() > 1) {
+    return Status(err::kAmbiguous, "The name is ambiguous: " + std::string(name) + " (" +
+                                       std::to_string(matches.size()) + " entries)");
+  }
+  if (IsSmtpAddressShaped(address)) return OneOff(address);
+  return Unresolved(name);
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
+                                                         std::string_view name) {
+  bool exact_only = false;
+  std::string value(text);
+  if (StartsWith(value, "=")) {
+    exact_only = true;
+    value = Trim(value.substr(1));
+  }
+  if (value.empty()) return Unresolved(name);
+  // One filter per phase: exact values, then prefixes. A value with blanks also tries every
+  // split into given name + surname and surname + given name.
+  auto filter = [&value](bool prefix) {
+    std::string star = prefix ? "*" : "";
+    std::string v = EscapeFilterValue(value) + star;
+    std::string f =
+        "(|(displayName=" + v + ")(mailNickname=" + v + ")(givenName=" + v + ")(sn=" + v + ")";
+    for (size_t i = value.find(' '); i != std::string::npos; i = value.find(' ', i + 1)) {
+      std::string left = Trim(value.substr(0, i));
+      std::string right = Trim(value.substr(i + 1));
+      if (left.empty() || right.empty()) continue;
+      std::string l = EscapeFilterValue(left);
+      std::string r = EscapeFilterValue(right) + star;
+      // The first part is matched exactly in the prefix phase too: "Ann Sm" means given name
+      // Ann and a surname beginning Sm.
+      f += "(&(givenName=" + l + ")(sn=" + r + "))(&(sn=" + l + ")(givenName=" + r + "))";
+    }
+    return f + ")";
+  };
+  for (bool prefix : {false, true}) {
+    if (prefix && exact_only) break;
+    Result<std::vector<DirectoryEntry>> found = Search(filter(prefix));
+    if (!found.ok()) return found.status();
+    std::vector<AddressEntryPtr> matches = Entries(std::move(found).value());
+    if (matches.size() == 1) return matches.front();
+    if (matches.size() > 1) {
+      return Status(err::kAmbiguous, "The name is ambiguous: " + std::string(name) + " (" +
+                                         std::to_string(matches.size()) + " entries)");
+    }
+  }
+  return Unresolved(name);
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name) {
+  std::string text = Trim(name);
+  if (text.empty()) return Unresolved(name);
+  if (StartsWithIgnoreCase(text, "EX:")) {
+    Result<AddressEntryPtr> e = FindByDN(Trim(std::string_view(text).substr(3)));
+    if (!e.ok() && e.status().number() == err::kNotFound) return Unresolved(name);
+    return e;
+  }
+  if (StartsWithIgnoreCase(text, "SMTP:")) {
+    return ResolveSmtp(Trim(std::string_view(text).substr(5)), name);
+  }
+  if (IsSmtpAddressShaped(text)) return ResolveSmtp(text, name);
+  return ResolveAnr(text, name);
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::GetEntry(std::string_view entry_id) {
+  Result<std::vector<uint8_t>> bytes = HexToBytes(entry_id);
+  if (!bytes.ok()) return bytes.status();
+  Result<DecodedEntryId> decoded = DecodeEntryId(*bytes);
+  if (!decoded.ok()) return decoded.status();
+  if (const auto* ab = std::get_if<AddressBookEntryId>(&*decoded)) return FindByDN(ab->dn);
+  const auto& one_off = std::get<OneOffEntryId>(*decoded);
+  std::string id = UpperCase(entry_id);
+  // A directory object without an Exchange DN hands out a one-off ID; give back the
+  // directory entry (with its properties) when that object is still there.
+  if (EqualsIgnoreCase(one_off.address_type, "SMTP")) {
+    Result<std::vector<DirectoryEntry>> found =
+        Search("(mail=" + EscapeFilterValue(one_off.address) + ")");
+    if (!found.ok()) return found.status();
+    for (const AddressEntryPtr& e : Entries(std::move(found).value())) {
+      Result<std::string> eid = e->ID();
+      if (eid.ok() && *eid == id) return e;
+    }
+  }
+  EntryFacts f;
+  f.type = one_off.address_type;
+  f.address = one_off.address;
+  f.name = one_off.display_name;
+  f.display_type = kDtMailUser;
+  f.entry_id = id;
+  return AddressEntryPtr(std::make_shared<OneOffAddressEntry>(std::move(f)));
+}
+
+}  // namespace
+
+std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
+                                                      std::string base_dn) {
+  return std::make_shared<DirectoryAddressBook>(std::move(directory), std::move(base_dn));
+}
+
+}  // namespace testqav

@@ -1,0 +1,485 @@
+// The address book over a real directory implementation, loaded from data/org.ldif: the
+// embedded directory always, and OpenLDAP's slapd loaded with the same LDIF when the
+// environment runs the directory suites against slapd (TESTQAV_SLAPD_URL is set). That
+// server holds the directory suites' own data, so this suite starts its own slapd with
+// scripts/start-slapd.sh, once per test process, and stops it at the end.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "platform/addressbook/address_book.h"
+#include "platform/addressbook/entry_id.h"
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+#include "platform/directory/embedded/ldif_directory.h"
+#include "platform/directory/ldap/ldap_directory.h"
+
+namespace testqav {
+namespace {
+
+constexpr char kRecipients[] = "/o=Contoso/ou=First Administrative Group/cn=Recipients/cn=";
+
+std::string Dn(std::string_view alias) { return kRecipients + std::string(alias); }
+
+std::filesystem::path DataDir() {
+  const char* src = std::getenv("TESTQAV_SOURCE_DIR");
+  return std::filesystem::path(src ? src : ".") / "tests/platform/addressbook/data";
+}
+
+struct Backend {
+  std::string name;
+  // Returns nullptr (and sets *skip) when the backend is not available here.
+  std::function<Result<std::shared_ptr<Directory>>(std::string* skip)> open;
+};
+
+std::ostream& operator<<(std::ostream& os, const Backend& b) { return os << b.name; }
+
+Result<std::shared_ptr<Directory>> OpenEmbedded(std::string*) {
+  std::ostringstream diagnostics;
+  return LoadLdifDirectory((DataDir() / "org.ldif").string(), diagnostics);
+}
+
+// A port that was free a moment ago.
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// The slapd this process started: its data folder, and the URL it answers on.
+struct OwnSlapd {
+  std::filesystem::path datadir;
+  std::string url;
+  std::string failure;
+};
+
+OwnSlapd& Slapd() {
+  static OwnSlapd slapd;
+  return slapd;
+}
+
+class StopSlapd : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (Slapd().url.empty()) return;
+    std::string source =
+        std::getenv("TESTQAV_SOURCE_DIR") ? std::getenv("TESTQAV_SOURCE_DIR") : ".";
+    std::string cmd =
+        "bash '" + source + "/scripts/stop-slapd.sh' '" + Slapd().datadir.string() + "'";
+    if (std::system(cmd.c_str()) == 0) std::filesystem::remove_all(Slapd().datadir);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kStopSlapd =
+    ::testing::AddGlobalTestEnvironment(new StopSlapd);
+
+Result<std::shared_ptr<Directory>> OpenSlapd(std::string* skip) {
+  if (std::getenv("TESTQAV_SLAPD_URL") == nullptr) {
+    *skip = "TESTQAV_SLAPD_URL not set: directory suites do not run against slapd here";
+    return Status(err::kNotImplemented, *skip);
+  }
+  OwnSlapd& slapd = Slapd();
+  if (slapd.url.empty() && slapd.failure.empty()) {
+    std::string source =
+        std::getenv("TESTQAV_SOURCE_DIR") ? std::getenv("TESTQAV_SOURCE_DIR") : ".";
+    char pattern[] = "/tmp/abook-slapd-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+      slapd.failure = "cannot create a data folder";
+    } else {
+      slapd.datadir = pattern;
+      std::string cmd = "bash '" + source + "/scripts/start-slapd.sh' " +
+                        std::to_string(FreePort()) + " '" + slapd.datadir.string() + "' '" +
+                        (DataDir() / "org.ldif").string() + "' > '" +
+                        (slapd.datadir / "url").string() + "'";
+      if (std::system(cmd.c_str()) == 0) {
+        std::string url = ReadFile(slapd.datadir / "url");
+        while (!url.empty() && (url.back() == '\n' || url.back() == ' ')) url.pop_back();
+        slapd.url = url;
+      } else {
+        slapd.failure = "start-slapd.sh failed";
+      }
+    }
+  }
+  if (!slapd.failure.empty()) return Status(err::kFail, slapd.failure);
+  LdapConfig config;
+  config.url = slapd.url;
+  config.bind_dn = ReadFile(slapd.datadir / "binddn");
+  config.password_file = (slapd.datadir / "password").string();
+  config.timeout_seconds = 10;
+  config.base = "DC=contoso,DC=com";
+  return OpenLdapDirectory(config);
+}
+
+class AddressBookTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    std::string skip;
+    Result<std::shared_ptr<Directory>> dir = GetParam().open(&skip);
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    ASSERT_TRUE(dir.ok()) << dir.status().description();
+    Result<DirectoryEntry> root = (*dir)->RootDse();
+    ASSERT_TRUE(root.ok()) << root.status().description();
+    std::string base = root->First("defaultNamingContext");
+    ASSERT_FALSE(base.empty());
+    book_ = MakeDirectoryAddressBook(*dir, base);
+  }
+
+  AddressEntryPtr Resolve(std::string_view name) {
+    Result<AddressEntryPtr> e = book_->ResolveName(name);
+    EXPECT_TRUE(e.ok()) << name << ": " << e.status().description();
+    return e.ok() ? *e : nullptr;
+  }
+
+  std::shared_ptr<AddressBook> book_;
+};
+
+// Outcome of one resolution: the entry's type and address, or an error number.
+struct Resolution {
+  std::string input;
+  std::string type;     // "" when an error is expected
+  std::string address;  // legacyExchangeDN for EX, the address for SMTP
+  int32_t error = 0;
+};
+
+TEST_P(AddressBookTest, ResolutionTable) {
+  const std::vector<Resolution> table = {
+      // Distinguished names, any letter case.
+      {"EX:" + Dn("jsmith"), "EX", Dn("jsmith")},
+      {"ex:" + UpperCase(Dn("jsmith")), "EX", Dn("jsmith")},
+      {"EX:/o=Contoso/cn=nobody", "", "", err::kUnresolved},
+      // SMTP addresses: primary, secondary "smtp:" proxy, upper-case input, mail only.
+      {"SMTP:Jane.Smith@contoso.com", "EX", Dn("jsmith")},
+      {"SMTP:JS@CONTOSO.COM", "EX", Dn("jsmith")},
+      {"smtp:js@contoso.com", "EX", Dn("jsmith")},
+      {"jane.smith@CONTOSO.com", "EX", Dn("jsmith")},
+      {"  js@contoso.com  ", "EX", Dn("jsmith")},
+      {"sales@contoso.com", "EX", Dn("sales")},
+      {"web.only@partner.example", "SMTP", "web.only@partner.example"},
+      // Unknown internet addresses become one-off entries, the address as given.
+      {"SMTP:Someone@Elsewhere.example", "SMTP", "Someone@Elsewhere.example"},
+      {"someone@elsewhere.example", "SMTP", "someone@elsewhere.example"},
+      // Hidden objects are not entries; their address is just an internet address.
+      {"Hidden.User@contoso.com", "SMTP", "Hidden.User@contoso.com"},
+      {"SMTP:not an address", "", "", err::kUnresolved},
+      // Names: exact display name, alias, given + surname both ways, prefixes.
+      {"Jane Smith", "EX", Dn("jsmith")},
+      {"jane smith", "EX", Dn("jsmith")},
+      {"jsmith", "EX", Dn("jsmith")},
+      {"Johanna Brown", "EX", Dn("jbrown")},
+      {"Brown Johanna", "EX", Dn("jbrown")},
+      {"Smith Jane", "EX", Dn("jsmith")},
+      {"Johan", "EX", Dn("jbrown")},
+      {"Walker J", "EX", Dn("jwalker")},
+      {"Sales", "EX", Dn("sales")},
+      {"Zoë Ünal", "EX", Dn("zunal")},
+      {"Ext Partner", "EX", Dn("extpartner")},
+      // An exact match wins over prefixes that would be ambiguous.
+      {"John", "EX", Dn("johns")},
+      {"Smith", "", "", err::kAmbiguous},
+      {"Jo", "", "", err::kAmbiguous},
+      {"=Johan", "", "", err::kUnresolved},
+      {"Nobody Here", "", "", err::kUnresolved},
+      {"Hidden User", "", "", err::kUnresolved},
+      {"Plain User", "", "", err::kUnresolved},
+      {"", "", "", err::kUnresolved},
+      {"a*)(mail=*", "", "", err::kUnresolved},  // filter characters are escaped
+  };
+  for (const Resolution& r : table) {
+    SCOPED_TRACE(r.input);
+    Result<AddressEntryPtr> e = book_->ResolveName(r.input);
+    if (r.error != 0) {
+      ASSERT_FALSE(e.ok());
+      EXPECT_EQ(e.status().number(), r.error) << e.status().description();
+      continue;
+    }
+    ASSERT_TRUE(e.ok()) << e.status().description();
+    EXPECT_EQ((*e)->Type().value_or(""), r.type);
+    EXPECT_EQ((*e)->Address().value_or(""), r.address);
+  }
+}
+
+TEST_P(AddressBookTest, OneOffEntryForUnknownAddress) {
+  AddressEntryPtr e = Resolve("SMTP:Someone@Elsewhere.example");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->Name().value_or(""), "Someone@Elsewhere.example");
+  EXPECT_EQ(e->SmtpAddress().value_or(""), "Someone@Elsewhere.example");
+  EXPECT_EQ(e->ID().value_or(""),
+            BytesToHex(EncodeOneOffEntryId("Someone@Elsewhere.example", "SMTP",
+                                           "Someone@Elsewhere.example")));
+  EXPECT_EQ(e->Members()->size(), 0u);
+  EXPECT_EQ(e->Field(0x800F101E).status().number(), err::kNotFound);
+}
+
+TEST_P(AddressBookTest, MailboxProperties) {
+  AddressEntryPtr e = Resolve("Jane Smith");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->Name().value_or(""), "Jane Smith");
+  EXPECT_EQ(e->DisplayType().value_or(-1), 0);
+  EXPECT_EQ(e->SmtpAddress().value_or(""), "Jane.Smith@contoso.com");
+  EXPECT_EQ(e->ID().value_or(""), BytesToHex(EncodeAddressBookEntryId(0, Dn("jsmith"))));
+  const std::vector<std::pair<uint32_t, std::string>> texts = {
+      {0x3001001E, "Jane Smith"},  {0x3002001E, "EX"},
+      {0x3003001E, Dn("jsmith")},  {0x39FE001E, "Jane.Smith@contoso.com"},
+      {0x3A1C001E, "+1 555 0100"}, {0x3A08001E, "+1 555 0110"},
+      {0x3A23001E, "+1 555 0120"}, {0x3A09001E, "+1 555 0130"},
+      {0x3A21001E, "+1 555 0140"}, {0x3A17001E, "Sales Manager"},
+      {0x3A16001E, "Contoso Ltd"}, {0x3A18001E, "Sales"},
+      {0x3A19001E, "Building 1"},  {0x3A29001E, "1 Main Street"},
+      {0x3A27001E, "Springfield"}, {0x3A28001E, "IL"},
+      {0x3A2A001E, "62701"},       {0x3A26001E, "United States"},
+      {0x3A06001E, "Jane"},        {0x3A11001E, "Smith"},
+      {0x3A44001E, "Q"},           {0x3A05001E, "Jr."},
+  };
+  for (const auto& [tag, expected] : texts) {
+    Result<Variant> v = e->Field(tag);
+    ASSERT_TRUE(v.ok()) << std::hex << tag << ": " << v.status().description();
+    EXPECT_EQ(v->ToText(), expected) << std::hex << tag;
+  }
+  EXPECT_EQ(*e->Field(0x39000003), Variant::Long(0));
+  EXPECT_EQ(e->Field(0x0FFF0102)->ToText(), e->ID().value_or(""));
+  EXPECT_EQ(*e->Field(0x800F101E),
+            Variant::Array({Variant("smtp:js@contoso.com"), Variant("SMTP:Jane.Smith@contoso.com"),
+                            Variant("X500:/o=Old Org/ou=Site/cn=Recipients/cn=jsmith"),
+                            Variant("X400:c=US;a= ;p=Contoso;o=First;s=Smith;g=Jane;")}));
+  EXPECT_EQ(*e->Field(0x3A1B001E),
+            Variant::Array({Variant("+1 555 0101"), Variant("+1 555 0102")}));
+  EXPECT_EQ(*e->Field(0x3A2F001E), Variant::Array({Variant("+1 555 0200")}));
+  for (uint32_t absent : {0x3A1F001Eu, 0x3A25001Eu}) {
+    EXPECT_EQ(e->Field(absent).status().number(), err::kNotFound) << std::hex << absent;
+  }
+  // John has no phones at all.
+  AddressEntryPtr john = Resolve("John Smith");
+  ASSERT_NE(john, nullptr);
+  for (uint32_t absent : {0x3A1C001Eu, 0x3A1B001Eu, 0x3A17001Eu}) {
+    EXPECT_EQ(john->Field(absent).status().number(), err::kNotFound) << std::hex << absent;
+  }
+}
+
+TEST_P(AddressBookTest, DisplayTypesFromDirectory) {
+  const std::vector<std::pair<std::string, int32_t>> cases = {
+      {"EX:" + Dn("jsmith"), 0},       // msExchHomeServerName
+      {"EX:" + Dn("jbrown"), 0},       // msExchHomeServerName
+      {"EX:" + Dn("jwalker"), 0},      // msExchRecipientDisplayType 0x40000000
+      {"EX:" + Dn("extpartner"), 6},   // contact
+      {"EX:" + Dn("sales"), 1},        // group
+      {"EX:" + Dn("secadmins"), 1},    // security group 0x40000009
+      {"EX:" + Dn("springfield"), 3},  // dynamic group
+      {"EX:" + Dn("supportfolder"), 2}, {"EX:" + Dn("room101"), 0},  // room
+      {"web.only@partner.example", 6},
+  };
+  for (const auto& [name, type] : cases) {
+    AddressEntryPtr e = Resolve(name);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->DisplayType().value_or(-1), type) << name;
+    EXPECT_EQ(*e->Field(0x39000003), Variant::Long(type)) << name;
+  }
+  // The display type is part of the entry ID.
+  AddressEntryPtr sales = Resolve("Sales");
+  ASSERT_NE(sales, nullptr);
+  EXPECT_EQ(sales->ID().value_or(""), BytesToHex(EncodeAddressBookEntryId(1, Dn("sales"))));
+}
+
+std::vector<std::string> Names(const std::vector<AddressEntryPtr>& entries) {
+  std::vector<std::string> out;
+  for (const AddressEntryPtr& e : entries) out.push_back(e->Name().value_or("?"));
+  return out;
+}
+
+TEST_P(AddressBookTest, MembersInStoredOrderSkippingNonEntries) {
+  AddressEntryPtr sales = Resolve("Sales Team");
+  ASSERT_NE(sales, nullptr);
+  Result<std::vector<AddressEntryPtr>> members = sales->Members();
+  ASSERT_TRUE(members.ok()) << members.status().description();
+  // Hidden User, Plain User (not mail-enabled) and a member that no longer exists are left out.
+  EXPECT_EQ(Names(*members), (std::vector<std::string>{"John Smith", "Ext Partner", "Jane Smith"}));
+
+  AddressEntryPtr all = Resolve("All Staff");
+  ASSERT_NE(all, nullptr);
+  Result<std::vector<AddressEntryPtr>> nested = all->Members();
+  ASSERT_TRUE(nested.ok());
+  ASSERT_EQ(Names(*nested), (std::vector<std::string>{"Sales Team", "Brown, Johanna"}));
+  EXPECT_EQ((*nested)[0]->DisplayType().value_or(-1), 1);
+  EXPECT_EQ(Names((*nested)[0]->Members().value()).size(), 3u);
+
+  AddressEntryPtr jane = Resolve("Jane Smith");
+  ASSERT_NE(jane, nullptr);
+  EXPECT_TRUE(jane->Members()->empty());
+}
+
+TEST_P(AddressBookTest, FindByDNIgnoresCaseAndSkipsHidden) {
+  for (const std::string& dn : {Dn("jsmith"), UpperCase(Dn("jsmith")), LowerCase(Dn("jsmith"))}) {
+    Result<AddressEntryPtr> e = book_->FindByDN(dn);
+    ASSERT_TRUE(e.ok()) << dn;
+    EXPECT_EQ((*e)->Address().value_or(""), Dn("jsmith"));
+    EXPECT_EQ((*e)->Name().value_or(""), "Jane Smith");
+  }
+  for (const std::string& dn : {Dn("hidden"), Dn("nobody"), std::string(), Dn("jsmit")}) {
+    Result<AddressEntryPtr> e = book_->FindByDN(dn);
+    ASSERT_FALSE(e.ok()) << dn;
+    EXPECT_EQ(e.status().number(), err::kNotFound) << dn;
+  }
+}
+
+TEST_P(AddressBookTest, GetEntryRoundTrips) {
+  for (std::string name : {"Jane Smith", "Sales Team", "Springfield Staff", "Ext Partner"}) {
+    AddressEntryPtr e = Resolve(name);
+    ASSERT_NE(e, nullptr);
+    std::string id = e->ID().value_or("");
+    for (const std::string& text : {id, LowerCase(id)}) {
+      Result<AddressEntryPtr> back = book_->GetEntry(text);
+      ASSERT_TRUE(back.ok()) << name << ": " << back.status().description();
+      EXPECT_EQ((*back)->Address().value_or(""), e->Address().value_or("")) << name;
+      EXPECT_EQ((*back)->ID().value_or(""), id) << name;
+      EXPECT_EQ((*back)->DisplayType().value_or(-1), e->DisplayType().value_or(-2)) << name;
+    }
+  }
+  // A directory object without Exchange DN comes back with its directory properties.
+  AddressEntryPtr web = Resolve("web.only@partner.example");
+  ASSERT_NE(web, nullptr);
+  Result<AddressEntryPtr> web_back = book_->GetEntry(web->ID().value_or(""));
+  ASSERT_TRUE(web_back.ok());
+  EXPECT_EQ((*web_back)->Name().value_or(""), "Web Only");
+  EXPECT_EQ((*web_back)->DisplayType().value_or(-1), 6);
+
+  // A one-off ID of an unknown address, with a non-ASCII name, is rebuilt from its bytes.
+  std::string one_off = BytesToHex(EncodeOneOffEntryId("Zoë Outside", "SMTP", "zo@out.example"));
+  Result<AddressEntryPtr> outside = book_->GetEntry(one_off);
+  ASSERT_TRUE(outside.ok()) << outside.status().description();
+  EXPECT_EQ((*outside)->Type().value_or(""), "SMTP");
+  EXPECT_EQ((*outside)->Name().value_or(""), "Zoë Outside");
+  EXPECT_EQ((*outside)->Address().value_or(""), "zo@out.example");
+  EXPECT_EQ((*outside)->ID().value_or(""), one_off);
+
+  // A well-formed ID of an unknown or hidden DN, and text that is no entry ID.
+  for (const std::string& dn : {Dn("nobody"), Dn("hidden")}) {
+    Result<AddressEntryPtr> none = book_->GetEntry(BytesToHex(EncodeAddressBookEntryId(0, dn)));
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.status().number(), err::kNotFound);
+  }
+  for (std::string bad : {"", "XYZ", "00000000"}) {
+    Result<AddressEntryPtr> none = book_->GetEntry(bad);
+    ASSERT_FALSE(none.ok()) << bad;
+    EXPECT_EQ(none.status().number(), err::kInvalidEntryId) << bad;
+  }
+}
+
+TEST_P(AddressBookTest, ListAndInternetDirectoryEntries) {
+  AddressEntryPtr sales = Resolve("Sales Team");
+  ASSERT_NE(sales, nullptr);
+  EXPECT_EQ(sales->SmtpAddress().value_or(""), "Sales@contoso.com");
+  // A list without an SMTP proxy: its mail is the SMTP address.
+  AddressEntryPtr sec = Resolve("Security Admins");
+  ASSERT_NE(sec, nullptr);
+  EXPECT_EQ(sec->SmtpAddress().value_or(""), "SecAdmins@contoso.com");
+  EXPECT_EQ(sec->Field(0x800F101E).status().number(), err::kNotFound);
+
+  AddressEntryPtr web = Resolve("SMTP:WEB.ONLY@partner.example");
+  ASSERT_NE(web, nullptr);
+  EXPECT_EQ(web->Type().value_or(""), "SMTP");
+  EXPECT_EQ(web->Address().value_or(""), "web.only@partner.example");
+  EXPECT_EQ(web->Name().value_or(""), "Web Only");
+  EXPECT_EQ(web->ID().value_or(""),
+            BytesToHex(EncodeOneOffEntryId("Web Only", "SMTP", "web.only@partner.example")));
+  EXPECT_EQ(web->Field(0x3003001E)->ToText(), "web.only@partner.example");
+}
+
+INSTANTIATE_TEST_SUITE_P(AddressBook, AddressBookTest,
+                         ::testing::Values(Backend{"Embedded", OpenEmbedded},
+                                           Backend{"Slapd", OpenSlapd}),
+                         [](const ::testing::TestParamInfo<Backend>& p) { return p.param.name; });
+
+}  // namespace
+}  // namespace testqav
+
+namespace testqav {
+namespace {
+
+// Passes searches on to the embedded directory and records their filters, so that the cost
+// of a look-up can be asserted.
+class CountingDirectory : public Directory {
+ public:
+  explicit CountingDirectory(std::shared_ptr<Directory> inner) : inner_(std::move(inner)) {}
+  Result<DirectoryEntry> RootDse() override { return inner_->RootDse(); }
+  Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
+                                             std::string_view filter,
+                                             const std::vector<std::string>& attributes) override {
+    filters.emplace_back(filter);
+    return inner_->Search(base_dn, scope, filter, attributes);
+  }
+  std::vector<std::string> filters;
+
+ private:
+  std::shared_ptr<Directory> inner_;
+};
+
+// A directory of `users` mailboxes, each with a primary and a secondary SMTP address.
+std::string LargeOrg(int users) {
+  std::string ldif = "dn: DC=big,DC=example\nobjectClass: top\nobjectClass: domain\ndc: big\n\n";
+  for (int i = 0; i < users; ++i) {
+    std::string n = std::to_string(i);
+    ldif += "dn: CN=User " + n + ",DC=big,DC=example\nobjectClass: user\ncn: User " + n +
+            "\ndisplayName: User " + n + "\nmail: user" + n +
+            "@big.example\nlegacyExchangeDN: " + "/o=Big/cn=Recipients/cn=user" + n +
+            "\nproxyAddresses: SMTP:user" + n + "@big.example\nproxyAddresses: smtp:u" + n +
+            "@old.example\n\n";
+  }
+  return ldif;
+}
+
+TEST(AddressBookCostTest, AddressLookupsAreSingleEqualitySearches) {
+  std::ostringstream diagnostics;
+  auto inner = LdifDirectoryFromText(LargeOrg(10000), "big.ldif", diagnostics);
+  ASSERT_TRUE(inner.ok()) << inner.status().description();
+  auto counting = std::make_shared<CountingDirectory>(*inner);
+  std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
+
+  // Every user resolved by a secondary address: one search each, no substring filters.
+  for (int i = 0; i < 10000; ++i) {
+    std::string n = std::to_string(i);
+    Result<AddressEntryPtr> e = book->ResolveName("SMTP:U" + n + "@OLD.example");
+    ASSERT_TRUE(e.ok()) << n;
+    ASSERT_EQ((*e)->Address().value_or(""), "/o=Big/cn=Recipients/cn=user" + n);
+  }
+  ASSERT_EQ(counting->filters.size(), 10000u);
+  for (const std::string& f : counting->filters) {
+    ASSERT_EQ(f.find('*'), std::string::npos) << f;
+  }
+
+  // The DN of an entry already seen costs no search; an unseen one costs one.
+  counting->filters.clear();
+  ASSERT_TRUE(book->FindByDN("/O=BIG/cn=Recipients/cn=user17").ok());
+  EXPECT_EQ(counting->filters.size(), 0u);
+  counting->filters.clear();
+  ASSERT_TRUE(
+      book->GetEntry(BytesToHex(EncodeAddressBookEntryId(0, "/o=Big/cn=x"))).status().number() ==
+      err::kNotFound);
+  EXPECT_EQ(counting->filters.size(), 1u);
+}
+
+}  // namespace
+}  // namespace testqav
