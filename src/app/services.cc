@@ -3,7 +3,10 @@
 #include <filesystem>
 #include <ostream>
 
+#include "app/diag_resolve.h"
+#include "app/diag_search.h"
 #include "harness/get_reg_value.h"
+#include "platform/addressbook/address_book.h"
 #include "harness/run_driver.h"
 #include "platform/messaging/json/json_session.h"
 
@@ -15,7 +18,12 @@ std::unique_ptr<Registry> LoadHostRegistry(const std::string& host_dir,
 }
 
 Result<SessionPtr> CreateHostSession(const std::string& host_dir, std::ostream& diagnostics) {
-  return CreateJsonSession(host_dir, diagnostics);
+  // The address book is a view of the server's directory (directory.ldif or directory.conf).
+  std::ostream* diag = &diagnostics;
+  AddressBookOpener opener = [diag](const std::filesystem::path& server_dir) {
+    return OpenAddressBook(server_dir, *diag);
+  };
+  return CreateJsonSession(host_dir, diagnostics, opener);
 }
 
 namespace {
@@ -35,17 +43,17 @@ std::string ServerFolder(const std::string& host_dir, std::ostream& err) {
 }  // namespace
 
 int RunSearchCommand(const std::string& host_dir, const std::string& command_text,
-                     std::ostream& /*out*/, std::ostream& err) {
-  if (ServerFolder(host_dir, err).empty()) return kExitMissingServer;
-  err << "testqav: search " << command_text << ": the directory is not available in this version\n";
-  return 1;
+                     std::ostream& out, std::ostream& err) {
+  std::string server_dir = ServerFolder(host_dir, err);
+  if (server_dir.empty()) return kExitMissingServer;
+  return RunSearch(server_dir, command_text, out, err);
 }
 
-int RunResolveCommand(const std::string& host_dir, const std::string& name, std::ostream& /*out*/,
+int RunResolveCommand(const std::string& host_dir, const std::string& name, std::ostream& out,
                       std::ostream& err) {
-  if (ServerFolder(host_dir, err).empty()) return kExitMissingServer;
-  err << "testqav: resolve " << name << ": the address book is not available in this version\n";
-  return 1;
+  std::string server_dir = ServerFolder(host_dir, err);
+  if (server_dir.empty()) return kExitMissingServer;
+  return RunResolve(server_dir, name, out, err);
 }
 
 }  // namespace testqav

@@ -220,6 +220,8 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
     std::string v = EscapeFilterValue(value) + star;
     std::string f =
         "(|(displayName=" + v + ")(mailNickname=" + v + ")(givenName=" + v + ")(sn=" + v + ")";
+    // An Exchange distinguished name resolves by its legacyExchangeDN, and only exactly.
+    if (!prefix) f += "(legacyExchangeDN=" + v + ")";
     for (size_t i = value.find(' '); i != std::string::npos; i = value.find(' ', i + 1)) {
       std::string left = Trim(value.substr(0, i));
       std::string right = Trim(value.substr(i + 1));

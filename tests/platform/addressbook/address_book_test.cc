@@ -172,6 +172,8 @@ TEST_P(AddressBookTest, ResolutionTable) {
       {"EX:" + Dn("jsmith"), "EX", Dn("jsmith")},
       {"ex:" + UpperCase(Dn("jsmith")), "EX", Dn("jsmith")},
       {"EX:/o=Contoso/cn=nobody", "", "", err::kUnresolved},
+      // A bare distinguished name resolves by name resolution's exact legacyExchangeDN match.
+      {LowerCase(Dn("jsmith")), "EX", Dn("jsmith")},
       // SMTP addresses: primary, secondary "smtp:" proxy, upper-case input, mail only.
       {"SMTP:Jane.Smith@contoso.com", "EX", Dn("jsmith")},
       {"SMTP:JS@CONTOSO.COM", "EX", Dn("jsmith")},
