@@ -1,0 +1,221 @@
+// The bundled sample organisation's QAV-1.csv and QAV-GAL.csv, checked field by field. The
+// expectations below were worked out by hand from the sample's registration messages and
+// directory entries (see the comments), not taken from the program's output.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/addressbook/address_book.h"
+#include "support/host_folder.h"
+
+namespace testqav {
+namespace {
+
+using testing::HostFolder;
+using testing::ReadText;
+using Row = std::map<std::string, std::string>;
+
+std::string Dn(const std::string& alias) {
+  return "/o=Northwind/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=" +
+         alias;
+}
+std::string LowerDn(const std::string& alias) {
+  return "/o=northwind/ou=exchange administrative group (fydibohf23spdlt)/cn=recipients/cn=" +
+         alias;
+}
+// Address-book entry ID of a mailbox user: flags 0, the Exchange provider UID, version 1,
+// type 0 (mail user), the distinguished name as the directory spells it, NUL.
+std::string EntryId(const std::string& alias) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out = "00000000DCA740C8C042101AB4B908002B2FE182" "01000000" "00000000";
+  for (unsigned char c : Dn(alias)) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out + "00";
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find("\r\n", pos);
+    EXPECT_NE(end, std::string::npos) << "every line ends with CR LF";
+    if (end == std::string::npos) break;
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+std::vector<std::string> SplitFields(const std::string& line) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (true) {
+    size_t c = line.find(',', pos);
+    out.push_back(line.substr(pos, c == std::string::npos ? std::string::npos : c - pos));
+    if (c == std::string::npos) break;
+    pos = c + 1;
+  }
+  return out;
+}
+
+void ExpectDump(const std::string& text, const std::vector<Row>& expected,
+                const std::string& name) {
+  std::vector<std::string> lines = SplitLines(text);
+  ASSERT_EQ(lines.size(), expected.size() + 1) << name << ":\n" << text;
+  std::vector<std::string> header = SplitFields(lines[0]);
+  ASSERT_EQ(header.size(), 43u);
+  for (size_t r = 0; r < expected.size(); ++r) {
+    std::vector<std::string> fields = SplitFields(lines[r + 1]);
+    ASSERT_EQ(fields.size(), 43u) << name << " row " << r + 1;
+    for (const auto& [field, value] : expected[r]) {
+      EXPECT_NE(std::find(header.begin(), header.end(), field), header.end()) << field;
+    }
+    for (size_t c = 0; c < header.size(); ++c) {
+      auto it = expected[r].find(header[c]);
+      std::string want = it == expected[r].end() ? "" : it->second;
+      EXPECT_EQ(fields[c], want) << name << " row " << r + 1 << " field " << header[c];
+    }
+  }
+}
+
+// Registration rows in the order the newest-first sort gives them; the two rows that are
+// not usable (eve@localhost, the deviceinfo: topic) and Ben's older registration make no
+// record.
+std::vector<Row> ExpectedQav1() {
+  return {
+      // Ben's newest registration; his ODN resolves, so the lists come from the directory.
+      {{"PIN", "2B000002"},
+       {"SMTP", "ben.ortiz@northwind.test"},
+       {"ODN", LowerDn("bortiz")},
+       {"AddressID", EntryId("bortiz")},
+       {"Proxies", ";ben.ortiz@northwind.test;"},
+       {"X500Proxies", ";" + Dn("bortiz") + ";"},
+       {"QAV Business Fax", "+1 425 555 0299"}},
+      // An internet address: a one-off entry gives the address itself; no X.500 names.
+      {{"PIN", "93A4B5C6"},
+       {"SMTP", "partner@fabrikam.example"},
+       {"Proxies", ";partner@fabrikam.example;"},
+       {"X500Proxies", ";"}},
+      {{"PIN", "8293A4B5"},
+       {"SMTP", "iris.wong@northwind.test"},
+       {"ODN", LowerDn("iwong")},
+       {"AddressID", EntryId("iwong")},
+       {"Proxies", ";iris.wong@northwind.test;"},
+       {"X500Proxies", ";" + Dn("iwong") + ";"},
+       {"QAV Business Phone", "+1 425 555 7777"},
+       {"QAV Home Phone", "+1 425 555 7778"},
+       {"PrivateFields", "Title;Company"}},
+      // "_" and "%" are stored encoded.
+      {{"PIN", "718293A4"},
+       {"SMTP", "hal#95king@northwind.test"},
+       {"ODN", LowerDn("hking")},
+       {"AddressID", EntryId("hking")},
+       {"Proxies", ";hal#95king@northwind.test;hal#25king@northwind.test;"},
+       {"X500Proxies", ";" + Dn("hking") + ";"}},
+      // Proxies without ";" at its ends, no ODN: the SMTP is already in the list, so it is
+      // not resolved and the record keeps no ODN.
+      {{"PIN", "60718293"},
+       {"SMTP", "gina.ross@northwind.test"},
+       {"Proxies", ";gina.ross@northwind.test;g.ross@northwind.test;"},
+       {"QAV Pager", "+1 253 555 0150"}},
+      // An ODN the directory does not know is dropped; the SMTP lookup settles the ODN as the
+      // directory spells it, with no AddressID.
+      {{"PIN", "5F607182"},
+       {"SMTP", "frank.moss@northwind.test"},
+       {"ODN", Dn("fmoss")},
+       {"Proxies", ";frank.moss@northwind.test;"},
+       {"X500Proxies", ";" + Dn("fmoss") + ";"}},
+      // PIN "None" falls back to the DeviceID, trimmed.
+      {{"PIN", "3D1E2F40"},
+       {"SMTP", "dev.patel@northwind.test"},
+       {"ODN", Dn("dpatel")},
+       {"Proxies", ";dev.patel@northwind.test;"},
+       {"X500Proxies", ";" + Dn("dpatel") + ";"},
+       {"RadioPhone", "R-4471"}},
+      // A secondary address as topic becomes the primary one; proxies lower-cased.
+      {{"PIN", "2C3D4E5F"},
+       {"SMTP", "carla.diaz@northwind.test"},
+       {"ODN", Dn("cdiaz")},
+       {"Proxies", ";carla.diaz@northwind.test;c.diaz@northwind.test;carla@sales.northwind.test;"},
+       {"X500Proxies", ";" + Dn("cdiaz") + ";"}},
+      // Mobile mode 0: the registration's mobile number goes nowhere. The X.400 proxy is
+      // ignored; the old X.500 name follows the entry's own.
+      {{"PIN", "2A4F10C1"},
+       {"SMTP", "ann.lee@northwind.test"},
+       {"ODN", LowerDn("alee")},
+       {"AddressID", EntryId("alee")},
+       {"Proxies", ";ann.lee@northwind.test;a.lee@northwind.test;"},
+       {"X500Proxies",
+        ";" + Dn("alee") + ";/o=Northwind/ou=First Administrative Group/cn=Recipients/cn=alee;"}},
+  };
+}
+
+std::vector<Row> ExpectedQavGal() {
+  std::vector<Row> rows = ExpectedQav1();
+  // Ben: mobile, title and company from the directory; his own fax stays.
+  rows[0]["MobilePhone"] = "+1 425 555 0201";
+  rows[0]["Title"] = "Account Manager";
+  rows[0]["Company"] = "Northwind Traders";
+  // The one-off partner is not an Exchange entry: unchanged.
+  // Iris: her registered business phone is kept although the directory has another.
+  rows[2]["Title"] = "Controller";
+  rows[2]["Company"] = "Northwind Traders";
+  rows[3]["Title"] = "Warehouse Lead";
+  // Gina had no ODN: the GAL entry gives it (as the directory spells it) and its entry ID.
+  rows[4]["ODN"] = Dn("gross");
+  rows[4]["AddressID"] = EntryId("gross");
+  rows[4]["City"] = "Tacoma";
+  rows[5]["Title"] = "Buyer";
+  rows[6]["MobilePhone"] = "+1 425 555 0401";
+  rows[6]["Title"] = "Field Engineer";
+  rows[7]["QAV Business Phone"] = "+1 425 555 0301";
+  rows[7]["Department"] = "Sales";
+  // Ann: everything the directory has; the fax is not copied (FaxMapping 0); the first of
+  // her two business-2 numbers; the comma in the office written as ";".
+  Row& ann = rows[8];
+  ann["MobilePhone"] = "+1 425 555 0102";
+  ann["QAV Business Phone"] = "+1 425 555 0101";
+  ann["QAV Home Phone"] = "+1 425 555 0103";
+  ann["QAV Pager"] = "+1 425 555 0104";
+  ann["BusinessPhone2"] = "+1 425 555 0106";
+  ann["HomePhone2"] = "+1 425 555 0108";
+  ann["Title"] = "Sales Director";
+  ann["Company"] = "Northwind Traders";
+  ann["Department"] = "Sales";
+  ann["Office"] = "Building 2; Room 210";
+  ann["StreetAddress"] = "12 Harbour Road";
+  ann["City"] = "Redmond";
+  ann["State"] = "WA";
+  ann["Zip"] = "98052";
+  ann["Country"] = "United States";
+  return rows;
+}
+
+TEST(SampleOrganisation, DumpsMatchTheHandDerivedRecords) {
+  HostFolder h;
+  h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  testing::RunResult r = h.Run([](const std::filesystem::path& dir) {
+    return OpenAddressBook(dir, std::cerr);
+  });
+  ASSERT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
+  ExpectDump(ReadText(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1");
+  ExpectDump(ReadText(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL");
+
+  EXPECT_TRUE(r.Has("", "QAV::GetQAVData:skipping row with SMTP=eve@localhost")) << r.Dump();
+  EXPECT_TRUE(r.Has("", "QAV::GetQAVData:skipping row with SMTP=deviceinfo:3d1e2f40@northwind.test"));
+  EXPECT_TRUE(r.Has("Warning",
+                    "QAV::GetQAVData:found existing record using Filter = [SMTP] LIKE "
+                    "'ben.ortiz@northwind.test' OR [ODN] LIKE '" + LowerDn("bortiz") +
+                        "' OR [Proxies] Like '*;ben.ortiz@northwind.test;*' OR [X500Proxies] "
+                        "Like '*;" + Dn("bortiz") + ";*'; skipping duplicate Reg message"));
+  EXPECT_TRUE(r.HasPrefix("Error", "GetIdForODN error for '" + LowerDn("fmoss-retired") + "' "));
+  EXPECT_TRUE(r.Has("", "GetAllProxies:adding ODN '" + Dn("fmoss") +
+                            "' from lookup of frank.moss@northwind.test"));
+  EXPECT_TRUE(r.Has("", "QAV::UpdateRstFromGAL:failed to resolved partner@fabrikam.example as EX "
+                        "address entry; found SMTP"));
+}
+
+}  // namespace
+}  // namespace testqav
