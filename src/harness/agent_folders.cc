@@ -7,6 +7,12 @@ namespace testqav {
 
 namespace {
 
+// A change the store could not write back is lost for later runs: the run goes on as the
+// agent does, but the process must not report success.
+void NoteWriteBack(Runtime& rt, const Status& s) {
+  if (s.number() == err::kDiskError) rt.output_failed = true;
+}
+
 std::string NameOf(const FolderPtr& f) {
   if (!f) return {};
   auto n = f->Name();
@@ -35,17 +41,19 @@ int32_t SubfolderCount(const FolderPtr& parent) {
   return n.ok() ? *n : 0;
 }
 
-FolderPtr AddSubfolder(const FolderPtr& parent, const char* name) {
+FolderPtr AddSubfolder(Runtime& rt, const FolderPtr& parent, const char* name) {
   if (!parent) return nullptr;
   auto subs = parent->Folders();
   if (!subs.ok()) return nullptr;
   auto f = (*subs)->Add(name);
+  NoteWriteBack(rt, f.status());
   return f.ok() ? *f : nullptr;
 }
 
-FolderPtr MoveFolder(const FolderPtr& folder, const FolderPtr& target) {
+FolderPtr MoveFolder(Runtime& rt, const FolderPtr& folder, const FolderPtr& target) {
   if (!folder || !target) return nullptr;
   auto moved = folder->MoveTo(IdOf(target), "");
+  NoteWriteBack(rt, moved.status());
   return moved.ok() ? *moved : nullptr;
 }
 
@@ -60,7 +68,7 @@ void MigrateOldLayout(Runtime& rt, const FolderPtr& root, const FolderPtr& old_u
   if (!rt.g.AgentInfoFolder) {
     // The agent information folder belongs at the root, so look for it (or make it) there.
     FolderPtr existing = Subfolder(root, kAgentInfoFolderName);
-    rt.g.AgentInfoFolder = existing ? existing : AddSubfolder(root, kAgentInfoFolderName);
+    rt.g.AgentInfoFolder = existing ? existing : AddSubfolder(rt, root, kAgentInfoFolderName);
   }
   if (MessagesPtr msgs = MessagesOf(old_user_info)) {
     MessageFilter filter;
@@ -69,11 +77,13 @@ void MigrateOldLayout(Runtime& rt, const FolderPtr& root, const FolderPtr& old_u
     msgs->SetFilter(filter).IgnoreError();
     auto all = msgs->All();
     if (all.ok() && rt.g.AgentInfoFolder) {
-      for (const MessagePtr& m : *all) m->MoveTo(IdOf(rt.g.AgentInfoFolder), "").IgnoreError();
+      for (const MessagePtr& m : *all) {
+        NoteWriteBack(rt, m->MoveTo(IdOf(rt.g.AgentInfoFolder), "").status());
+      }
     }
     msgs->ClearFilter().IgnoreError();
   }
-  rt.g.UserInfoFolder = MoveFolder(old_user_info, rt.g.AgentInfoFolder);
+  rt.g.UserInfoFolder = MoveFolder(rt, old_user_info, rt.g.AgentInfoFolder);
 }
 
 }  // namespace
@@ -107,12 +117,12 @@ bool GetAgentFolders(Runtime& rt) {
     }
     (void)done;
     if (!rt.g.AgentInfoFolder) {
-      rt.g.AgentInfoFolder = AddSubfolder(root, kAgentInfoFolderName);
+      rt.g.AgentInfoFolder = AddSubfolder(rt, root, kAgentInfoFolderName);
       if (!Subfolder(rt.g.AgentInfoFolder, kUserInfoFolderName)) {
         if (!rt.g.UserInfoFolder) {
-          rt.g.UserInfoFolder = AddSubfolder(rt.g.AgentInfoFolder, kUserInfoFolderName);
+          rt.g.UserInfoFolder = AddSubfolder(rt, rt.g.AgentInfoFolder, kUserInfoFolderName);
         } else {
-          rt.g.UserInfoFolder = MoveFolder(rt.g.UserInfoFolder, rt.g.AgentInfoFolder);
+          rt.g.UserInfoFolder = MoveFolder(rt, rt.g.UserInfoFolder, rt.g.AgentInfoFolder);
         }
       }
     }
@@ -143,7 +153,7 @@ bool GetAgentFolders(Runtime& rt) {
       // the second; going upwards would skip every other surplus message.
       for (int32_t i = count; i >= 2; --i) {
         auto m = msgs->Item(i);
-        if (m.ok()) (*m)->Delete().IgnoreError();
+        if (m.ok()) NoteWriteBack(rt, (*m)->Delete());
       }
       rt.g.ConnectivityWarned = false;
       result = true;

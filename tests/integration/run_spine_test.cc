@@ -270,6 +270,18 @@ TEST(RunSpine, PublicFolderPathsAndEntryIds) {
   EXPECT_TRUE(std::filesystem::exists(h.path() / "QAV-GAL.csv"));
 }
 
+TEST(RunSpine, DumpThatCannotBeWrittenEndsWithItsOwnStatus) {
+  HostFolder h;
+  h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  std::filesystem::create_directory(h.path() / "QAV-GAL.csv");  // a folder in the way
+  RunResult r = h.Run();
+  EXPECT_EQ(r.exit_status, kExitOutputFailed);
+  EXPECT_TRUE(r.HasPrefix("Error", "QAV::Dump:unable to write ")) << r.Dump();
+  // The run itself carried on to its end, and the other dump was written.
+  EXPECT_TRUE(r.Has("", "complete"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(h.path() / "QAV-1.csv"));
+}
+
 TEST(RunSpine, SampleOrganisationTwice) {
   HostFolder h;
   h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
