@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libldap-dev libicu-dev
   slapd ldap-utils locales
+  python3 time
 )
 missing=()
 for p in "${packages[@]}"; do

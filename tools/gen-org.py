@@ -1,0 +1,606 @@
+#!/usr/bin/env python3
+"""Writes the host folder of a synthetic organisation of N users.
+
+    gen-org.py --users N --seed S --out DIR [--server EXCH01] [--alias qavagent]
+
+The folder holds what a run of testqav needs:
+
+    registry.reg                                  ExServer / ExAlias (UTF-16LE .reg export)
+    exchange/<server>/directory.ldif              users, contacts, lists, the agent's account
+    exchange/<server>/mailboxes/<alias>.json      the agent's mailbox: agent folders, settings
+                                                  message, registration folder, MCL folder
+    exchange/<server>/public.json                 an empty public folder store
+
+The output depends only on the arguments: the same arguments give the same bytes. Only the
+standard library is used, so the tool runs wherever python3 does.
+
+The registration folder is made to look like one that has been in service for a while: every
+user has a registration, ~3% of users registered twice (the older message must lose),
+~5% registered under a secondary address, ~1% of the rows are unusable (device-info topics,
+addresses without a domain), a few belong to people who have left the directory, and the
+named fields vary in the ways that real clients wrote them (PIN "none" with a DeviceID,
+proxy lists with and without their outer ";", stale ODNs).
+"""
+
+import argparse
+import base64
+import json
+import os
+import random
+import sys
+import time
+
+PUBLIC_STRINGS = "{00020329-0000-0000-C000-000000000046}"
+REGISTRATION_CLASS = "IPM.Note.QAV.Registration"
+# Times are spread over two years before this instant so that output never depends on the
+# clock of the machine that generates it.
+BASE_EPOCH = 1717200000  # 2024-06-01T00:00:00Z
+TWO_YEARS = 2 * 365 * 86400
+
+GIVEN = (
+    "James Mary Robert Patricia John Jennifer Michael Linda David Elizabeth William Barbara "
+    "Richard Susan Joseph Jessica Thomas Sarah Charles Karen Christopher Lisa Daniel Nancy "
+    "Matthew Betty Anthony Sandra Mark Margaret Donald Ashley Steven Kimberly Andrew Emily "
+    "Paul Donna Joshua Michelle Kenneth Carol Kevin Amanda Brian Melissa George Deborah "
+    "Timothy Stephanie Ronald Rebecca Jason Sharon Edward Laura Jeffrey Cynthia Ryan Dorothy "
+    "Jacob Amy Gary Kathleen Nicholas Angela Eric Shirley Jonathan Emma Stephen Brenda Larry "
+    "Pamela Justin Nicole Scott Anna Brandon Samantha Benjamin Katherine Samuel Christine "
+    "Gregory Debra Alexander Rachel Patrick Carolyn Frank Janet Raymond Maria Jack Olivia "
+    "Dennis Heather Jerry Helen Tyler Catherine Aaron Diane Jose Julie Adam Victoria Nathan "
+    "Joyce Henry Lauren Zachary Kelly Douglas Christina Peter Ruth Kyle Joan Noah Virginia "
+    "Ethan Judith Jeremy Evelyn Walter Hannah Christian Andrea Keith Megan Roger Cheryl "
+    "Terry Jacqueline Austin Madison Sean Teresa Gerald Abigail Carl Sophia Harold Martha "
+    "Dylan Sara Arthur Gloria Lawrence Janice Jordan Kathryn Jesse Ann Bryan Isabella Billy "
+    "Judy Bruce Charlotte Gabriel Julia Joe Grace Logan Amber Alan Alice Juan Jean Albert "
+    "Denise Willie Frances Elijah Danielle Wayne Marilyn Randy Natalie Vincent Beverly Mason "
+    "Diana Roy Brittany Ralph Theresa Bobby Kayla Russell Alexis Bradley Doris Philip Lori "
+    "Eugene Tiffany Hiroshi Yuki Wei Mei Raj Priya Ahmed Fatima Olga Ivan Lars Ingrid Pierre "
+    "Chloe Luca Giulia Mateo Sofia Kwame Amara Sven Astrid Dmitri Anya Kenji Sakura"
+).split()
+
+SURNAMES = (
+    "Smith Johnson Williams Brown Jones Garcia Miller Davis Rodriguez Martinez Hernandez "
+    "Lopez Gonzalez Wilson Anderson Thomas Taylor Moore Jackson Martin Lee Perez Thompson "
+    "White Harris Sanchez Clark Ramirez Lewis Robinson Walker Young Allen King Wright Scott "
+    "Torres Nguyen Hill Flores Green Adams Nelson Baker Hall Rivera Campbell Mitchell Carter "
+    "Roberts Gomez Phillips Evans Turner Diaz Parker Cruz Edwards Collins Reyes Stewart "
+    "Morris Morales Murphy Cook Rogers Gutierrez Ortiz Morgan Cooper Peterson Bailey Reed "
+    "Kelly Howard Ramos Kim Cox Ward Richardson Watson Brooks Chavez Wood James Bennett Gray "
+    "Mendoza Ruiz Hughes Price Alvarez Castillo Sanders Patel Myers Long Ross Foster Jimenez "
+    "Powell Jenkins Perry Russell Sullivan Bell Coleman Butler Henderson Barnes Gonzales "
+    "Fisher Vasquez Simmons Romero Jordan Patterson Alexander Hamilton Graham Reynolds "
+    "Griffin Wallace Moreno West Cole Hayes Bryant Herrera Gibson Ellis Tran Medina Aguilar "
+    "Stevens Murray Ford Castro Marshall Owens Harrison Fernandez McDonald Woods Washington "
+    "Kennedy Wells Vargas Henry Chen Freeman Webb Tucker Guzman Burns Crawford Olson Simpson "
+    "Porter Hunter Gordon Mendez Silva Shaw Snyder Mason Dixon Munoz Hunt Hicks Holmes Palmer "
+    "Wagner Black Robertson Boyd Rose Stone Salazar Fox Warren Mills Meyer Rice Schmidt "
+    "Garza Daniels Ferguson Nichols Stephens Soto Weaver Ryan Gardner Payne Grant Dunn Kelley "
+    "Spencer Hawkins Arnold Pierce Vazquez Hansen Peters Santos Hart Bradley Knight Elliott "
+    "Cunningham Duncan Armstrong Hudson Carroll Lane Riley Andrews Alvarado Ray Delgado Berry "
+    "Perkins Hoffman Johnston Matthews Pena Richards Contreras Willis Carpenter Lawrence "
+    "Tanaka Suzuki Wang Zhang Singh Sharma Khan Ivanova Larsen Dubois Rossi Bianchi Okafor "
+    "Mensah Lindqvist Nakamura Petrov Kowalski Novak Horvat Fischer Weber Schneider OBrien"
+).split()
+
+# Names that real directories hold in their own script. The mail address uses the ASCII
+# form; the LDIF carries the name base64-encoded, as LDIF requires for non-ASCII values.
+ACCENTED_GIVEN = [("José", "jose"), ("Zoë", "zoe"), ("Björn", "bjorn"), ("Renée", "renee"),
+                  ("François", "francois"), ("Søren", "soren"), ("Łukasz", "lukasz"),
+                  ("Ángel", "angel")]
+ACCENTED_SURNAMES = [("Müller", "muller"), ("Núñez", "nunez"), ("Ødegård", "odegard"),
+                     ("Dvořák", "dvorak"), ("Çelik", "celik"), ("Gómez", "gomez")]
+
+DEPARTMENTS = [
+    ("Sales", ["Account Manager", "Sales Representative", "Sales Director", "Inside Sales"]),
+    ("Engineering", ["Software Engineer", "Field Engineer", "Senior Engineer", "QA Engineer"]),
+    ("Finance", ["Accountant", "Controller", "Financial Analyst", "Payroll Specialist"]),
+    ("Operations", ["Warehouse Lead", "Logistics Coordinator", "Buyer", "Operations Manager"]),
+    ("Marketing", ["Marketing Specialist", "Brand Manager", "Content Writer"]),
+    ("Human Resources", ["HR Generalist", "Recruiter", "HR Director"]),
+    ("Support", ["Support Engineer", "Service Desk Analyst", "Support Manager"]),
+    ("Legal", ["Counsel", "Paralegal"]),
+]
+
+OFFICES = [
+    # city, state, zip, country, area code, streets
+    ("Redmond", "WA", "98052", "United States", "425", ["One Microsoft Way", "12 Harbour Road"]),
+    ("Seattle", "WA", "98101", "United States", "206", ["400 Pine Street", "1201 Third Avenue"]),
+    ("Chicago", "IL", "60601", "United States", "312", ["233 S Wacker Drive"]),
+    ("Austin", "TX", "78701", "United States", "512", ["98 San Jacinto Blvd"]),
+    ("New York", "NY", "10001", "United States", "212", ["350 Fifth Avenue"]),
+    ("London", "", "EC2V 7HH", "United Kingdom", "+44 20", ["1 Poultry"]),
+    ("Munich", "BY", "80331", "Germany", "+49 89", ["Marienplatz 8"]),
+    ("Toronto", "ON", "M5H 2N2", "Canada", "416", ["100 King Street West"]),
+]
+
+GENERATIONS = ["Jr.", "Sr.", "II", "III"]
+
+
+class Rng(random.Random):
+    """random.Random with cheap draws: the generator makes millions of them, and
+    randrange's general path costs several times more than one call of random()."""
+
+    def below(self, n):
+        return int(self.random() * n)
+
+    def pick(self, seq):
+        return seq[int(self.random() * len(seq))]
+
+    def shuffle_fast(self, items):
+        rnd = self.random
+        for i in range(len(items) - 1, 0, -1):
+            j = int(rnd() * (i + 1))
+            items[i], items[j] = items[j], items[i]
+
+
+def phone(rng, area):
+    if area[0] == "+":
+        return "%s %04d %04d" % (area, rng.random() * 10000, rng.random() * 10000)
+    return "+1 %s 555 %04d" % (area, rng.random() * 10000)
+
+
+def ldif_line(attr, value):
+    """One attribute line; values that LDIF cannot carry plainly are base64-encoded."""
+    if value and (value.isascii() and value[0] not in " :<" and value[-1] != " "):
+        return "%s: %s\n" % (attr, value)
+    if not value:
+        return "%s:\n" % attr
+    return "%s:: %s\n" % (attr, base64.b64encode(value.encode("utf-8")).decode("ascii"))
+
+
+class User:
+    __slots__ = ("cn", "dn", "given", "sn", "initials", "generation", "alias", "mail",
+                 "secondaries", "x500", "legacy_dn", "hidden", "attrs", "office", "dept")
+
+
+def build_users(rng, n, domain, org):
+    """The directory's mailbox users, deterministic for the generator's state."""
+    used_alias = {}
+    used_local = {}
+    used_cn = {}
+    taken = set()  # every SMTP address handed out, lower case
+    admin_group = "/o=%s/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)" % org
+    old_group = "/o=%s/ou=First Administrative Group" % org
+    company_line = "company: %s Ltd\n" % org
+    rnd = rng.random
+    users = []
+    for i in range(n):
+        u = User()
+        r = rng.random()
+        if r < 0.02:
+            g, g_ascii = ACCENTED_GIVEN[rng.below(len(ACCENTED_GIVEN))]
+        else:
+            g = GIVEN[rng.below(len(GIVEN))]
+            g_ascii = g.lower()
+        if rng.random() < 0.015:
+            s, s_ascii = ACCENTED_SURNAMES[rng.below(len(ACCENTED_SURNAMES))]
+        else:
+            s = SURNAMES[rng.below(len(SURNAMES))]
+            s_ascii = s.lower()
+        u.given, u.sn = g, s
+        u.initials = chr(65 + rng.below(26)) if rng.random() < 0.2 else ""
+        u.generation = GENERATIONS[rng.below(4)] if rng.random() < 0.01 else ""
+
+        base_cn = "%s %s" % (g, s) + (" " + u.generation if u.generation else "")
+        k = used_cn.get(base_cn, 0) + 1
+        used_cn[base_cn] = k
+        u.cn = base_cn if k == 1 else "%s %d" % (base_cn, k)
+
+        base_alias = (g_ascii[0] + s_ascii)[:18]
+        k = used_alias.get(base_alias, 0) + 1
+        used_alias[base_alias] = k
+        u.alias = base_alias if k == 1 else "%s%d" % (base_alias, k)
+
+        # Some organisations used "_" as the separator; a few old addresses carry "%", which
+        # the engine must store encoded.
+        sep = "_" if rng.random() < 0.02 else "."
+        base_local = g_ascii + sep + s_ascii
+        k = used_local.get(base_local, 0) + 1
+        used_local[base_local] = k
+        local = base_local if k == 1 else "%s%d" % (base_local, k)
+        u.mail = "%s@%s" % (local, domain)
+        if u.mail in taken:  # "ann_lee" may already be someone's secondary address
+            local = "%s%d" % (base_local, k + 1000 * (i + 1))
+            u.mail = "%s@%s" % (local, domain)
+        taken.add(u.mail)
+
+        # Exchange refuses an address that another recipient holds, so every candidate
+        # secondary address is checked against all addresses handed out so far.
+        sec = []
+        candidates = []
+        if rnd() < 0.55:
+            candidates.append("%s@%s" % (u.alias, domain))
+        if rnd() < 0.15:
+            sub = ("sales", "eu", "us", "corp")[int(rnd() * 4)]
+            # Secondary addresses keep whatever case the administrator typed.
+            candidates.append("%s@%s.%s" % (".".join(p.capitalize() for p in local.split(sep)),
+                                            sub, domain.capitalize()))
+        if rnd() < 0.005:
+            candidates.append("%s@%s" % (local.replace(sep, "%"), domain))
+        if rnd() < 0.005:
+            candidates.append("%s@%s" % (local.replace(sep, "_" if sep == "." else "."), domain))
+        for c in candidates:
+            key = c.lower()
+            if key not in taken:
+                taken.add(key)
+                sec.append(c)
+        u.secondaries = sec
+
+        u.legacy_dn = "%s/cn=Recipients/cn=%s" % (admin_group, u.alias)
+        # Mailboxes moved from an older administrative group keep their old name as X500.
+        u.x500 = ["%s/cn=Recipients/cn=%s" % (old_group, u.alias)] if rng.random() < 0.3 else []
+        u.hidden = rng.random() < 0.003
+
+        dept, titles = DEPARTMENTS[int(rnd() * len(DEPARTMENTS))]
+        office = OFFICES[int(rnd() * len(OFFICES))]
+        u.office = office
+        city, st, postal, country, area, streets = office
+        # Attribute lines are rendered here (all ASCII): the LDIF writer only joins them.
+        a = []
+        if rnd() < 0.85:
+            a.append("telephoneNumber: %s\n" % phone(rng, area))
+        if rnd() < 0.7:
+            a.append("mobile: %s\n" % phone(rng, area))
+        if rnd() < 0.15:
+            a.append("homePhone: %s\n" % phone(rng, area))
+        if rnd() < 0.03:
+            a.append("pager: %s\n" % phone(rng, area))
+        if rnd() < 0.1:
+            a.append("facsimileTelephoneNumber: %s\n" % phone(rng, area))
+        if rnd() < 0.08:
+            a.append("otherTelephone: %s\n" % phone(rng, area))
+            if rnd() < 0.3:
+                a.append("otherTelephone: %s\n" % phone(rng, area))
+        if rnd() < 0.04:
+            a.append("otherHomePhone: %s\n" % phone(rng, area))
+        if rnd() < 0.9:
+            a.append("title: %s\n" % titles[int(rnd() * len(titles))])
+        if rnd() < 0.95:
+            a.append(company_line)
+        u.dept = None
+        if rnd() < 0.9:
+            u.dept = dept
+            a.append("department: %s\n" % dept)
+        if rnd() < 0.6:
+            a.append("physicalDeliveryOfficeName: Building %d, Room %d\n"
+                     % (1 + rnd() * 6, 100 + rnd() * 400))
+        if rnd() < 0.8:
+            a.append("streetAddress: %s\nl: %s\n%spostalCode: %s\nco: %s\n"
+                     % (streets[int(rnd() * len(streets))], city,
+                        "st: %s\n" % st if st else "", postal, country))
+        u.attrs = "".join(a)
+        users.append(u)
+    return users
+
+
+def write_ldif(path, users, domain, org, server, alias, rng):
+    dc = domain.split(".")
+    base = ",".join("DC=" + p for p in dc)
+    schema = "CN=Schema,CN=Configuration," + base
+    admin_group = "/o=%s/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)" % org
+    home_server = "%s/cn=Configuration/cn=Servers/cn=%s" % (admin_group, server)
+    person_cat = "objectCategory: CN=Person,%s\n" % schema
+    ous = [d for d, _ in DEPARTMENTS]
+    out = []
+    w = out.append
+    w("version: 1\n\n")
+    w("# %s: a generated organisation of %d mailbox users.\n\n" % (org, len(users)))
+    w("dn: %s\nobjectClass: top\nobjectClass: domain\nobjectClass: domainDNS\ndc: %s\n"
+      "objectCategory: CN=Domain-DNS,%s\n\n" % (base, dc[0], schema))
+    w("dn: CN=Users,%s\nobjectClass: top\nobjectClass: container\ncn: Users\n"
+      "objectCategory: CN=Container,%s\n\n" % (base, schema))
+    for ou in ous + ["Partners"]:
+        w("dn: OU=%s,%s\nobjectClass: top\nobjectClass: organizationalUnit\nou: %s\n"
+          "objectCategory: CN=Organizational-Unit,%s\n\n" % (ou, base, ou, schema))
+
+    dept_members = {d: [] for d in ous}
+    for idx, u in enumerate(users):
+        dept = u.dept
+        container = ("OU=%s," % dept if dept and idx % 3 else "CN=Users,") + base
+        u.dn = "CN=%s,%s" % (u.cn, container)
+        if dept and len(dept_members[dept]) < 200 and not u.hidden:
+            dept_members[dept].append(u.dn)
+        display = "%s %s" % (u.given, u.sn) + (" " + u.generation if u.generation else "")
+        parts = [
+            "dn: " + u.dn + "\n" if u.dn.isascii() else ldif_line("dn", u.dn),
+            "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
+            "objectClass: user\n",
+            ldif_line("cn", u.cn),
+            ldif_line("sn", u.sn),
+            ldif_line("givenName", u.given),
+        ]
+        if u.initials:
+            parts.append("initials: %s\n" % u.initials)
+        if u.generation:
+            parts.append("generationQualifier: %s\n" % u.generation)
+        parts.append(ldif_line("displayName", display))
+        parts.append("mail: %s\nmailNickname: %s\nsAMAccountName: %s\nproxyAddresses: SMTP:%s\n"
+                     % (u.mail, u.alias, u.alias, u.mail))
+        for s in u.secondaries:
+            parts.append("proxyAddresses: smtp:%s\n" % s)
+        for x in u.x500:
+            parts.append("proxyAddresses: X500:%s\n" % x)
+        parts.append("proxyAddresses: X400:c=US;a= ;p=%s;o=Exchange;s=%s;g=%s;\n"
+                     % (org, u.alias, u.alias[:1]))
+        parts.append("legacyExchangeDN: %s\nmsExchHomeServerName: %s\n"
+                     "msExchRecipientTypeDetails: 1\nmsExchRecipientDisplayType: 1073741824\n"
+                     "userAccountControl: 512\n" % (u.legacy_dn, home_server))
+        if u.hidden:
+            parts.append("msExchHideFromAddressLists: TRUE\n")
+        parts.append(u.attrs)
+        parts.append(person_cat)
+        parts.append("\n")
+        w("".join(parts))
+
+    # Mail contacts outside the organisation.
+    contacts = max(3, len(users) // 100)
+    contact_addresses = set()
+    for i in range(contacts):
+        g = GIVEN[rng.below(len(GIVEN))]
+        s = SURNAMES[rng.below(len(SURNAMES))]
+        nick = "ext%s%s%d" % (g[0].lower(), s.lower(), i)
+        addr = "%s.%s@%s" % (g.lower(), s.lower(), ("fabrikam.example", "contoso.example",
+                                                   "adatum.example")[i % 3])
+        if addr in contact_addresses:
+            addr = addr.replace("@", str(i) + "@")
+        contact_addresses.add(addr)
+        w("dn: CN=%s %s (external %d),OU=Partners,%s\nobjectClass: top\nobjectClass: person\n"
+          "objectClass: organizationalPerson\nobjectClass: contact\ncn: %s %s (external %d)\n"
+          "sn: %s\ngivenName: %s\ndisplayName: %s %s (external)\nmail: %s\nmailNickname: %s\n"
+          "proxyAddresses: SMTP:%s\nlegacyExchangeDN: %s/cn=Recipients/cn=%s\n"
+          "targetAddress: SMTP:%s\n%s\n"
+          % (g, s, i, base, g, s, i, s, g, g, s, addr, nick, addr, admin_group, nick, addr,
+             person_cat))
+
+    # One distribution list per department (its first members), and an all-staff list of lists.
+    group_cat = "objectCategory: CN=Group,%s\n" % schema
+    list_dns = []
+    for dept in ous:
+        nick = dept.lower().replace(" ", "") + "team"
+        dn = "CN=%s Team,CN=Users,%s" % (dept, base)
+        list_dns.append(dn)
+        w("dn: %s\nobjectClass: top\nobjectClass: group\ncn: %s Team\ndisplayName: %s Team\n"
+          "mail: %s@%s\nmailNickname: %s\nproxyAddresses: SMTP:%s@%s\n"
+          "legacyExchangeDN: %s/cn=Recipients/cn=%s\ngroupType: 8\n"
+          % (dn, dept, dept, nick, domain, nick, nick, domain, admin_group, nick))
+        w("".join(ldif_line("member", m) for m in dept_members[dept]))
+        w(group_cat + "\n")
+    w("dn: CN=All Staff,CN=Users,%s\nobjectClass: top\nobjectClass: group\ncn: All Staff\n"
+      "displayName: All Staff\nmail: all.staff@%s\nmailNickname: allstaff\n"
+      "proxyAddresses: SMTP:all.staff@%s\nlegacyExchangeDN: %s/cn=Recipients/cn=allstaff\n"
+      "groupType: -2147483640\n" % (base, domain, domain, admin_group))
+    w("".join("member: %s\n" % dn for dn in list_dns))
+    w(group_cat + "\n")
+    w("dn: CN=Field Engineers,CN=Users,%s\nobjectClass: top\n"
+      "objectClass: msExchDynamicDistributionList\ncn: Field Engineers\n"
+      "displayName: Field Engineers\nmail: field.engineers@%s\nmailNickname: fieldengineers\n"
+      "proxyAddresses: SMTP:field.engineers@%s\n"
+      "legacyExchangeDN: %s/cn=Recipients/cn=fieldengineers\n"
+      "msExchDynamicDLFilter: (&(objectClass=user)(objectCategory=person)(mailNickname=*)"
+      "(msExchHomeServerName=*)(title=*Field Engineer*))\nmsExchDynamicDLBaseDN: %s\n"
+      "objectCategory: CN=ms-Exch-Dynamic-Distribution-List,%s\n\n"
+      % (base, domain, domain, admin_group, base, schema))
+
+    # The agent's own account.
+    w("dn: CN=QAV Agent,CN=Users,%s\nobjectClass: top\nobjectClass: person\n"
+      "objectClass: organizationalPerson\nobjectClass: user\ncn: QAV Agent\nsn: Agent\n"
+      "givenName: QAV\ndisplayName: QAV Agent\nmail: %s@%s\nmailNickname: %s\n"
+      "sAMAccountName: %s\nproxyAddresses: SMTP:%s@%s\n"
+      "legacyExchangeDN: %s/cn=Recipients/cn=%s\nmsExchHomeServerName: %s\n"
+      "msExchRecipientTypeDetails: 1\nmsExchRecipientDisplayType: 1073741824\n"
+      "userAccountControl: 512\n%s"
+      % (base, alias, domain, alias, alias, alias, domain, admin_group, alias, home_server,
+         person_cat))
+    write_text(path, "".join(out))
+
+
+_DAYS = {}
+_NAMED_PREFIX = {}
+
+
+def iso(epoch):
+    """UTC time text; the date part is cached, since messages share a few hundred days."""
+    day, sec = divmod(epoch, 86400)
+    date = _DAYS.get(day)
+    if date is None:
+        date = _DAYS[day] = time.strftime("%Y-%m-%d", time.gmtime(day * 86400))
+    return "%sT%02d:%02d:%02dZ" % (date, sec // 3600, sec // 60 % 60, sec % 60)
+
+
+def jstr(text):
+    """JSON string literal; plain ASCII needs no encoder call."""
+    if text.isascii() and text.isprintable() and '"' not in text and "\\" not in text:
+        return '"' + text + '"'
+    return json.dumps(text, ensure_ascii=False)
+
+
+def named(name, value):
+    prefix = _NAMED_PREFIX.get(name)
+    if prefix is None:
+        prefix = _NAMED_PREFIX[name] = '{"set":"%s","name":%s,"type":"string","value":' % (
+            PUBLIC_STRINGS, jstr(name))
+    return prefix + jstr(value) + "}"
+
+
+def registration(topic, when, props):
+    """One registration message as JSON text (props: list of (name, value))."""
+    return ('{"class":"%s","subject":"QAV Registration","topic":%s,"lastModified":"%s",'
+            '"named":[%s]}' % (REGISTRATION_CLASS, jstr(topic), iso(when),
+                               ",".join([named(k, v) for k, v in props])))
+
+
+def user_registration(rng, u, org, domain, topic=None, when=None):
+    """The named fields a client wrote for user `u`."""
+    if topic is None:
+        r = rng.random()
+        if r < 0.085 and u.secondaries:  # ~60% of users have one: ~5% of registrations
+            topic = u.secondaries[rng.below(len(u.secondaries))]
+        elif r < 0.185:
+            # Clients wrote the address as the user typed it.
+            topic = "".join(c.upper() if rng.random() < 0.3 else c for c in u.mail)
+        else:
+            topic = u.mail
+    if when is None:
+        when = BASE_EPOCH - rng.below(TWO_YEARS)
+    props = []
+    smtp_all = [u.mail] + u.secondaries
+    if rng.random() < 0.75:
+        joined = ";".join(smtp_all)
+        props.append(("Proxies", joined if rng.random() < 0.3 else ";" + joined + ";"))
+    if u.x500 and rng.random() < 0.6:
+        props.append(("X500Proxies", ";" + ";".join(u.x500) + ";"))
+    if rng.random() < 0.02:
+        props.append(("PIN", ("none", "None", "NONE")[rng.below(3)]))
+        props.append(("DeviceID", " IMEI%015d " % rng.below(10 ** 15)))
+    else:
+        props.append(("PIN", "%08X" % rng.below(1 << 32)))
+    r = rng.random()
+    if r < 0.03:
+        # Written before the mailbox moved: no longer known to the address book.
+        props.append(("ODN", "/o=%s/ou=First Administrative Group/cn=Recipients/cn=%s-old"
+                      % (org, u.alias)))
+    elif r < 0.06:
+        pass
+    elif r < 0.16:
+        props.append(("ODN", u.legacy_dn.upper()))
+    else:
+        props.append(("ODN", u.legacy_dn))
+    area = u.office[4]
+    if rng.random() < 0.8:
+        props.append(("QAV Mobile Phone", phone(rng, area)))
+    if rng.random() < 0.02:
+        props.append(("QAV Radio Phone", phone(rng, area)))
+    if rng.random() < 0.1:
+        props.append(("QAV Privacy", "0"))
+        props.append(("QAV Authorized", "1"))
+        props.append(("QAV Authorized Email", u.mail))
+    if rng.random() < 0.5:
+        props.append(("QAV Business Phone", phone(rng, area)))
+    if rng.random() < 0.05:
+        props.append(("QAV Business Fax", phone(rng, area)))
+    if rng.random() < 0.1:
+        props.append(("QAV Home Phone", phone(rng, area)))
+    if rng.random() < 0.02:
+        props.append(("QAV Pager", phone(rng, area)))
+    if rng.random() < 0.05:
+        props.append(("QAV Private Fields", "HomePhone,Mobile"))
+    return registration(topic, when, props)
+
+
+def build_registrations(rng, users, org, domain):
+    msgs = []
+    for u in users:
+        msgs.append(user_registration(rng, u, org, domain))
+        if rng.random() < 0.03:
+            # Registered again (new device): another time, maybe another address form.
+            topic = u.mail.upper() if rng.random() < 0.3 else None
+            msgs.append(user_registration(rng, u, org, domain, topic=topic))
+    n = len(users)
+    # Rows that cannot be used: device-info records and addresses without a domain.
+    for i in range(max(1, n // 100)):
+        u = users[rng.below(n)]
+        when = BASE_EPOCH - rng.below(TWO_YEARS)
+        r = rng.random()
+        if r < 0.5:
+            topic = "deviceinfo:%s" % u.mail
+        elif r < 0.8:
+            topic = "%s@%s" % (u.alias, org.lower())
+        else:
+            topic = u.alias
+        msgs.append(registration(topic, when, [("PIN", "%08X" % rng.below(1 << 32))]))
+    # People who left: the directory no longer knows them.
+    for i in range(max(1, n // 200)):
+        when = BASE_EPOCH - rng.below(TWO_YEARS)
+        g = GIVEN[rng.below(len(GIVEN))].lower()
+        s = SURNAMES[rng.below(len(SURNAMES))].lower()
+        topic = "%s.%s.left%d@%s" % (g, s, i, domain)
+        msgs.append(registration(topic, when, [
+            ("PIN", "%08X" % rng.below(1 << 32)),
+            ("ODN", "/o=%s/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/"
+                    "cn=%s%s.left%d" % (org, g[0], s, i))]))
+    rng.shuffle_fast(msgs)
+    return msgs
+
+
+def write_mailbox(path, rng, users, org, domain, store_name):
+    msgs = build_registrations(rng, users, org, domain)
+    reg_path = "\\\\%s\\velkora Agent\\Registrations" % store_name
+    mc_path = "\\\\%s\\velkora Agent\\Mandatory Contacts" % store_name
+    settings = ('{"class":"velkora.Agent","subject":"velkoraAgent","lastModified":"%s",'
+                '"named":[%s]}' % (iso(BASE_EPOCH - 86400 * 400), ",".join(
+                    named(k, v) for k, v in (("HHPath", reg_path), ("HHEntryID", ""),
+                                             ("MCPath", mc_path), ("MCEntryID", "")))))
+    parts = [
+        '{\n"displayName":%s,\n"root":{"name":"","folders":[\n' % json.dumps(store_name),
+        '{"name":"Top of Information Store","folders":[\n',
+        '{"name":"Inbox"},\n{"name":"velkora Agent","folders":[\n',
+        '{"name":"Registrations","messages":[\n',
+        ",\n".join(msgs),
+        '\n]},\n{"name":"Mandatory Contacts"}\n]}\n]},\n',
+        '{"name":"velkoraAgentInfo","folders":[{"name":"velkoraUserInfo"}],"messages":[\n',
+        settings,
+        "\n]}\n]}\n}\n",
+    ]
+    write_text(path, "".join(parts))
+    return len(msgs)
+
+
+def write_public(path):
+    write_text(path, '{\n"displayName":"Public Folders",\n"publicFolders":true,\n'
+                     '"root":{"name":"","folders":[{"name":"All Public Folders"}]}\n}\n')
+
+
+def write_registry(path, server, alias):
+    lines = [
+        "Windows Registry Editor Version 5.00",
+        "",
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\velkora\\velkoraAgent]",
+        '"ExServer"="%s"' % server,
+        '"ExAlias"="%s"' % alias,
+        '"PollMinutes"=dword:0000000f',
+        "",
+    ]
+    data = "\ufeff" + "\r\n".join(lines) + "\r\n"
+    with open(path, "wb") as f:
+        f.write(data.encode("utf-16-le"))
+
+
+def write_text(path, text):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
+
+
+def main(argv):
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--users", type=int, required=True, help="number of mailbox users")
+    p.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
+    p.add_argument("--out", required=True, help="host folder to write (created if missing)")
+    p.add_argument("--server", default="EXCH01", help="Exchange server name (default EXCH01)")
+    p.add_argument("--alias", default="qavagent", help="agent mailbox alias (default qavagent)")
+    p.add_argument("--org", default="Litware", help="organisation name (default Litware)")
+    p.add_argument("--domain", default="litware.test", help="mail domain (default litware.test)")
+    p.add_argument("--no-public", action="store_true", help="do not write public.json")
+    a = p.parse_args(argv)
+    if a.users < 1:
+        p.error("--users must be at least 1")
+    for name in (a.server, a.alias):
+        if not name or "/" in name or "\\" in name or name in (".", ".."):
+            p.error("server and alias must be plain names")
+
+    rng = Rng(a.seed)
+    server_dir = os.path.join(a.out, "exchange", a.server)
+    os.makedirs(os.path.join(server_dir, "mailboxes"), exist_ok=True)
+    users = build_users(rng, a.users, a.domain, a.org)
+    write_registry(os.path.join(a.out, "registry.reg"), a.server, a.alias)
+    write_ldif(os.path.join(server_dir, "directory.ldif"), users, a.domain, a.org, a.server,
+               a.alias, rng)
+    count = write_mailbox(os.path.join(server_dir, "mailboxes", a.alias + ".json"), rng, users,
+                          a.org, a.domain, "Mailbox - QAV Agent")
+    if not a.no_public:
+        write_public(os.path.join(server_dir, "public.json"))
+    print("%d users, %d registration messages -> %s" % (a.users, count, a.out))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
