@@ -6,8 +6,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   size_t i = 0;
   if (!args.empty() && (args[0] == "search" || args[0] == "resolve")) {
-    cl.command = args[0] == "search" ? CommandLine::Command::kSearch
-                                     : CommandLine::Command::kResolve;
+    cl.command =
+        args[0] == "search" ? CommandLine::Command::kSearch : CommandLine::Command::kResolve;
     i = 1;
   }
   std::vector<std::string> positional;
@@ -43,9 +43,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (cl.command == CommandLine::Command::kRun) {
     if (!positional.empty()) cl.error = "unexpected argument " + positional[0];
   } else if (positional.size() != 1) {
-    cl.error = cl.command == CommandLine::Command::kSearch
-                   ? "search needs exactly one command text"
-                   : "resolve needs exactly one name";
+    cl.error = cl.command == CommandLine::Command::kSearch ? "search needs exactly one command text"
+                                                           : "resolve needs exactly one name";
   } else {
     cl.argument = positional[0];
   }

@@ -6,14 +6,13 @@
 #include "app/diag_resolve.h"
 #include "app/diag_search.h"
 #include "harness/get_reg_value.h"
-#include "platform/addressbook/address_book.h"
 #include "harness/run_driver.h"
+#include "platform/addressbook/address_book.h"
 #include "platform/messaging/json/json_session.h"
 
 namespace testqav {
 
-std::unique_ptr<Registry> LoadHostRegistry(const std::string& host_dir,
-                                           std::ostream& diagnostics) {
+std::unique_ptr<Registry> LoadHostRegistry(const std::string& host_dir, std::ostream& diagnostics) {
   return LoadRegistryFile(host_dir + "/registry.reg", diagnostics);
 }
 

@@ -1,8 +1,8 @@
 // Value and filter helpers: the encoding of stored texts, filter literals, the e-mail match
 // filter, shape tests on addresses and a type-safe value reader.
 #include "engine/qav.h"
-#include "platform/common/error_codes.h"
 #include "harness/array_helpers.h"
+#include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
 

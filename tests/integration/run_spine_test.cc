@@ -89,8 +89,8 @@ TEST(RunSpine, UnknownMailboxFailsLogonButTheRunStillCompletes) {
   RunResult r = h.Run();
   EXPECT_EQ(r.exit_status, kExitLogonFailed);
   EXPECT_TRUE(r.Has("", "logging on using EXCH01\\nobody"));
-  EXPECT_TRUE(r.Has("Error",
-                    "Unable to locate UserInfo folder, possible network connectivity problem."))
+  EXPECT_TRUE(
+      r.Has("Error", "Unable to locate UserInfo folder, possible network connectivity problem."))
       << r.Dump();
   EXPECT_TRUE(r.Has("", "complete"));
   EXPECT_EQ(r.notices, std::vector<std::string>{"TestQAV: Complete"});
@@ -102,8 +102,8 @@ TEST(RunSpine, MailboxWithoutAgentFoldersGetsBoth) {
   h.WriteMailbox(Mailbox(json::array()).dump());
   RunResult r = h.Run();
   EXPECT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
-  EXPECT_TRUE(r.Has("Error",
-                    "Unable to locate AgentInfo message, possible network connectivity problem."))
+  EXPECT_TRUE(
+      r.Has("Error", "Unable to locate AgentInfo message, possible network connectivity problem."))
       << r.Dump();
   json m = LoadMailbox(h);
   const json* agent = Find(m["root"], "velkoraAgentInfo");
@@ -149,17 +149,17 @@ TEST(RunSpine, FolderNameInOtherCaseIsNotTheAgentFolder) {
   // Folder names are unique ignoring case in a store, so the agent folder cannot be created
   // beside it either: the run has no agent folders.
   EXPECT_EQ(Find(m["root"], "velkoraAgentInfo"), nullptr);
-  EXPECT_TRUE(r.Has("Error",
-                    "Unable to locate UserInfo folder, possible network connectivity problem."))
+  EXPECT_TRUE(
+      r.Has("Error", "Unable to locate UserInfo folder, possible network connectivity problem."))
       << r.Dump();
 }
 
 TEST(RunSpine, EverySurplusSettingsMessageIsDeleted) {
   HostFolder h;
   h.WriteRegistry("EXCH01", "agent");
-  json agent = Folder("velkoraAgentInfo", json::array({Folder("velkoraUserInfo")}),
-                      json::array({Settings("first"), Settings("second"), Settings("third"),
-                                   Settings("fourth")}));
+  json agent = Folder(
+      "velkoraAgentInfo", json::array({Folder("velkoraUserInfo")}),
+      json::array({Settings("first"), Settings("second"), Settings("third"), Settings("fourth")}));
   h.WriteMailbox(Mailbox(json::array({agent})).dump());
   h.Run();
   json m = LoadMailbox(h);
@@ -184,8 +184,8 @@ TEST(RunSpine, RegistrationFolderFoundByPathThenByEntryId) {
       << first.Dump();
   json m = LoadMailbox(h);
   const json& settings = (*Find(m["root"], "velkoraAgentInfo"))["messages"][0];
-  const json* reg = Find(*Find(*Find(m["root"], "Top of Information Store"), "Handheld"),
-                         "Registrations");
+  const json* reg =
+      Find(*Find(*Find(m["root"], "Top of Information Store"), "Handheld"), "Registrations");
   ASSERT_NE(reg, nullptr);
   const std::string reg_id = (*reg)["entryId"].get<std::string>();
   EXPECT_EQ(NamedValue(settings, "HHEntryID"), reg_id);
@@ -195,8 +195,10 @@ TEST(RunSpine, RegistrationFolderFoundByPathThenByEntryId) {
   EXPECT_TRUE(std::filesystem::exists(h.path() / "QAV-GAL.csv"));
 
   RunResult second = h.Run();
-  EXPECT_TRUE(second.Has("", "GetRegFolder: attempting to retrieve folder using GetFolder with "
-                             "EntryID=" + reg_id))
+  EXPECT_TRUE(second.Has("",
+                         "GetRegFolder: attempting to retrieve folder using GetFolder with "
+                         "EntryID=" +
+                             reg_id))
       << second.Dump();
   EXPECT_FALSE(second.HasPrefix("Warning", "GetRegFolder:"));
   m = LoadMailbox(h);
@@ -211,8 +213,9 @@ TEST(RunSpine, UnknownRegistrationFolderProducesNoDumps) {
                       json::array({Settings("Mailbox - Agent\\Nowhere")}));
   h.WriteMailbox(Mailbox(json::array({agent})).dump());
   RunResult r = h.Run();
-  EXPECT_TRUE(r.Has("Error", "basCDO::GetTargetFolder error: Nowhere folder could not be found "
-                             "in specified location."))
+  EXPECT_TRUE(r.Has("Error",
+                    "basCDO::GetTargetFolder error: Nowhere folder could not be found "
+                    "in specified location."))
       << r.Dump();
   EXPECT_FALSE(std::filesystem::exists(h.path() / "QAV-1.csv"));
   EXPECT_TRUE(r.Has("", "complete"));
@@ -225,8 +228,9 @@ TEST(RunSpine, StoreNameInOtherCaseIsLookedForAsAFolder) {
                       json::array({Settings("mailbox - agent\\Registrations")}));
   h.WriteMailbox(Mailbox(json::array({agent}), json::array({Folder("Registrations")})).dump());
   RunResult r = h.Run();
-  EXPECT_TRUE(r.Has("Error", "basCDO::GetTargetFolder error: mailbox - agent folder could not be "
-                             "found in specified location."))
+  EXPECT_TRUE(r.Has("Error",
+                    "basCDO::GetTargetFolder error: mailbox - agent folder could not be "
+                    "found in specified location."))
       << r.Dump();
   EXPECT_FALSE(std::filesystem::exists(h.path() / "QAV-1.csv"));
 }
@@ -245,18 +249,19 @@ TEST(RunSpine, StorePathWithoutTheStoreNameIsRefused) {
 TEST(RunSpine, PublicFolderPathsAndEntryIds) {
   HostFolder h;
   h.WriteRegistry("EXCH01", "agent");
-  json agent = Folder("velkoraAgentInfo", json::array({Folder("velkoraUserInfo")}),
-                      json::array({Settings(
-                          "Public Folders\\All Public Folders\\Handheld\\Registrations\\")}));
+  json agent = Folder(
+      "velkoraAgentInfo", json::array({Folder("velkoraUserInfo")}),
+      json::array({Settings("Public Folders\\All Public Folders\\Handheld\\Registrations\\")}));
   h.WriteMailbox(Mailbox(json::array({agent})).dump());
-  json pub = {{"displayName", "Public Folders"},
-              {"publicFolders", true},
-              {"root",
-               {{"name", ""},
-                {"folders", json::array({Folder("All Public Folders",
-                                                json::array({Folder(
-                                                    "Handheld",
-                                                    json::array({Folder("Registrations")}))}))})}}}};
+  json pub = {
+      {"displayName", "Public Folders"},
+      {"publicFolders", true},
+      {"root",
+       {{"name", ""},
+        {"folders",
+         json::array({Folder(
+             "All Public Folders",
+             json::array({Folder("Handheld", json::array({Folder("Registrations")}))}))})}}}};
   testing::WriteText(h.ServerDir() / "public.json", pub.dump());
   RunResult first = h.Run();
   EXPECT_EQ(first.exit_status, kExitCompleted) << h.diagnostics();

@@ -27,7 +27,10 @@ std::string LowerDn(const std::string& alias) {
 // type 0 (mail user), the distinguished name as the directory spells it, NUL.
 std::string EntryId(const std::string& alias) {
   static const char* kHex = "0123456789ABCDEF";
-  std::string out = "00000000DCA740C8C042101AB4B908002B2FE182" "01000000" "00000000";
+  std::string out =
+      "00000000DCA740C8C042101AB4B908002B2FE182"
+      "01000000"
+      "00000000";
   for (unsigned char c : Dn(alias)) {
     out += kHex[c >> 4];
     out += kHex[c & 15];
@@ -196,25 +199,28 @@ std::vector<Row> ExpectedQavGal() {
 TEST(SampleOrganisation, DumpsMatchTheHandDerivedRecords) {
   HostFolder h;
   h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
-  testing::RunResult r = h.Run([](const std::filesystem::path& dir) {
-    return OpenAddressBook(dir, std::cerr);
-  });
+  testing::RunResult r =
+      h.Run([](const std::filesystem::path& dir) { return OpenAddressBook(dir, std::cerr); });
   ASSERT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
   ExpectDump(ReadText(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1");
   ExpectDump(ReadText(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL");
 
   EXPECT_TRUE(r.Has("", "QAV::GetQAVData:skipping row with SMTP=eve@localhost")) << r.Dump();
-  EXPECT_TRUE(r.Has("", "QAV::GetQAVData:skipping row with SMTP=deviceinfo:3d1e2f40@northwind.test"));
+  EXPECT_TRUE(
+      r.Has("", "QAV::GetQAVData:skipping row with SMTP=deviceinfo:3d1e2f40@northwind.test"));
   EXPECT_TRUE(r.Has("Warning",
                     "QAV::GetQAVData:found existing record using Filter = [SMTP] LIKE "
-                    "'ben.ortiz@northwind.test' OR [ODN] LIKE '" + LowerDn("bortiz") +
+                    "'ben.ortiz@northwind.test' OR [ODN] LIKE '" +
+                        LowerDn("bortiz") +
                         "' OR [Proxies] Like '*;ben.ortiz@northwind.test;*' OR [X500Proxies] "
-                        "Like '*;" + Dn("bortiz") + ";*'; skipping duplicate Reg message"));
+                        "Like '*;" +
+                        Dn("bortiz") + ";*'; skipping duplicate Reg message"));
   EXPECT_TRUE(r.HasPrefix("Error", "GetIdForODN error for '" + LowerDn("fmoss-retired") + "' "));
   EXPECT_TRUE(r.Has("", "GetAllProxies:adding ODN '" + Dn("fmoss") +
                             "' from lookup of frank.moss@northwind.test"));
-  EXPECT_TRUE(r.Has("", "QAV::UpdateRstFromGAL:failed to resolved partner@fabrikam.example as EX "
-                        "address entry; found SMTP"));
+  EXPECT_TRUE(r.Has("",
+                    "QAV::UpdateRstFromGAL:failed to resolved partner@fabrikam.example as EX "
+                    "address entry; found SMTP"));
 }
 
 }  // namespace

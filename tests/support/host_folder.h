@@ -89,8 +89,9 @@ class HostFolder {
     WriteText(MailboxFile(server, alias), json);
   }
   void CopyFrom(const std::filesystem::path& source) const {
-    std::filesystem::copy(source, path(), std::filesystem::copy_options::recursive |
-                                              std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy(source, path(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
   }
 
   // Runs the driver once with the given opener for the address book.
@@ -100,8 +101,8 @@ class HostFolder {
     RunLog log(host);
     Runtime rt(log, host);
     std::ostringstream diagnostics;
-    std::unique_ptr<Registry> registry = LoadRegistryFile((path() / "registry.reg").string(),
-                                                          diagnostics);
+    std::unique_ptr<Registry> registry =
+        LoadRegistryFile((path() / "registry.reg").string(), diagnostics);
     DriverServices services;
     services.registry = registry.get();
     services.create_session = [&]() -> Result<SessionPtr> {

@@ -100,21 +100,28 @@ PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema) {
   PreparedEntry p;
   p.entry = &entry;
   const AttributeType* object_class = schema.FindAttribute("objectClass");
+  p.types.reserve(entry.attributes.size());
+  auto add_class = [&p](std::string_view c) {
+    if (std::find(p.classes.begin(), p.classes.end(), c) == p.classes.end()) {
+      p.classes.emplace_back(c);
+    }
+  };
   for (const DirectoryAttribute& a : entry.attributes) {
     const AttributeType* t = schema.FindAttribute(a.name);
     p.types.push_back(t);
     if (t != nullptr && t == object_class) {
+      // The closures are computed once in the schema; only unknown classes need folding.
       for (const std::string& v : a.values) {
-        std::vector<std::string> closure = schema.ClassClosure(v);
-        if (closure.empty()) closure.push_back(LowerCase(v));
-        for (std::string& c : closure) {
-          if (std::find(p.classes.begin(), p.classes.end(), c) == p.classes.end()) {
-            p.classes.push_back(std::move(c));
-          }
+        const std::vector<std::string>* closure = schema.ClassClosureOf(v);
+        if (closure != nullptr && !closure->empty()) {
+          for (const std::string& c : *closure) add_class(c);
+        } else {
+          add_class(LowerCase(v));
         }
       }
     }
   }
+  p.classes.shrink_to_fit();
   if (std::optional<ParsedDn> dn = ParseDn(entry.dn, schema)) {
     p.rdns = std::move(dn->rdns);
     p.name = std::move(dn->first_value);

@@ -16,4 +16,28 @@ namespace testqav {
 DirectoryEntry ProjectAttributes(const DirectoryEntry& stored, const std::string& rdn_value,
                                  const std::vector<std::string>& requested, const Schema& schema);
 
+// A list of requested attributes resolved against the schema once, for projecting many
+// entries of one search alike.
+class AttributeRequest {
+ public:
+  AttributeRequest(const std::vector<std::string>& requested, const Schema& schema);
+
+  // The same result as ProjectAttributes(stored, rdn_value, requested, schema).
+  // `stored_types` holds the schema type of each stored attribute (nullptr when unknown).
+  DirectoryEntry Project(const DirectoryEntry& stored,
+                         const std::vector<const AttributeType*>& stored_types,
+                         const std::string& rdn_value) const;
+
+ private:
+  struct Wanted {
+    const std::string* name;
+    const AttributeType* type;
+    bool is_name;
+    bool is_dn;
+    std::vector<size_t> same_as;  // earlier requests that make this one a duplicate
+  };
+  const std::vector<std::string>& requested_;
+  std::vector<Wanted> wanted_;
+};
+
 }  // namespace testqav

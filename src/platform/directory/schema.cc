@@ -124,7 +124,33 @@ Status Schema::Add(std::string_view text, std::string_view origin) {
     }
   }
   ResolveInheritance();
+  BuildLookups();
   return Status::Ok();
+}
+
+void Schema::BuildLookups() {
+  attribute_exact_.clear();
+  class_exact_.clear();
+  // Only spellings whose folded form leads to the same definition are taken, so the fast
+  // path can never answer differently from the folded index.
+  auto add = [](ExactIndex& exact, const std::map<std::string, size_t>& folded,
+                const std::string& spelling) {
+    for (const std::string& s : {spelling, LowerCase(spelling)}) {
+      auto it = folded.find(Key(s));
+      if (it != folded.end()) exact.emplace(s, it->second);
+    }
+  };
+  for (const AttributeType& t : attributes_) {
+    add(attribute_exact_, attribute_index_, t.oid);
+    for (const std::string& n : t.names) add(attribute_exact_, attribute_index_, n);
+  }
+  for (const ObjectClass& c : classes_) {
+    add(class_exact_, class_index_, c.oid);
+    for (const std::string& n : c.names) add(class_exact_, class_index_, n);
+  }
+  class_closures_.clear();
+  class_closures_.reserve(classes_.size());
+  for (const ObjectClass& c : classes_) class_closures_.push_back(ClassClosure(c.oid));
 }
 
 void Schema::ResolveInheritance() {
@@ -155,11 +181,17 @@ void Schema::ResolveInheritance() {
 }
 
 const AttributeType* Schema::FindAttribute(std::string_view name_or_oid) const {
+  if (auto exact = attribute_exact_.find(name_or_oid); exact != attribute_exact_.end()) {
+    return &attributes_[exact->second];
+  }
   auto it = attribute_index_.find(Key(name_or_oid));
   return it == attribute_index_.end() ? nullptr : &attributes_[it->second];
 }
 
 const ObjectClass* Schema::FindClass(std::string_view name_or_oid) const {
+  if (auto exact = class_exact_.find(name_or_oid); exact != class_exact_.end()) {
+    return &classes_[exact->second];
+  }
   auto it = class_index_.find(Key(name_or_oid));
   return it == class_index_.end() ? nullptr : &classes_[it->second];
 }
@@ -181,6 +213,12 @@ std::vector<std::string> Schema::ClassClosure(std::string_view name_or_oid) cons
     }
   }
   return out;
+}
+
+const std::vector<std::string>* Schema::ClassClosureOf(std::string_view name_or_oid) const {
+  const ObjectClass* c = FindClass(name_or_oid);
+  if (c == nullptr) return nullptr;
+  return &class_closures_[static_cast<size_t>(c - classes_.data())];
 }
 
 std::shared_ptr<const Schema> Schema::Builtin() {

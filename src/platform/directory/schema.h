@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/common/status.h"
@@ -67,16 +68,31 @@ class Schema {
   const ObjectClass* FindClass(std::string_view name_or_oid) const;
   // Lower-cased primary names of the class and of all its superclasses; empty when unknown.
   std::vector<std::string> ClassClosure(std::string_view name_or_oid) const;
+  // The same, computed once per class when the schema is built; nullptr when unknown.
+  const std::vector<std::string>* ClassClosureOf(std::string_view name_or_oid) const;
 
   // base.schema + testqav.schema, compiled into the program.
   static std::shared_ptr<const Schema> Builtin();
 
  private:
+  // Hashes std::string and std::string_view alike so look-ups need no temporary string.
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using ExactIndex = std::unordered_map<std::string, size_t, TextHash, std::equal_to<>>;
+
   void ResolveInheritance();
+  void BuildLookups();
   std::vector<AttributeType> attributes_;
   std::vector<ObjectClass> classes_;
   std::map<std::string, size_t> attribute_index_;  // folded name/OID -> position
   std::map<std::string, size_t> class_index_;
+  // Names and OIDs as the schema spells them and lower-cased: the spellings that data and
+  // callers use, answered without folding. Other spellings fall back to the folded index.
+  ExactIndex attribute_exact_;
+  ExactIndex class_exact_;
+  std::vector<std::vector<std::string>> class_closures_;  // parallel to classes_
 };
 
 // The schema texts compiled into the program (generated from schema/*.schema).

@@ -1,12 +1,13 @@
 #include "platform/directory/embedded/ldif_directory.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <optional>
-#include <sstream>
+#include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -20,6 +21,31 @@ namespace testqav {
 namespace {
 
 using Postings = std::vector<uint32_t>;
+
+// Hashes of normalised values (and of DN suffixes) paired with entry positions, sorted.
+// Keeping hashes instead of the normalised texts keeps the index small; a collision only
+// adds a candidate, and every candidate is still evaluated against the whole filter.
+using HashPostings = std::vector<std::pair<uint64_t, uint32_t>>;
+
+uint64_t HashText(std::string_view s) { return std::hash<std::string_view>{}(s); }
+
+// The hash of an RDN sequence from the root down, one RDN at a time.
+uint64_t ExtendSuffixHash(uint64_t parent, const std::string& rdn) {
+  uint64_t h = HashText(rdn);
+  return parent ^ (h + 0x9E3779B97F4A7C15ULL + (parent << 6) + (parent >> 2));
+}
+constexpr uint64_t kRootSuffixHash = 0x51ED270B27A3F1C5ULL;
+
+// Entry positions with hash `h`, ascending and each once.
+Postings Lookup(const HashPostings& index, uint64_t h) {
+  auto range = std::equal_range(index.begin(), index.end(), std::make_pair(h, uint32_t{0}),
+                                [](const auto& a, const auto& b) { return a.first < b.first; });
+  Postings out;
+  for (auto it = range.first; it != range.second; ++it) {
+    if (out.empty() || out.back() != it->second) out.push_back(it->second);
+  }
+  return out;
+}
 
 class LdifDirectory : public Directory {
  public:
@@ -39,12 +65,27 @@ class LdifDirectory : public Directory {
     prepared_.reserve(entries_.size());
     for (const DirectoryEntry& e : entries_) {
       prepared_.push_back(PrepareEntry(e, *schema_));
+      // Every suffix of the DN is a base that exists (the entry or one of its ancestors).
       const std::vector<std::string>& rdns = prepared_.back().rdns;
-      for (size_t i = 0; i < rdns.size(); ++i) {
-        std::vector<std::string> suffix(rdns.begin() + static_cast<std::ptrdiff_t>(i), rdns.end());
-        if (!known_bases_.insert(Join(suffix, ",")).second) break;
+      uint64_t h = kRootSuffixHash;
+      for (size_t n = 1; n <= rdns.size(); ++n) {
+        h = ExtendSuffixHash(h, rdns[rdns.size() - n]);
+        known_bases_.push_back(
+            {h, static_cast<uint32_t>(prepared_.size() - 1), static_cast<uint32_t>(n)});
       }
     }
+    std::sort(known_bases_.begin(), known_bases_.end(), [](const KnownBase& x, const KnownBase& y) {
+      return std::tie(x.hash, x.depth, x.entry) < std::tie(y.hash, y.depth, y.entry);
+    });
+    // One witness per suffix; suffixes that only share a hash each keep theirs.
+    known_bases_.erase(std::unique(known_bases_.begin(), known_bases_.end(),
+                                   [this](const KnownBase& x, const KnownBase& y) {
+                                     return x.hash == y.hash && x.depth == y.depth &&
+                                            EndsWith(prepared_[y.entry].rdns,
+                                                     prepared_[x.entry].rdns, x.depth);
+                                   }),
+                       known_bases_.end());
+    known_bases_.shrink_to_fit();
     if (!root_dse_entry) BuildRootDse();
     root_context_ = root_dse_.First("rootDomainNamingContext");
     if (root_context_.empty()) root_context_ = root_dse_.First("defaultNamingContext");
@@ -73,11 +114,15 @@ class LdifDirectory : public Directory {
     std::optional<Postings> candidates;
     if (use_index_) candidates = Candidates(node);
     std::vector<DirectoryEntry> out;
+    // The requested attributes are resolved once per list (callers ask for the same list
+    // over and over), the stored ones once per load.
+    std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
+    const AttributeRequest& request = cached->request;
     auto consider = [&](size_t i) {
       const PreparedEntry& p = prepared_[i];
       if (!InScope(p.rdns, base->rdns, scope)) return;
       if (evaluator_.Evaluate(node, p) != Tri::kTrue) return;
-      out.push_back(ProjectAttributes(*p.entry, p.name, attributes, *schema_));
+      out.push_back(request.Project(*p.entry, p.types, p.name));
     };
     if (candidates) {
       for (uint32_t i : *candidates) consider(i);
@@ -109,7 +154,25 @@ class LdifDirectory : public Directory {
   // A base exists when it is an entry or an ancestor of one (the naming context of a file
   // that leaves out its top entries), or the empty DN.
   bool BaseExists(const std::vector<std::string>& base) const {
-    return base.empty() || known_bases_.count(Join(base, ",")) > 0;
+    if (base.empty()) return true;
+    uint64_t h = kRootSuffixHash;
+    for (size_t i = base.size(); i > 0; --i) h = ExtendSuffixHash(h, base[i - 1]);
+    auto it = std::lower_bound(known_bases_.begin(), known_bases_.end(), h,
+                               [](const KnownBase& k, uint64_t v) { return k.hash < v; });
+    for (; it != known_bases_.end() && it->hash == h; ++it) {
+      if (it->depth == base.size() && EndsWith(prepared_[it->entry].rdns, base, base.size())) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Whether the last `n` RDNs of `rdns` are the last `n` of `suffix` (both have at least n).
+  static bool EndsWith(const std::vector<std::string>& rdns, const std::vector<std::string>& suffix,
+                       size_t n) {
+    if (rdns.size() < n || suffix.size() < n) return false;
+    return std::equal(suffix.end() - static_cast<std::ptrdiff_t>(n), suffix.end(),
+                      rdns.end() - static_cast<std::ptrdiff_t>(n));
   }
 
   void BuildRootDse() {
@@ -178,9 +241,7 @@ class LdifDirectory : public Directory {
         if (type == nullptr || type->equality == MatchKind::kNone) return Postings{};
         std::optional<std::string> key = NormalizeValue(type->equality, node.value, *schema_);
         if (!key) return Postings{};
-        const auto& index = IndexFor(type, EqualsIgnoreCase(node.attribute, "name"));
-        auto it = index.find(*key);
-        return it == index.end() ? Postings{} : it->second;
+        return Lookup(IndexFor(type, EqualsIgnoreCase(node.attribute, "name")), HashText(*key));
       }
       case Kind::kAnd: {
         std::optional<Postings> result;
@@ -216,16 +277,28 @@ class LdifDirectory : public Directory {
     }
   }
 
-  const std::unordered_map<std::string, Postings>& IndexFor(const AttributeType* type,
-                                                            bool is_name) {
+  struct CachedRequest {
+    explicit CachedRequest(const std::vector<std::string>& names, const Schema& schema)
+        : attributes(names), request(attributes, schema) {}
+    std::vector<std::string> attributes;
+    AttributeRequest request;  // refers to `attributes`
+  };
+
+  std::shared_ptr<const CachedRequest> RequestFor(const std::vector<std::string>& attributes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!last_request_ || last_request_->attributes != attributes) {
+      last_request_ = std::make_shared<CachedRequest>(attributes, *schema_);
+    }
+    return last_request_;
+  }
+
+  const HashPostings& IndexFor(const AttributeType* type, bool is_name) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& slot = is_name ? name_index_ : index_[type];
     if (slot) return *slot;
-    slot = std::make_unique<std::unordered_map<std::string, Postings>>();
-    auto add = [&](const std::string& key, uint32_t i) {
-      Postings& p = (*slot)[key];
-      if (p.empty() || p.back() != i) p.push_back(i);
-    };
+    slot = std::make_unique<HashPostings>();
+    HashPostings& index = *slot;
+    auto add = [&](std::string_view key, uint32_t i) { index.emplace_back(HashText(key), i); };
     for (size_t i = 0; i < prepared_.size(); ++i) {
       const PreparedEntry& p = prepared_[i];
       auto id = static_cast<uint32_t>(i);
@@ -244,7 +317,10 @@ class LdifDirectory : public Directory {
         }
       }
     }
-    return *slot;
+    std::sort(index.begin(), index.end());
+    index.erase(std::unique(index.begin(), index.end()), index.end());
+    index.shrink_to_fit();
+    return index;
   }
 
   std::shared_ptr<const Schema> schema_;
@@ -254,12 +330,16 @@ class LdifDirectory : public Directory {
   std::vector<PreparedEntry> prepared_;
   DirectoryEntry root_dse_;
   std::string root_context_;
-  std::unordered_set<std::string> known_bases_;  // entries' DNs and their ancestors
+  struct KnownBase {
+    uint64_t hash;   // of the suffix
+    uint32_t entry;  // an entry whose DN ends with it
+    uint32_t depth;  // RDNs in the suffix
+  };
+  std::vector<KnownBase> known_bases_;  // the entries' DNs and their ancestors
   std::mutex mutex_;
-  std::unordered_map<const AttributeType*,
-                     std::unique_ptr<std::unordered_map<std::string, Postings>>>
-      index_;
-  std::unique_ptr<std::unordered_map<std::string, Postings>> name_index_;
+  std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> index_;
+  std::unique_ptr<HashPostings> name_index_;
+  std::shared_ptr<const CachedRequest> last_request_;
 };
 
 }  // namespace
@@ -284,9 +364,35 @@ Result<std::shared_ptr<Directory>> LoadLdifDirectoryWithOptions(const std::strin
     diagnostics << message << "\n";
     return Status(err::kNotFound, message);
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return LdifDirectoryFromText(buffer.str(), path, diagnostics, std::move(options));
+  // Read straight into one string of the file's size: a stream buffer and its copy would
+  // hold the file twice (or three times) at the peak of loading.
+  std::string text;
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    text.resize(static_cast<size_t>(size));
+    in.read(text.data(), size);
+    text.resize(static_cast<size_t>(in.gcount()));
+  } else if (size < 0) {  // not seekable
+    in.clear();
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+      text.append(chunk, static_cast<size_t>(in.gcount()));
+    }
+  }
+  if (in.bad()) {
+    std::string message = path + ": cannot read the directory file";
+    diagnostics << message << "\n";
+    return Status(err::kNotFound, message);
+  }
+  Result<std::vector<DirectoryEntry>> entries = ParseLdif(text, path, diagnostics);
+  if (!entries.ok()) return entries.status();
+  // The entries own their values now; the text need not stay for the indexing that follows.
+  std::string().swap(text);
+  std::shared_ptr<Directory> dir =
+      std::make_shared<LdifDirectory>(std::move(entries).value(), std::move(options));
+  return dir;
 }
 
 Result<std::shared_ptr<Directory>> LoadLdifDirectory(const std::string& path,

@@ -10,10 +10,126 @@
 namespace testqav {
 namespace {
 
-struct LogicalLine {
-  size_t number;  // physical line where it starts
-  std::string text;
+// Logical lines one at a time: a physical line starting with one blank continues the
+// previous logical line; blank lines stay as record separators; comment lines (also folded)
+// disappear. A logical line is a view of the text unless folding joined several physical
+// lines. Nothing is kept per line, so a large file costs no second copy of itself.
+class LogicalLines {
+ public:
+  explicit LogicalLines(std::string_view text) : text_(text) {
+    if (StartsWith(text_, "\xEF\xBB\xBF")) pos_ = 3;
+  }
+
+  // The physical line of the first continuation line that has nothing to continue, or 0.
+  size_t FirstOrphanContinuation() const {
+    LogicalLines scan(text_);
+    bool in_comment = false;
+    bool continuable = false;  // a logical line exists and is not empty
+    std::string_view raw;
+    while (scan.NextPhysical(&raw)) {
+      if (!raw.empty() && raw[0] == ' ') {
+        if (in_comment) continue;
+        if (!continuable) return scan.number_;
+        continue;
+      }
+      if (!raw.empty() && raw[0] == '#') {
+        in_comment = true;
+        continue;
+      }
+      in_comment = false;
+      continuable = !raw.empty();
+    }
+    return 0;
+  }
+
+  // The next logical line and the physical line where it starts; false at the end. Valid
+  // until the following call. Requires FirstOrphanContinuation() == 0.
+  bool Next(std::string_view* line, size_t* number) {
+    std::string_view raw;
+    while (NextPhysical(&raw)) {
+      if (!raw.empty() && raw[0] == ' ') {
+        if (in_comment_) continue;
+        if (!pending_folded_) {
+          pending_buffer_.assign(pending_);
+          pending_folded_ = true;
+        }
+        pending_buffer_.append(raw.substr(1));
+        continue;
+      }
+      if (!raw.empty() && raw[0] == '#') {
+        in_comment_ = true;
+        continue;
+      }
+      in_comment_ = false;
+      bool had = has_pending_;
+      if (had) Emit(line, number);
+      has_pending_ = true;
+      pending_ = raw;
+      pending_number_ = number_;
+      pending_folded_ = false;
+      if (had) return true;
+    }
+    if (!has_pending_) return false;
+    Emit(line, number);
+    has_pending_ = false;
+    return true;
+  }
+
+ private:
+  bool NextPhysical(std::string_view* raw) {
+    if (pos_ > text_.size()) return false;
+    size_t nl = text_.find('\n', pos_);
+    if (nl == std::string_view::npos) nl = text_.size();
+    *raw = text_.substr(pos_, nl - pos_);
+    if (!raw->empty() && raw->back() == '\r') raw->remove_suffix(1);
+    ++number_;
+    pos_ = nl + 1;
+    return true;
+  }
+
+  void Emit(std::string_view* line, size_t* number) {
+    *number = pending_number_;
+    if (pending_folded_) {
+      emitted_buffer_.swap(pending_buffer_);
+      *line = emitted_buffer_;
+    } else {
+      *line = pending_;
+    }
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  size_t number_ = 0;
+  bool in_comment_ = false;
+  bool has_pending_ = false;
+  std::string_view pending_;
+  size_t pending_number_ = 0;
+  bool pending_folded_ = false;
+  std::string pending_buffer_;
+  std::string emitted_buffer_;
 };
+
+// Attribute descriptions are ASCII (checked before use), so this is exact for them.
+bool AsciiEqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// `word` is a lower-case ASCII keyword; `type` may be anything, and folds the Unicode way
+// when it is not ASCII (as the comparison always has).
+bool IsKeyword(std::string_view type, std::string_view word) {
+  for (char c : type) {
+    if (static_cast<unsigned char>(c) >= 0x80) return EqualsIgnoreCase(type, word);
+  }
+  return AsciiEqualsIgnoreCase(type, word);
+}
 
 std::optional<std::string> DecodeBase64(std::string_view in) {
   std::string out;
@@ -74,105 +190,91 @@ Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string
     return Status(err::kCorrupt, message);
   };
 
-  // Unfold: a physical line starting with one blank continues the previous logical line.
-  // Blank lines stay as record separators; comment lines (also folded) disappear.
-  std::vector<LogicalLine> lines;
-  bool in_comment = false;
-  size_t number = 0;
-  size_t pos = 0;
-  if (StartsWith(text, "\xEF\xBB\xBF")) pos = 3;
-  while (pos <= text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) nl = text.size();
-    std::string_view raw = text.substr(pos, nl - pos);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    ++number;
-    pos = nl + 1;
-    if (!raw.empty() && raw[0] == ' ') {
-      if (in_comment) continue;
-      if (lines.empty() || lines.back().text.empty()) {
-        return fail(number, "continuation line without a line to continue");
-      }
-      lines.back().text.append(raw.substr(1));
-      continue;
-    }
-    if (!raw.empty() && raw[0] == '#') {
-      in_comment = true;
-      continue;
-    }
-    in_comment = false;
-    lines.push_back({number, std::string(raw)});
-    if (nl == text.size()) break;
+  LogicalLines lines(text);
+  if (size_t orphan = lines.FirstOrphanContinuation(); orphan != 0) {
+    return fail(orphan, "continuation line without a line to continue");
   }
 
   std::vector<DirectoryEntry> entries;
   bool first_line = true;
   bool in_record = false;
-  for (const LogicalLine& line : lines) {
-    if (line.text.empty() || Trim(line.text).empty()) {
+  std::string_view text_of_line;
+  size_t line_number = 0;
+  while (lines.Next(&text_of_line, &line_number)) {
+    if (text_of_line.find_first_not_of(' ') == std::string_view::npos) {
       in_record = false;
       continue;
     }
-    if (line.text == "-") return fail(line.number, "\"-\" separators belong to change records");
-    size_t colon = line.text.find(':');
-    if (colon == std::string::npos)
-      return fail(line.number, "missing \":\" in \"" + line.text + "\"");
-    std::string type = line.text.substr(0, colon);
+    if (text_of_line == "-") return fail(line_number, "\"-\" separators belong to change records");
+    size_t colon = text_of_line.find(':');
+    if (colon == std::string::npos) {
+      return fail(line_number, "missing \":\" in \"" + std::string(text_of_line) + "\"");
+    }
+    std::string_view type = text_of_line.substr(0, colon);
     std::string value;
     size_t v = colon + 1;
-    if (v < line.text.size() && line.text[v] == ':') {
-      std::string_view b64 = std::string_view(line.text).substr(v + 1);
+    if (v < text_of_line.size() && text_of_line[v] == ':') {
+      std::string_view b64 = text_of_line.substr(v + 1);
       while (!b64.empty() && b64.front() == ' ') b64.remove_prefix(1);
       std::optional<std::string> decoded = DecodeBase64(b64);
-      if (!decoded) return fail(line.number, "bad base64 value for \"" + type + "\"");
+      if (!decoded) return fail(line_number, "bad base64 value for \"" + std::string(type) + "\"");
       value = std::move(*decoded);
-    } else if (v < line.text.size() && line.text[v] == '<') {
-      return fail(line.number, "URL values (\":<\") are not supported");
+    } else if (v < text_of_line.size() && text_of_line[v] == '<') {
+      return fail(line_number, "URL values (\":<\") are not supported");
     } else {
-      while (v < line.text.size() && line.text[v] == ' ') ++v;
-      value = line.text.substr(v);
+      while (v < text_of_line.size() && text_of_line[v] == ' ') ++v;
+      value.assign(text_of_line.substr(v));
     }
-    if (first_line && !in_record && EqualsIgnoreCase(type, "version")) {
+    if (first_line && !in_record && IsKeyword(type, "version")) {
       first_line = false;
-      if (value != "1") return fail(line.number, "unsupported LDIF version \"" + value + "\"");
+      if (value != "1") return fail(line_number, "unsupported LDIF version \"" + value + "\"");
       continue;
     }
     first_line = false;
-    if (EqualsIgnoreCase(type, "changetype")) {
-      return fail(line.number, "change records are not supported (changetype)");
+    if (IsKeyword(type, "changetype")) {
+      return fail(line_number, "change records are not supported (changetype)");
     }
     if (!in_record) {
-      if (!EqualsIgnoreCase(type, "dn")) {
-        return fail(line.number, "record does not start with \"dn:\" but with \"" + type + "\"");
+      if (!IsKeyword(type, "dn")) {
+        return fail(line_number,
+                    "record does not start with \"dn:\" but with \"" + std::string(type) + "\"");
       }
       if (!value.empty()) {
         LDAPDN parsed = nullptr;
         if (ldap_str2dn(value.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS) {
-          return fail(line.number, "invalid distinguished name \"" + value + "\"");
+          return fail(line_number, "invalid distinguished name \"" + value + "\"");
         }
         ldap_dnfree(parsed);
       }
-      entries.push_back(DirectoryEntry{value, {}});
+      if (!entries.empty()) entries.back().attributes.shrink_to_fit();
+      entries.push_back(DirectoryEntry{std::move(value), {}});
       in_record = true;
       continue;
     }
-    if (EqualsIgnoreCase(type, "dn")) return fail(line.number, "second \"dn:\" in one record");
+    if (IsKeyword(type, "dn")) return fail(line_number, "second \"dn:\" in one record");
     if (!IsAttributeDescription(type)) {
-      return fail(line.number, "invalid attribute description \"" + type + "\"");
+      return fail(line_number, "invalid attribute description \"" + std::string(type) + "\"");
     }
     // Options (";binary", ";lang-x") do not change which attribute a value belongs to.
-    std::string name = type.substr(0, type.find(';'));
+    std::string_view name = type.substr(0, type.find(';'));
     DirectoryEntry* current = &entries.back();
     DirectoryAttribute* attribute = nullptr;
-    for (DirectoryAttribute& a : current->attributes) {
-      if (EqualsIgnoreCase(a.name, name)) attribute = &a;
+    // Values of one attribute usually stand together, so the last attribute is tried first;
+    // the last match wins as before (names of one entry are distinct anyway).
+    for (auto it = current->attributes.rbegin(); it != current->attributes.rend(); ++it) {
+      if (AsciiEqualsIgnoreCase(it->name, name)) {
+        attribute = &*it;
+        break;
+      }
     }
     if (attribute == nullptr) {
-      current->attributes.push_back(DirectoryAttribute{name, {}});
+      current->attributes.push_back(DirectoryAttribute{std::string(name), {}});
       attribute = &current->attributes.back();
     }
     attribute->values.push_back(std::move(value));
   }
+  if (!entries.empty()) entries.back().attributes.shrink_to_fit();
+  entries.shrink_to_fit();
   return entries;
 }
 
