@@ -82,23 +82,34 @@ std::string GetPrimarySMTP(Runtime& rt, const std::string& address) {
   return address;
 }
 
-std::string GetIdForODN(Runtime& rt, const std::string& odn) {
-  if (odn.empty()) return {};
+namespace {
+
+// Creates a helper session for one look-up, as each helper call does; the entry it gives, or
+// nullptr with the failure in *failure.
+template <typename Lookup>
+AddressEntryPtr WithHelperSession(Runtime& rt, Lookup lookup, Status* failure) {
   auto helper = rt.g.MapiSession
                     ? rt.g.MapiSession->CreateHelperSession()
                     : Result<HelperSessionPtr>(Status(err::kNotLoggedOn, "no messaging session"));
-  Status failure;
-  AddressEntryPtr entry;
   if (!helper.ok()) {
-    failure = helper.status();
-  } else {
-    auto e = (*helper)->GalEntryByDN(odn);
-    if (e.ok()) {
-      entry = *e;
-    } else {
-      failure = e.status();
-    }
+    *failure = helper.status();
+    return nullptr;
   }
+  Result<AddressEntryPtr> e = lookup(**helper);
+  if (!e.ok()) {
+    *failure = e.status();
+    return nullptr;
+  }
+  return *e;
+}
+
+}  // namespace
+
+std::string GetIdForODN(Runtime& rt, const std::string& odn) {
+  if (odn.empty()) return {};
+  Status failure;
+  AddressEntryPtr entry = WithHelperSession(
+      rt, [&](HelperSession& h) { return h.GalEntryByDN(odn); }, &failure);
   if (!entry) {
     rt.WriteLog("GetIdForODN error for '" + odn + "' " + failure.description(), kLogError);
     return {};
@@ -109,21 +120,9 @@ std::string GetIdForODN(Runtime& rt, const std::string& odn) {
 
 std::string GetAddressEntryFromId(Runtime& rt, const std::string& entry_id) {
   if (entry_id.empty()) return {};
-  auto helper = rt.g.MapiSession
-                    ? rt.g.MapiSession->CreateHelperSession()
-                    : Result<HelperSessionPtr>(Status(err::kNotLoggedOn, "no messaging session"));
   Status failure;
-  AddressEntryPtr entry;
-  if (!helper.ok()) {
-    failure = helper.status();
-  } else {
-    auto e = (*helper)->GetAddressEntryFromID(entry_id);
-    if (e.ok()) {
-      entry = *e;
-    } else {
-      failure = e.status();
-    }
-  }
+  AddressEntryPtr entry = WithHelperSession(
+      rt, [&](HelperSession& h) { return h.GetAddressEntryFromID(entry_id); }, &failure);
   if (!entry) {
     rt.WriteLog("GetAddressEntryFromId failed " + failure.description(), kLogError);
     return {};
