@@ -1,34 +1,8 @@
 #!/usr/bin/env bash
-# Runs the directory tests against both backends: starts a private slapd on a free loopback
-# port loaded with tests/platform/directory/data/org.ldif, exports the variables the tests
-# read, runs the directory_ tests through ctest and stops slapd again.
+# Runs the directory tests against both backends (the embedded directory and a private slapd).
 #   scripts/test-directory-slapd.sh BUILD_DIR [extra ctest arguments]
 set -euo pipefail
-
 build=${1:?usage: $0 BUILD_DIR [ctest arguments]}
 shift
 here=$(cd "$(dirname "$0")/.." && pwd)
-datadir=$(mktemp -d "${TMPDIR:-/tmp}/testqav-slapd.XXXXXX")
-cleanup() {
-  "$here/scripts/stop-slapd.sh" "$datadir"
-  rm -rf "$datadir"
-}
-trap cleanup EXIT
-
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=""
-for _ in $(seq 1 50); do
-  candidate=$((20000 + RANDOM % 20000))
-  if port_free "$candidate"; then
-    port=$candidate
-    break
-  fi
-done
-[ -n "$port" ] || { echo "no free port found" >&2; exit 1; }
-
-url=$("$here/scripts/start-slapd.sh" "$port" "$datadir" "$here/tests/platform/directory/data/org.ldif")
-export TESTQAV_SLAPD_URL=$url
-TESTQAV_SLAPD_BIND_DN=$(cat "$datadir/binddn")
-export TESTQAV_SLAPD_BIND_DN
-export TESTQAV_SLAPD_PASSWORD_FILE=$datadir/password
-ctest --test-dir "$build" -R '^Directory' --output-on-failure "$@"
+"$here/scripts/with-slapd.sh" ctest --test-dir "$build" -R '^Directory' --output-on-failure "$@"

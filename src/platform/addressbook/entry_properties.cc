@@ -24,27 +24,6 @@ bool SameTextProperty(uint32_t tag, uint32_t other) {
   return (tag >> 16) == (other >> 16) && IsTextType(tag) && IsTextType(other);
 }
 
-// EqualsIgnoreCase without its general cost for the common case: attribute names are
-// ASCII, and then a plain ASCII comparison gives the same answer.
-bool SameName(std::string_view a, std::string_view b) {
-  auto ascii = [](std::string_view s) {
-    for (char c : s) {
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
-  };
-  if (!ascii(a) || !ascii(b)) return EqualsIgnoreCase(a, b);
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool HasClass(const DirectoryEntry& e, std::string_view cls) {
   for (const std::string& v : AttributeValues(e, "objectClass")) {
     if (EqualsIgnoreCase(v, cls)) return true;
@@ -163,7 +142,7 @@ const std::vector<std::string>& EntryAttributes() {
 const std::vector<std::string>& AttributeValues(const DirectoryEntry& e, std::string_view name) {
   static const std::vector<std::string> kNone;
   for (const DirectoryAttribute& a : e.attributes) {
-    if (SameName(a.name, name)) return a.values;
+    if (EqualsIgnoreCase(a.name, name)) return a.values;
   }
   return kNone;
 }

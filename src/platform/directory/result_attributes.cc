@@ -3,30 +3,6 @@
 #include "platform/common/text.h"
 
 namespace testqav {
-namespace {
-
-// EqualsIgnoreCase without its general cost for the common case: attribute names are
-// ASCII, and then a plain ASCII comparison gives the same answer.
-bool SameName(std::string_view a, std::string_view b) {
-  auto ascii = [](std::string_view s) {
-    for (char c : s) {
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
-  };
-  if (!ascii(a) || !ascii(b)) return EqualsIgnoreCase(a, b);
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 DirectoryEntry ProjectAttributes(const DirectoryEntry& stored, const std::string& rdn_value,
                                  const std::vector<std::string>& requested, const Schema& schema) {
@@ -47,13 +23,14 @@ AttributeRequest::AttributeRequest(const std::vector<std::string>& requested, co
   for (const std::string& want : requested) {
     Wanted w{&want,
              schema.FindAttribute(want),
-             SameName(want, "name"),
-             SameName(want, "distinguishedName"),
+             EqualsIgnoreCase(want, "name"),
+             EqualsIgnoreCase(want, "distinguishedName"),
              {}};
     // A request repeats an earlier one (that produced values) when both name the same
     // attribute; equal names have equal types, so the type check only saves comparisons.
     for (size_t k = 0; k < wanted_.size(); ++k) {
-      if ((w.type == nullptr || wanted_[k].type == w.type) && SameName(*wanted_[k].name, want)) {
+      if ((w.type == nullptr || wanted_[k].type == w.type) &&
+          EqualsIgnoreCase(*wanted_[k].name, want)) {
         w.same_as.push_back(k);
       }
     }
@@ -70,7 +47,7 @@ DirectoryEntry AttributeRequest::Project(const DirectoryEntry& stored,
     out.attributes = stored.attributes;
     bool has_name = false;
     for (const DirectoryAttribute& a : out.attributes) {
-      has_name = has_name || SameName(a.name, "name");
+      has_name = has_name || EqualsIgnoreCase(a.name, "name");
     }
     if (!has_name) out.attributes.push_back({"name", {rdn_value}});
     return out;
@@ -90,7 +67,7 @@ DirectoryEntry AttributeRequest::Project(const DirectoryEntry& stored,
     for (size_t i = 0; i < stored.attributes.size(); ++i) {
       const DirectoryAttribute& a = stored.attributes[i];
       // Two names of one attribute type (an alias) are the same attribute.
-      bool same = w.type != nullptr ? stored_types[i] == w.type : SameName(a.name, *w.name);
+      bool same = w.type != nullptr ? stored_types[i] == w.type : EqualsIgnoreCase(a.name, *w.name);
       if (same) got.values.insert(got.values.end(), a.values.begin(), a.values.end());
     }
     if (got.values.empty() && w.is_dn) got.values.push_back(stored.dn);
