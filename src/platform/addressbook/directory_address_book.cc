@@ -1,8 +1,11 @@
 // The address book as a view of the directory. Every look-up is one or a few equality
 // searches (names: equality, then substring), so a run that resolves one address per
-// registered user stays proportional to the number of users.
-#include <map>
-#include <set>
+// registered user stays proportional to the number of users. A search asks only for the
+// distinguished names of what matches; an object is read whole once, when it first becomes
+// an entry, and kept (the directory does not change during a run). A run resolves each user
+// several times, so this saves copying every object's attributes again and again.
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/addressbook/address_book.h"
@@ -56,6 +59,7 @@ class DirectoryAddressEntry : public AddressEntry {
   }
   Result<std::vector<AddressEntryPtr>> Members() override;
   Result<std::string> SmtpAddress() const override { return PrimarySmtpOf(entry_); }
+  const DirectoryEntry& directory_entry() const { return entry_; }
 
  private:
   DirectoryEntry entry_;
@@ -78,11 +82,12 @@ class DirectoryAddressBook : public AddressBook,
   Result<AddressEntryPtr> EntryByObjectDn(const std::string& object_dn);
 
  private:
-  Result<std::vector<DirectoryEntry>> Search(const std::string& filter) {
-    return directory_->Search(base_dn_, SearchScope::kSubtree, filter, EntryAttributes());
-  }
-  // Entries among `found`, each object once, in the directory's order.
-  std::vector<AddressEntryPtr> Entries(std::vector<DirectoryEntry> found);
+  // Distinguished names of the objects under the base that match `filter`, in the
+  // directory's order.
+  Result<std::vector<std::string>> Search(const FilterNode& filter);
+  // Entries for `dns`, each object once, in the given order; objects that are no address
+  // entries are left out.
+  Result<std::vector<AddressEntryPtr>> Entries(const std::vector<std::string>& dns);
   AddressEntryPtr MakeEntry(DirectoryEntry e, EntryFacts facts);
   Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
   Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
@@ -91,8 +96,8 @@ class DirectoryAddressBook : public AddressBook,
   std::shared_ptr<Directory> directory_;
   std::string base_dn_;
   // Folded legacyExchangeDN / folded object DN -> entry.
-  std::map<std::string, AddressEntryPtr> by_legacy_dn_;
-  std::map<std::string, AddressEntryPtr> by_object_dn_;
+  std::unordered_map<std::string, AddressEntryPtr> by_legacy_dn_;
+  std::unordered_map<std::string, AddressEntryPtr> by_object_dn_;
 };
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
@@ -126,13 +131,28 @@ AddressEntryPtr DirectoryAddressBook::MakeEntry(DirectoryEntry e, EntryFacts fac
   return entry;
 }
 
-std::vector<AddressEntryPtr> DirectoryAddressBook::Entries(std::vector<DirectoryEntry> found) {
+Result<std::vector<std::string>> DirectoryAddressBook::Search(const FilterNode& filter) {
+  static const std::vector<std::string> kDnOnly = {"distinguishedName"};
+  Result<std::vector<DirectoryEntry>> found =
+      directory_->SearchTree(base_dn_, SearchScope::kSubtree, filter, kDnOnly);
+  if (!found.ok()) return found.status();
+  std::vector<std::string> dns;
+  dns.reserve(found->size());
+  for (DirectoryEntry& e : *found) dns.push_back(std::move(e.dn));
+  return dns;
+}
+
+Result<std::vector<AddressEntryPtr>> DirectoryAddressBook::Entries(
+    const std::vector<std::string>& dns) {
   std::vector<AddressEntryPtr> out;
-  std::set<std::string> seen;
-  for (DirectoryEntry& e : found) {
-    Result<EntryFacts> facts = FactsOf(e);
-    if (!facts.ok() || !seen.insert(FoldCase(e.dn)).second) continue;
-    out.push_back(MakeEntry(std::move(e), std::move(facts).value()));
+  std::unordered_set<const AddressEntry*> seen;
+  for (const std::string& dn : dns) {
+    Result<AddressEntryPtr> e = EntryByObjectDn(dn);
+    if (!e.ok()) {
+      if (e.status().number() == err::kNotFound) continue;
+      return e.status();
+    }
+    if (seen.insert(e->get()).second) out.push_back(*e);
   }
   return out;
 }
@@ -140,29 +160,39 @@ std::vector<AddressEntryPtr> DirectoryAddressBook::Entries(std::vector<Directory
 Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string& object_dn) {
   auto cached = by_object_dn_.find(FoldCase(object_dn));
   if (cached != by_object_dn_.end()) return cached->second;
+  static const FilterNode kAnyObject = [] {
+    FilterNode n;
+    n.kind = FilterNode::Kind::kPresent;
+    n.attribute = "objectClass";
+    return n;
+  }();
   Result<std::vector<DirectoryEntry>> found =
-      directory_->Search(object_dn, SearchScope::kBase, "(objectClass=*)", EntryAttributes());
+      directory_->SearchTree(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
   if (!found.ok()) {
     if (found.status().number() == err::kDirNoSuchObject) {
       return Status(err::kNotFound, "No directory object " + object_dn);
     }
     return found.status();
   }
-  std::vector<AddressEntryPtr> entries = Entries(std::move(found).value());
-  if (entries.empty()) return Status(err::kNotFound, "Not an address-book entry: " + object_dn);
-  return entries.front();
+  for (DirectoryEntry& e : *found) {
+    Result<EntryFacts> facts = FactsOf(e);
+    if (facts.ok()) return MakeEntry(std::move(e), std::move(facts).value());
+  }
+  return Status(err::kNotFound, "Not an address-book entry: " + object_dn);
 }
 
 Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
   auto cached = by_legacy_dn_.find(FoldCase(dn));
   if (cached != by_legacy_dn_.end()) return cached->second;
-  Result<std::vector<DirectoryEntry>> found =
-      Search("(legacyExchangeDN=" + EscapeFilterValue(dn) + ")");
+  Result<std::vector<std::string>> found =
+      Search(EqualityFilter("legacyExchangeDN", std::string(dn)));
   if (!found.ok()) return found.status();
+  Result<std::vector<AddressEntryPtr>> entries = Entries(*found);
+  if (!entries.ok()) return entries.status();
   // The directory compares ignoring case already; checking again keeps a case-exact server
   // from changing the answer, and drops objects that are not entries.
-  for (const AddressEntryPtr& e : Entries(std::move(found).value())) {
+  for (const AddressEntryPtr& e : *entries) {
     Result<std::string> type = e->Type();
     Result<std::string> address = e->Address();
     if (type.ok() && *type == "EX" && address.ok() && EqualsIgnoreCase(*address, dn)) return e;
@@ -184,17 +214,20 @@ AddressEntryPtr DirectoryAddressBook::OneOff(std::string_view address) {
 Result<AddressEntryPtr> DirectoryAddressBook::ResolveSmtp(std::string_view address,
                                                           std::string_view name) {
   if (address.empty()) return Unresolved(name);
-  std::string v = EscapeFilterValue(address);
+  std::string v(address);
   // Both prefix spellings are asked for so that a server whose proxyAddresses match is
   // case-exact still finds primary and secondary addresses.
-  Result<std::vector<DirectoryEntry>> found =
-      Search("(|(mail=" + v + ")(proxyAddresses=smtp:" + v + ")(proxyAddresses=SMTP:" + v + "))");
+  Result<std::vector<std::string>> found =
+      Search(AnyOfFilter({EqualityFilter("mail", v), EqualityFilter("proxyAddresses", "smtp:" + v),
+                          EqualityFilter("proxyAddresses", "SMTP:" + v)}));
   if (!found.ok()) return found.status();
-  std::vector<DirectoryEntry> candidates;
-  for (DirectoryEntry& e : found.value()) {
-    if (HasSmtpAddress(e, address)) candidates.push_back(std::move(e));
+  Result<std::vector<AddressEntryPtr>> entries = Entries(*found);
+  if (!entries.ok()) return entries.status();
+  std::vector<AddressEntryPtr> matches;
+  for (const AddressEntryPtr& e : *entries) {
+    const auto& d = static_cast<const DirectoryAddressEntry&>(*e);
+    if (HasSmtpAddress(d.directory_entry(), address)) matches.push_back(e);
   }
-  std::vector<AddressEntryPtr> matches = Entries(std::move(candidates));
   if (matches.size() == 1) return matches.front();
   if (matches.size() > 1) {
     return Status(err::kAmbiguous, "The name is ambiguous: " + std::string(name) + " (" +
@@ -216,33 +249,36 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
   // One filter per phase: exact values, then prefixes. A value with blanks also tries every
   // split into given name + surname and surname + given name.
   auto filter = [&value](bool prefix) {
-    std::string star = prefix ? "*" : "";
-    std::string v = EscapeFilterValue(value) + star;
-    std::string f =
-        "(|(displayName=" + v + ")(mailNickname=" + v + ")(givenName=" + v + ")(sn=" + v + ")";
+    auto match = [prefix](const char* attribute, const std::string& v) {
+      return prefix ? PrefixFilter(attribute, v) : EqualityFilter(attribute, v);
+    };
+    std::vector<FilterNode> any;
+    for (const char* attribute : {"displayName", "mailNickname", "givenName", "sn"}) {
+      any.push_back(match(attribute, value));
+    }
     // An Exchange distinguished name resolves by its legacyExchangeDN, and only exactly.
-    if (!prefix) f += "(legacyExchangeDN=" + v + ")";
+    if (!prefix) any.push_back(EqualityFilter("legacyExchangeDN", value));
     for (size_t i = value.find(' '); i != std::string::npos; i = value.find(' ', i + 1)) {
       std::string left = Trim(value.substr(0, i));
       std::string right = Trim(value.substr(i + 1));
       if (left.empty() || right.empty()) continue;
-      std::string l = EscapeFilterValue(left);
-      std::string r = EscapeFilterValue(right) + star;
       // The first part is matched exactly in the prefix phase too: "Ann Sm" means given name
       // Ann and a surname beginning Sm.
-      f += "(&(givenName=" + l + ")(sn=" + r + "))(&(sn=" + l + ")(givenName=" + r + "))";
+      any.push_back(AllOfFilter({EqualityFilter("givenName", left), match("sn", right)}));
+      any.push_back(AllOfFilter({EqualityFilter("sn", left), match("givenName", right)}));
     }
-    return f + ")";
+    return AnyOfFilter(std::move(any));
   };
   for (bool prefix : {false, true}) {
     if (prefix && exact_only) break;
-    Result<std::vector<DirectoryEntry>> found = Search(filter(prefix));
+    Result<std::vector<std::string>> found = Search(filter(prefix));
     if (!found.ok()) return found.status();
-    std::vector<AddressEntryPtr> matches = Entries(std::move(found).value());
-    if (matches.size() == 1) return matches.front();
-    if (matches.size() > 1) {
+    Result<std::vector<AddressEntryPtr>> matches = Entries(*found);
+    if (!matches.ok()) return matches.status();
+    if (matches->size() == 1) return matches->front();
+    if (matches->size() > 1) {
       return Status(err::kAmbiguous, "The name is ambiguous: " + std::string(name) + " (" +
-                                         std::to_string(matches.size()) + " entries)");
+                                         std::to_string(matches->size()) + " entries)");
     }
   }
   return Unresolved(name);
@@ -274,10 +310,11 @@ Result<AddressEntryPtr> DirectoryAddressBook::GetEntry(std::string_view entry_id
   // A directory object without an Exchange DN hands out a one-off ID; give back the
   // directory entry (with its properties) when that object is still there.
   if (EqualsIgnoreCase(one_off.address_type, "SMTP")) {
-    Result<std::vector<DirectoryEntry>> found =
-        Search("(mail=" + EscapeFilterValue(one_off.address) + ")");
+    Result<std::vector<std::string>> found = Search(EqualityFilter("mail", one_off.address));
     if (!found.ok()) return found.status();
-    for (const AddressEntryPtr& e : Entries(std::move(found).value())) {
+    Result<std::vector<AddressEntryPtr>> entries = Entries(*found);
+    if (!entries.ok()) return entries.status();
+    for (const AddressEntryPtr& e : *entries) {
       Result<std::string> eid = e->ID();
       if (eid.ok() && *eid == id) return e;
     }

@@ -1,6 +1,7 @@
 #include "platform/directory/directory.h"
 
 #include "platform/common/text.h"
+#include "platform/directory/filter.h"
 
 namespace testqav {
 
@@ -15,6 +16,12 @@ const std::vector<std::string>& DirectoryEntry::Values(std::string_view attribut
 std::string DirectoryEntry::First(std::string_view attribute) const {
   const std::vector<std::string>& v = Values(attribute);
   return v.empty() ? std::string() : v.front();
+}
+
+Result<std::vector<DirectoryEntry>> Directory::SearchTree(
+    std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+    const std::vector<std::string>& attributes) {
+  return Search(base_dn, scope, FilterToString(filter), attributes);
 }
 
 }  // namespace testqav

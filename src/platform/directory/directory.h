@@ -30,6 +30,8 @@ struct DirectoryEntry {
   std::string First(std::string_view attribute) const;
 };
 
+struct FilterNode;
+
 class Directory {
  public:
   virtual ~Directory() = default;
@@ -39,9 +41,15 @@ class Directory {
   // (all when `attributes` is empty). Errors: err::kDirInvalidFilter for a malformed filter,
   // err::kDirNoSuchObject for a base that does not exist, err::kDirServerDown and others
   // from the real backend (number and description).
-  virtual Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
-                                                     std::string_view filter,
-                                                     const std::vector<std::string>& attributes) = 0;
+  virtual Result<std::vector<DirectoryEntry>> Search(
+      std::string_view base_dn, SearchScope scope, std::string_view filter,
+      const std::vector<std::string>& attributes) = 0;
+  // The same with the filter as a tree. Callers that build filters from values (the address
+  // book) use this so that a backend that evaluates trees need not write and re-parse text.
+  // The default writes the text and calls Search.
+  virtual Result<std::vector<DirectoryEntry>> SearchTree(
+      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+      const std::vector<std::string>& attributes);
 };
 
 }  // namespace testqav

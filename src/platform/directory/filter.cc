@@ -412,4 +412,34 @@ std::string FilterToString(const FilterNode& node) {
   return out;
 }
 
+FilterNode EqualityFilter(std::string attribute, std::string value) {
+  FilterNode node;
+  node.kind = FilterNode::Kind::kEquality;
+  node.attribute = std::move(attribute);
+  node.value = std::move(value);
+  return node;
+}
+
+FilterNode PrefixFilter(std::string attribute, std::string value) {
+  FilterNode node;
+  node.kind = FilterNode::Kind::kSubstrings;
+  node.attribute = std::move(attribute);
+  if (!value.empty()) node.initial = std::move(value);
+  return node;
+}
+
+FilterNode AnyOfFilter(std::vector<FilterNode> children) {
+  FilterNode node;
+  node.kind = FilterNode::Kind::kOr;
+  node.children = std::move(children);
+  return node;
+}
+
+FilterNode AllOfFilter(std::vector<FilterNode> children) {
+  FilterNode node;
+  node.kind = FilterNode::Kind::kAnd;
+  node.children = std::move(children);
+  return node;
+}
+
 }  // namespace testqav

@@ -48,6 +48,13 @@ Result<FilterNode> ParseFilter(std::string_view text);
 // RFC 4515 text of a tree; values escaped with \XX for "*", "(", ")", "\" and NUL.
 std::string FilterToString(const FilterNode& node);
 
+// Trees for callers that build filters from values: no escaping, nothing to parse.
+FilterNode EqualityFilter(std::string attribute, std::string value);
+// attribute=value* (an initial substring).
+FilterNode PrefixFilter(std::string attribute, std::string value);
+FilterNode AnyOfFilter(std::vector<FilterNode> children);
+FilterNode AllOfFilter(std::vector<FilterNode> children);
+
 // Escapes an assertion value for use in a filter text.
 std::string EscapeFilterValue(std::string_view value);
 

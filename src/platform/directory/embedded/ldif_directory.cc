@@ -11,6 +11,7 @@
 
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
+#include "platform/directory/embedded/hash_postings.h"
 #include "platform/directory/embedded/ldif_reader.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/filter_eval.h"
@@ -22,11 +23,6 @@ namespace {
 
 using Postings = std::vector<uint32_t>;
 
-// Hashes of normalised values (and of DN suffixes) paired with entry positions, sorted.
-// Keeping hashes instead of the normalised texts keeps the index small; a collision only
-// adds a candidate, and every candidate is still evaluated against the whole filter.
-using HashPostings = std::vector<std::pair<uint64_t, uint32_t>>;
-
 uint64_t HashText(std::string_view s) { return std::hash<std::string_view>{}(s); }
 
 // The hash of an RDN sequence from the root down, one RDN at a time.
@@ -36,15 +32,12 @@ uint64_t ExtendSuffixHash(uint64_t parent, const std::string& rdn) {
 }
 constexpr uint64_t kRootSuffixHash = 0x51ED270B27A3F1C5ULL;
 
-// Entry positions with hash `h`, ascending and each once.
+// Entry positions with hash `h`, ascending and each once. The index keeps hashes instead
+// of the normalised texts to stay small; a collision only adds a candidate, and every
+// candidate is still evaluated against the whole filter.
 Postings Lookup(const HashPostings& index, uint64_t h) {
-  auto range = std::equal_range(index.begin(), index.end(), std::make_pair(h, uint32_t{0}),
-                                [](const auto& a, const auto& b) { return a.first < b.first; });
-  Postings out;
-  for (auto it = range.first; it != range.second; ++it) {
-    if (out.empty() || out.back() != it->second) out.push_back(it->second);
-  }
-  return out;
+  std::span<const uint32_t> found = index.Find(h);
+  return Postings(found.begin(), found.end());
 }
 
 class LdifDirectory : public Directory {
@@ -63,6 +56,8 @@ class LdifDirectory : public Directory {
     }
     entries_ = std::move(entries);
     prepared_.reserve(entries_.size());
+    std::vector<std::pair<uint64_t, uint32_t>> by_dn;
+    by_dn.reserve(entries_.size());
     for (const DirectoryEntry& e : entries_) {
       prepared_.push_back(PrepareEntry(e, *schema_));
       // Every suffix of the DN is a base that exists (the entry or one of its ancestors).
@@ -73,6 +68,7 @@ class LdifDirectory : public Directory {
         known_bases_.push_back(
             {h, static_cast<uint32_t>(prepared_.size() - 1), static_cast<uint32_t>(n)});
       }
+      by_dn.emplace_back(h, static_cast<uint32_t>(prepared_.size() - 1));
     }
     std::sort(known_bases_.begin(), known_bases_.end(), [](const KnownBase& x, const KnownBase& y) {
       return std::tie(x.hash, x.depth, x.entry) < std::tie(y.hash, y.depth, y.entry);
@@ -86,6 +82,7 @@ class LdifDirectory : public Directory {
                                    }),
                        known_bases_.end());
     known_bases_.shrink_to_fit();
+    by_dn_ = HashPostings(std::move(by_dn));
     if (!root_dse_entry) BuildRootDse();
     root_context_ = root_dse_.First("rootDomainNamingContext");
     if (root_context_.empty()) root_context_ = root_dse_.First("defaultNamingContext");
@@ -100,7 +97,33 @@ class LdifDirectory : public Directory {
     if (!parsed.ok()) return parsed.status();
     FilterNode node = std::move(parsed).value();
     RewriteCategoryShortNames(node, root_context_);
+    return Evaluate(base_dn, scope, node, attributes);
+  }
 
+  Result<std::vector<DirectoryEntry>> SearchTree(
+      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+      const std::vector<std::string>& attributes) override {
+    // Only a tree that names objectCategory needs rewriting, and so copying.
+    if (MentionsCategory(filter)) {
+      FilterNode node = filter;
+      RewriteCategoryShortNames(node, root_context_);
+      return Evaluate(base_dn, scope, node, attributes);
+    }
+    return Evaluate(base_dn, scope, filter, attributes);
+  }
+
+ private:
+  static bool MentionsCategory(const FilterNode& node) {
+    if (EqualsIgnoreCase(node.attribute, "objectCategory")) return true;
+    for (const FilterNode& c : node.children) {
+      if (MentionsCategory(c)) return true;
+    }
+    return false;
+  }
+
+  Result<std::vector<DirectoryEntry>> Evaluate(std::string_view base_dn, SearchScope scope,
+                                               const FilterNode& node,
+                                               const std::vector<std::string>& attributes) {
     std::optional<ParsedDn> base = ParseDn(base_dn, *schema_);
     if (!base) {
       return Status(err::kDirInvalidDnSyntax,
@@ -112,7 +135,21 @@ class LdifDirectory : public Directory {
     }
 
     std::optional<Postings> candidates;
-    if (use_index_) candidates = Candidates(node);
+    if (use_index_) {
+      candidates = Candidates(node);
+      // A base search reads one object: only the entries with that DN can be in scope.
+      if (scope == SearchScope::kBase) {
+        std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->rdns));
+        Postings narrowed;
+        if (candidates) {
+          std::set_intersection(candidates->begin(), candidates->end(), same_dn.begin(),
+                                same_dn.end(), std::back_inserter(narrowed));
+        } else {
+          narrowed.assign(same_dn.begin(), same_dn.end());
+        }
+        candidates = std::move(narrowed);
+      }
+    }
     std::vector<DirectoryEntry> out;
     // The requested attributes are resolved once per list (callers ask for the same list
     // over and over), the stored ones once per load.
@@ -132,7 +169,6 @@ class LdifDirectory : public Directory {
     return out;
   }
 
- private:
   static bool InScope(const std::vector<std::string>& rdns, const std::vector<std::string>& base,
                       SearchScope scope) {
     if (rdns.size() < base.size()) return false;
@@ -153,10 +189,15 @@ class LdifDirectory : public Directory {
 
   // A base exists when it is an entry or an ancestor of one (the naming context of a file
   // that leaves out its top entries), or the empty DN.
+  static uint64_t SuffixHash(const std::vector<std::string>& rdns) {
+    uint64_t h = kRootSuffixHash;
+    for (size_t i = rdns.size(); i > 0; --i) h = ExtendSuffixHash(h, rdns[i - 1]);
+    return h;
+  }
+
   bool BaseExists(const std::vector<std::string>& base) const {
     if (base.empty()) return true;
-    uint64_t h = kRootSuffixHash;
-    for (size_t i = base.size(); i > 0; --i) h = ExtendSuffixHash(h, base[i - 1]);
+    uint64_t h = SuffixHash(base);
     auto it = std::lower_bound(known_bases_.begin(), known_bases_.end(), h,
                                [](const KnownBase& k, uint64_t v) { return k.hash < v; });
     for (; it != known_bases_.end() && it->hash == h; ++it) {
@@ -296,9 +337,8 @@ class LdifDirectory : public Directory {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& slot = is_name ? name_index_ : index_[type];
     if (slot) return *slot;
-    slot = std::make_unique<HashPostings>();
-    HashPostings& index = *slot;
-    auto add = [&](std::string_view key, uint32_t i) { index.emplace_back(HashText(key), i); };
+    std::vector<std::pair<uint64_t, uint32_t>> pairs;
+    auto add = [&](std::string_view key, uint32_t i) { pairs.emplace_back(HashText(key), i); };
     for (size_t i = 0; i < prepared_.size(); ++i) {
       const PreparedEntry& p = prepared_[i];
       auto id = static_cast<uint32_t>(i);
@@ -317,10 +357,8 @@ class LdifDirectory : public Directory {
         }
       }
     }
-    std::sort(index.begin(), index.end());
-    index.erase(std::unique(index.begin(), index.end()), index.end());
-    index.shrink_to_fit();
-    return index;
+    slot = std::make_unique<HashPostings>(std::move(pairs));
+    return *slot;
   }
 
   std::shared_ptr<const Schema> schema_;
@@ -336,6 +374,7 @@ class LdifDirectory : public Directory {
     uint32_t depth;  // RDNs in the suffix
   };
   std::vector<KnownBase> known_bases_;  // the entries' DNs and their ancestors
+  HashPostings by_dn_;                  // hash of the whole normalised DN -> entry
   std::mutex mutex_;
   std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> index_;
   std::unique_ptr<HashPostings> name_index_;
