@@ -5,19 +5,15 @@
 // pairs and nesting (up to 512 levels) are handled as the standard says.
 //
 // Handler members, each returning false to stop: null(), boolean(bool),
-// number_integer(int64_t), number_unsigned(uint64_t), number_float(double, std::string_view),
-// string(std::string_view), start_object(size_t), key(std::string_view), end_object(),
-// start_array(size_t), end_array(). The size_t arguments are always -1 (unknown). The text a
-// string_view shows is valid only during the call: it views the input itself when the string
-// has no escapes (most do), and a buffer of the reader's that the next string reuses when it
-// has, so that a large file is read without a string allocation per value.
+// number_integer(int64_t), number_unsigned(uint64_t), number_float(double, const std::string&),
+// string(std::string&), start_object(size_t), key(std::string&), end_object(),
+// start_array(size_t), end_array(). The size_t arguments are always -1 (unknown).
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <string>
-#include <string_view>
 
 namespace testqav::mailbox {
 
@@ -76,7 +72,7 @@ class JsonReader {
       case '[':
         return Array(h, depth);
       case '"': {
-        std::string_view s;
+        std::string s;
         if (!String(&s)) return false;
         Mark();
         return h.string(s) || Stop();
@@ -127,7 +123,7 @@ class JsonReader {
       if (p_ == end_ || *p_ != '"') {
         return Error("syntax error: unexpected " + Found() + "; expected a member name");
       }
-      std::string_view k;
+      std::string k;
       if (!String(&k)) return false;
       Mark();
       if (!h.key(k)) return Stop();
@@ -238,9 +234,8 @@ class JsonReader {
         return h.number_integer(v) || Stop();
       }
     }
-    // strtod needs a terminated copy; floats are rare in a store file.
     std::string token(start, p_);
-    return h.number_float(std::strtod(token.c_str(), nullptr), std::string_view(token)) || Stop();
+    return h.number_float(std::strtod(token.c_str(), nullptr), token) || Stop();
   }
 
   static int Hex4(const char* p) {
@@ -297,47 +292,8 @@ class JsonReader {
     return 0;
   }
 
-  // Reads the string at p_ (its opening quote) into *out, which views the input when the
-  // string has no escapes and scratch_ when it has.
-  bool String(std::string_view* out) {
-    const char* start = ++p_;  // past the opening quote
-    for (;;) {
-      while (p_ != end_) {
-        auto c = static_cast<unsigned char>(*p_);
-        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
-        ++p_;
-      }
-      if (p_ == end_) return Error("syntax error: unexpected end of input inside a string");
-      auto c = static_cast<unsigned char>(*p_);
-      if (c == '"') {
-        *out = std::string_view(start, static_cast<size_t>(p_ - start));
-        ++p_;
-        return true;
-      }
-      if (c == '\\') break;
-      if (!Utf8OrControl()) return false;
-    }
-    scratch_.assign(start, p_);
-    if (!Unescape(&scratch_)) return false;
-    *out = scratch_;
-    return true;
-  }
-
-  // Steps over the character at p_ (not ASCII, or a control character): a well-formed UTF-8
-  // sequence passes, anything else is an error.
-  bool Utf8OrControl() {
-    if (static_cast<unsigned char>(*p_) < 0x20) {
-      return Error("syntax error: control character inside a string; use \\u escape");
-    }
-    size_t n = Utf8Length(p_);
-    if (n == 0) return Error("syntax error: invalid UTF-8 in a string");
-    p_ += n;
-    return true;
-  }
-
-  // Decodes the rest of a string that has an escape at p_, appending to *out, and steps over
-  // the closing quote.
-  bool Unescape(std::string* out) {
+  bool String(std::string* out) {
+    ++p_;  // opening quote
     for (;;) {
       const char* run = p_;
       while (p_ != end_) {
@@ -352,12 +308,15 @@ class JsonReader {
         ++p_;
         return true;
       }
-      if (c != '\\') {
-        const char* at = p_;
-        if (!Utf8OrControl()) return false;
-        out->append(at, p_);
+      if (c < 0x20) return Error("syntax error: control character inside a string; use \\u escape");
+      if (c >= 0x80) {
+        size_t n = Utf8Length(p_);
+        if (n == 0) return Error("syntax error: invalid UTF-8 in a string");
+        out->append(p_, n);
+        p_ += n;
         continue;
       }
+      // Escape.
       if (end_ - p_ < 2) return Error("syntax error: unexpected end of input inside a string");
       char e = p_[1];
       switch (e) {
@@ -416,7 +375,6 @@ class JsonReader {
   bool stopped_ = false;
   std::string error_;
   size_t error_offset_ = 0;
-  std::string scratch_;  // the decoded text of the last string that had escapes
 };
 
 }  // namespace testqav::mailbox
