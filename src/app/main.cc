@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   options.wait_for_enter = !cl.no_wait && isatty(STDIN_FILENO) != 0;
   options.progress_enabled = isatty(STDERR_FILENO) != 0;
   LinuxHost host(options);
-  RunLog log(host);
+  RunLog log(host, LogBatching::kBatched);
   Runtime rt(log, host);
   if (const char* choice = std::getenv("TESTQAV_RECORDSET");
       choice != nullptr && std::string(choice) == "reference") {
@@ -69,5 +69,12 @@ int main(int argc, char** argv) {
   services.on_logon_failed = [](const Status& s) {
     std::cerr << "testqav: logon failed: " << s.description() << "\n";
   };
-  return Main(rt, services);
+  const int status = Main(rt, services);
+  // Everything a run writes is on disk when Main returns (dumps renamed into place, store
+  // write-backs done); only the log may hold lines back. Freeing the directory and the
+  // mailbox of a large organisation object by object would merely delay the exit.
+  log.Flush();
+  std::cout.flush();
+  std::cerr.flush();
+  std::_Exit(status);
 }

@@ -48,6 +48,8 @@ int Main(Runtime& rt, const DriverServices& services) {
                          p12, p13, p14, p15, p16, p17, p18, p19, p20, p21, p22, p23, p24);
   }
   rt.WriteLog("complete", kLogInfo);
+  // The log is whole on disk while the notice waits for the user.
+  rt.FlushLog();
   rt.host().ShowNotice("Complete", "TestQAV");
   rt.g.MapiSession->Logoff().IgnoreError();
   // Folder and message objects of the session must not outlive it.

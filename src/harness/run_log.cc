@@ -121,9 +121,12 @@ std::string FormatRunLogLine(double ole_date, const std::string& message, int32_
   return line;
 }
 
-RunLog::RunLog(Host& host) : host_(host) {}
+RunLog::RunLog(Host& host, LogBatching batching) : host_(host), batching_(batching) {}
 
-RunLog::~RunLog() { Close(); }
+RunLog::~RunLog() {
+  Flush();
+  Close();
+}
 
 std::string RunLog::Path() const { return host_.ProgramFolder() + "/" + kRunLogFileName; }
 
@@ -133,45 +136,73 @@ void RunLog::Close() {
   open_path_.clear();
 }
 
+bool RunLog::WriteOut(const std::string& path, std::string_view bytes) {
+  if (fd_ >= 0 && path != open_path_) Close();
+  if (fd_ < 0) {
+    // The descriptor stays open between writes: O_APPEND makes each write land at the
+    // current end even when another process appends too.
+    int fd;
+    do {
+      fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    fd_ = fd;
+    open_path_ = path;
+  }
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // Disk full, I/O error, a descriptor gone bad: start over with a fresh open next
+      // time, when the problem may be gone.
+      Close();
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void RunLog::Flush() {
+  if (waiting_.empty()) return;
+  WriteOut(waiting_path_, waiting_);
+  waiting_.clear();
+}
+
 void RunLog::WriteLog(const std::string& message, int32_t level) {
   if (level == kLevelTrace) return;
-  // Everything below can only fail by losing this one line; nothing may escape to a caller
-  // that runs in carry-on mode.
+  // Everything below can only fail by losing lines; nothing may escape to a caller that
+  // runs in carry-on mode.
   try {
-    const std::string line = FormatRunLogLine(host_.Now(), message, level);
-    const std::string path = Path();
-    if (fd_ >= 0 && path != open_path_) Close();
-    if (fd_ < 0) {
-      // The descriptor stays open between lines: O_APPEND makes each write land at the
-      // current end even when another process appends too.
-      int fd;
-      do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-      } while (fd < 0 && errno == EINTR);
-      if (fd < 0) return;
-      fd_ = fd;
-      open_path_ = path;
+    const double now = host_.Now();
+    const std::string line = FormatRunLogLine(now, message, level);
+    std::string path = Path();
+    if (batching_ == LogBatching::kEachLine) {
+      WriteOut(path, line);
+      return;
     }
-    const char* p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        // Disk full, I/O error, a descriptor gone bad: start over with a fresh open next
-        // time, when the problem may be gone.
-        Close();
-        return;
-      }
-      p += n;
-      left -= static_cast<size_t>(n);
+    constexpr double kMaxWaitDays = 0.1 / 86400.0;
+    constexpr size_t kMaxWaitingBytes = 64 * 1024;
+    if (!waiting_.empty() && path != waiting_path_) Flush();
+    if (waiting_.empty()) {
+      oldest_waiting_ = now;
+      waiting_path_ = std::move(path);
+    }
+    waiting_ += line;
+    if (level == kLevelError || waiting_.size() >= kMaxWaitingBytes ||
+        now - oldest_waiting_ >= kMaxWaitDays || now < oldest_waiting_) {
+      Flush();
     }
   } catch (...) {
     // Out of memory while building the line: the line is lost, the run goes on.
   }
 }
 
-std::string RunLog::ReadBack() const {
+std::string RunLog::ReadBack() {
+  Flush();
   std::ifstream in(Path(), std::ios::binary);
   if (!in) return {};
   std::ostringstream content;

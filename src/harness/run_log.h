@@ -23,33 +23,52 @@ std::string FormatRunLogLine(double ole_date, const std::string& message, int32_
 // converted become "?".
 std::string LocaleTextToUtf8(std::string_view text, const char* codeset);
 
+// How soon a line reaches the file.
+enum class LogBatching {
+  // Each line is handed to the kernel in a single write before WriteLog returns, so it
+  // survives a crash of the process and another reader sees it at once.
+  kEachLine,
+  // Lines are collected and written together: when 64 KiB are waiting, when the oldest
+  // waiting line is 0.1 s old (host clock) at the next call, at once for an error line, and
+  // on Flush and destruction. A run that logs a few lines per registered user spends most
+  // of its logging time in write calls otherwise; a crash loses at most the last 0.1 s.
+  kBatched,
+};
+
 class RunLog : public LogWriter {
  public:
   // The folder and the clock come from `host`, which must outlive the log.
-  explicit RunLog(Host& host);
+  explicit RunLog(Host& host, LogBatching batching = LogBatching::kEachLine);
   ~RunLog() override;
 
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
   // Level 12 returns at once without touching the file system. Any other level appends
-  // one line (see FormatRunLogLine); the line has been handed to the kernel in a single
-  // write when the call returns, so it survives a crash of the process. Never throws and
-  // never reports: a line that cannot be written is lost, and the next call opens the file
+  // one line (see FormatRunLogLine), written as LogBatching says. Never throws and never
+  // reports: a line that cannot be written is lost, and the next write opens the file
   // afresh.
   void WriteLog(const std::string& message, int32_t level) override;
+  void Flush() override;
 
   // host folder + "/TestQAV.log".
   std::string Path() const;
-  // The whole log file as it is on disk; "" when it cannot be read.
-  std::string ReadBack() const;
+  // The whole log file as it is on disk, after writing what waits; "" when it cannot be
+  // read.
+  std::string ReadBack();
 
  private:
   void Close();
+  // Appends `bytes` to the file at `path`; false when they are lost.
+  bool WriteOut(const std::string& path, std::string_view bytes);
 
   Host& host_;
+  LogBatching batching_;
   int fd_ = -1;
-  std::string open_path_;  // the path fd_ was opened on
+  std::string open_path_;      // the path fd_ was opened on
+  std::string waiting_;        // lines not yet written (kBatched)
+  std::string waiting_path_;   // the file they belong to
+  double oldest_waiting_ = 0;  // host time of the first of them
 };
 
 }  // namespace testqav

@@ -26,6 +26,9 @@ class LogWriter {
   virtual ~LogWriter() = default;
   // Never fails and never throws; level 12 writes nothing.
   virtual void WriteLog(const std::string& message, int32_t level) = 0;
+  // Hands lines that a writer holds back to their file (a writer that writes every line
+  // at once has nothing to do).
+  virtual void Flush() {}
 };
 
 // Program-wide values, named as the system names them.
@@ -49,6 +52,7 @@ class Runtime {
   Runtime(LogWriter& log, Host& host) : log_(log), host_(host) {}
 
   void WriteLog(const std::string& message, int32_t level) { log_.WriteLog(message, level); }
+  void FlushLog() { log_.Flush(); }
   void DoEvents() { host_.DoEvents(); }
   bool StopRequested() const { return host_.StopRequested(); }
   Host& host() { return host_; }

@@ -301,3 +301,85 @@ TEST(RunLogEncodingTest, FormattedLineKeepsUtf8Messages) {
 
 }  // namespace
 }  // namespace testqav
+
+namespace testqav {
+namespace {
+
+// ---- Batched writing (what the program uses for an update run) -------------------------
+
+class BatchedRunLogTest : public RunLogTest {
+ protected:
+  static constexpr double kSecond = 1.0 / 86400.0;
+  std::string Line(const std::string& text) { return "03/05/24 14:07:09: " + text + "\r\n"; }
+  std::string OnDisk() { return fs::exists(LogPath()) ? ReadFile(LogPath()) : std::string(); }
+};
+
+TEST_F(BatchedRunLogTest, LinesWaitAtMostATenthOfASecond) {
+  RunLog log(host_, LogBatching::kBatched);
+  log.WriteLog("a", 4);
+  host_.now += 0.04 * kSecond;
+  log.WriteLog("b", 2);
+  EXPECT_EQ(OnDisk(), "");
+  host_.now += 0.07 * kSecond;  // the oldest waiting line is now 0.11 s old
+  log.WriteLog("c", 4);
+  EXPECT_EQ(OnDisk(), Line("a") + "03/05/24 14:07:09: [Warning] b\r\n" + Line("c"));
+  // The next line starts a new wait.
+  log.WriteLog("d", 4);
+  EXPECT_EQ(OnDisk().find("d"), std::string::npos);
+}
+
+TEST_F(BatchedRunLogTest, ErrorLinesAreWrittenAtOnceWithWhatWaits) {
+  RunLog log(host_, LogBatching::kBatched);
+  log.WriteLog("info", 4);
+  log.WriteLog("bad", 1);
+  EXPECT_EQ(OnDisk(), Line("info") + "03/05/24 14:07:09: [Error] bad\r\n");
+}
+
+TEST_F(BatchedRunLogTest, SixtyFourKilobytesAreWrittenWithoutWaiting) {
+  RunLog log(host_, LogBatching::kBatched);
+  const std::string text(1000, 'x');
+  size_t written = 0;
+  while (written < 64 * 1024) {
+    EXPECT_EQ(OnDisk(), "");
+    log.WriteLog(text, 4);
+    written += Line(text).size();
+  }
+  EXPECT_EQ(OnDisk().size(), written);
+}
+
+TEST_F(BatchedRunLogTest, FlushReadBackAndDestructionLoseNothing) {
+  {
+    RunLog log(host_, LogBatching::kBatched);
+    log.WriteLog("one", 4);
+    log.Flush();
+    EXPECT_EQ(OnDisk(), Line("one"));
+    log.WriteLog("two", 4);
+    EXPECT_EQ(log.ReadBack(), Line("one") + Line("two"));
+    log.WriteLog("three", 4);
+  }
+  EXPECT_EQ(OnDisk(), Line("one") + Line("two") + Line("three"));
+}
+
+TEST_F(BatchedRunLogTest, WaitingLinesGoToTheFolderTheyWereWrittenFor) {
+  const fs::path other = dir_ / "other";
+  fs::create_directory(other);
+  RunLog log(host_, LogBatching::kBatched);
+  log.WriteLog("first folder", 4);
+  const std::string first = LogPath().string();
+  host_.folder = other.string();
+  log.WriteLog("second folder", 4);
+  log.Flush();
+  EXPECT_EQ(ReadFile(first), Line("first folder"));
+  EXPECT_EQ(ReadFile(other / "TestQAV.log"), Line("second folder"));
+}
+
+TEST_F(BatchedRunLogTest, TraceLevelStillTouchesNothing) {
+  RunLog log(host_, LogBatching::kBatched);
+  log.WriteLog("GetRowVal:No Match", 12);
+  log.Flush();
+  EXPECT_FALSE(fs::exists(LogPath()));
+  EXPECT_EQ(host_.now_calls, 0);
+}
+
+}  // namespace
+}  // namespace testqav

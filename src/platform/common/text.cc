@@ -23,8 +23,8 @@ std::string LowerCase(std::string_view s) {
     }
     return out;
   }
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  icu::UnicodeString u =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
   u.toLower(icu::Locale::getRoot());
   std::string out;
   u.toUTF8String(out);
@@ -39,8 +39,8 @@ std::string UpperCase(std::string_view s) {
     }
     return out;
   }
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  icu::UnicodeString u =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
   u.toUpper(icu::Locale::getRoot());
   std::string out;
   u.toUTF8String(out);
@@ -49,8 +49,8 @@ std::string UpperCase(std::string_view s) {
 
 std::string FoldCase(std::string_view s) {
   if (IsAscii(s)) return LowerCase(s);
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+  icu::UnicodeString u =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
   u.foldCase(U_FOLD_CASE_DEFAULT);
   std::string out;
   u.toUTF8String(out);
@@ -58,16 +58,21 @@ std::string FoldCase(std::string_view s) {
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (IsAscii(a) && IsAscii(b)) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      char x = a[i], y = b[i];
-      if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-      if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-      if (x != y) return false;
+  // One pass over the common length while both sides are ASCII. An ASCII difference after
+  // an equal ASCII prefix decides: case folding maps ASCII letters to ASCII and never
+  // touches what came before. Only text with other characters needs the full folding.
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    char x = a[i], y = b[i];
+    if (((static_cast<unsigned char>(x) | static_cast<unsigned char>(y)) & 0x80) != 0) {
+      return FoldCase(a) == FoldCase(b);
     }
-    return true;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
   }
+  if (a.size() == b.size()) return true;
+  if (IsAscii(a.substr(n)) && IsAscii(b.substr(n))) return false;
   return FoldCase(a) == FoldCase(b);
 }
 

@@ -327,10 +327,14 @@ class LdifDirectory : public Directory {
 
   std::shared_ptr<const CachedRequest> RequestFor(const std::vector<std::string>& attributes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!last_request_ || last_request_->attributes != attributes) {
-      last_request_ = std::make_shared<CachedRequest>(attributes, *schema_);
+    for (const auto& r : recent_requests_) {
+      if (r->attributes == attributes) return r;
     }
-    return last_request_;
+    // A few lists are in use at once (the address book alternates two); keep the newest.
+    constexpr size_t kKept = 8;
+    if (recent_requests_.size() == kKept) recent_requests_.erase(recent_requests_.begin());
+    recent_requests_.push_back(std::make_shared<CachedRequest>(attributes, *schema_));
+    return recent_requests_.back();
   }
 
   const HashPostings& IndexFor(const AttributeType* type, bool is_name) {
@@ -378,7 +382,7 @@ class LdifDirectory : public Directory {
   std::mutex mutex_;
   std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> index_;
   std::unique_ptr<HashPostings> name_index_;
-  std::shared_ptr<const CachedRequest> last_request_;
+  std::vector<std::shared_ptr<const CachedRequest>> recent_requests_;
 };
 
 }  // namespace
