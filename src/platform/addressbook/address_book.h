@@ -31,9 +31,9 @@ class AddressBook {
   virtual Result<AddressEntryPtr> FindByDN(std::string_view dn) = 0;
 };
 
-// The address book over `directory`, searching the subtree under `base_dn`. Entries found
-// by distinguished name are kept for the life of the address book (the directory does not
-// change during a run); nothing else is cached.
+// The address book over `directory`, searching the subtree under `base_dn`. Entries, and
+// the answers of ResolveName (entry, unresolved or ambiguous), are kept for the life of the
+// address book: the directory does not change during a run.
 std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
                                                       std::string base_dn);
 

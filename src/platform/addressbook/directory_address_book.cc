@@ -89,6 +89,7 @@ class DirectoryAddressBook : public AddressBook,
   // entries are left out.
   Result<std::vector<AddressEntryPtr>> Entries(const std::vector<std::string>& dns);
   AddressEntryPtr MakeEntry(DirectoryEntry e, EntryFacts facts);
+  Result<AddressEntryPtr> ResolveUncached(std::string_view name);
   Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
   Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
   static AddressEntryPtr OneOff(std::string_view address);
@@ -98,6 +99,8 @@ class DirectoryAddressBook : public AddressBook,
   // Folded legacyExchangeDN / folded object DN -> entry.
   std::unordered_map<std::string, AddressEntryPtr> by_legacy_dn_;
   std::unordered_map<std::string, AddressEntryPtr> by_object_dn_;
+  // Text given to ResolveName -> its answer.
+  std::unordered_map<std::string, Result<AddressEntryPtr>> resolved_;
 };
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
@@ -185,14 +188,20 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
   auto cached = by_legacy_dn_.find(FoldCase(dn));
   if (cached != by_legacy_dn_.end()) return cached->second;
-  Result<std::vector<std::string>> found =
-      Search(EqualityFilter("legacyExchangeDN", std::string(dn)));
+  // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
+  // one search instead of asking for their names and reading each afterwards.
+  Result<std::vector<DirectoryEntry>> found = directory_->SearchTree(
+      base_dn_, SearchScope::kSubtree, EqualityFilter("legacyExchangeDN", std::string(dn)),
+      EntryAttributes());
   if (!found.ok()) return found.status();
-  Result<std::vector<AddressEntryPtr>> entries = Entries(*found);
-  if (!entries.ok()) return entries.status();
+  std::vector<AddressEntryPtr> entries;
+  for (DirectoryEntry& object : *found) {
+    Result<EntryFacts> facts = FactsOf(object);
+    if (facts.ok()) entries.push_back(MakeEntry(std::move(object), std::move(facts).value()));
+  }
   // The directory compares ignoring case already; checking again keeps a case-exact server
   // from changing the answer, and drops objects that are not entries.
-  for (const AddressEntryPtr& e : *entries) {
+  for (const AddressEntryPtr& e : entries) {
     Result<std::string> type = e->Type();
     Result<std::string> address = e->Address();
     if (type.ok() && *type == "EX" && address.ok() && EqualsIgnoreCase(*address, dn)) return e;
@@ -285,6 +294,21 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
 }
 
 Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name) {
+  // A run resolves the same address several times (registration, proxy lists, GAL pass);
+  // the directory does not change meanwhile, so an answer, found or not, stands. Failures
+  // of the directory itself are not kept: the next attempt may succeed.
+  std::string key(name);
+  auto known = resolved_.find(key);
+  if (known != resolved_.end()) return known->second;
+  Result<AddressEntryPtr> answer = ResolveUncached(name);
+  if (answer.ok() || answer.status().number() == err::kUnresolved ||
+      answer.status().number() == err::kAmbiguous) {
+    resolved_.emplace(std::move(key), answer);
+  }
+  return answer;
+}
+
+Result<AddressEntryPtr> DirectoryAddressBook::ResolveUncached(std::string_view name) {
   std::string text = Trim(name);
   if (text.empty()) return Unresolved(name);
   if (StartsWithIgnoreCase(text, "EX:")) {
