@@ -12,6 +12,7 @@
 #include "app/services.h"
 #include "harness/run_driver.h"
 #include "harness/run_log.h"
+#include "platform/host/huge_pages.h"
 #include "platform/host/linux_host.h"
 
 namespace {
@@ -22,6 +23,7 @@ constexpr const char* kVersion = "0.1.0";
 
 int main(int argc, char** argv) {
   using namespace testqav;
+  EnsureHugePageHeap(argv);
   std::setlocale(LC_ALL, "");
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine cl = ParseCommandLine(args);
