@@ -536,6 +536,40 @@ TEST_P(MessagingContract, NewMessageIsSavedByUpdate) {
   EXPECT_EQ(*(*again->GetMessage(new_id, ""))->Type(), "IPM.Note");
 }
 
+// Within one session a message is found by the ID it has now: the one Update gave it, then
+// the one MoveTo gave it; never by an ID it gave up, and not at all once deleted. Enough
+// messages are added that the store's ID index grows meanwhile.
+TEST_P(MessagingContract, MessagesAreFoundByTheirCurrentIdsWithinASession) {
+  SessionPtr s = LoggedOn();
+  auto msgs = *AgentInfo(s)->Messages();
+  std::vector<std::pair<std::string, std::string>> saved;  // ID, PIN
+  for (int i = 0; i < 20; ++i) {
+    MessagePtr m = *msgs->Add();
+    ASSERT_TRUE(m->AddField("PIN", 8, Variant("pin" + std::to_string(i))).ok());
+    ASSERT_TRUE(m->Update().ok());
+    saved.emplace_back(*m->ID(), "pin" + std::to_string(i));
+  }
+  for (const auto& [id, pin] : saved) {
+    auto found = s->GetMessage(id, "");
+    ASSERT_TRUE(found.ok()) << id;
+    EXPECT_EQ(*(*found)->Field("PIN"), Variant(pin));
+  }
+  const std::string old_id = *(*(*Registrations(s)->Messages())->Item(1))->ID();
+
+  MessagePtr first = *s->GetMessage(saved[0].first, "");
+  auto moved = first->MoveTo(*Registrations(s)->ID(), "");
+  ASSERT_TRUE(moved.ok()) << moved.status().description();
+  const std::string moved_id = *(*moved)->ID();
+  ASSERT_NE(moved_id, saved[0].first);
+  EXPECT_EQ(s->GetMessage(saved[0].first, "").status().number(), err::kNotFound);
+  EXPECT_EQ(*(*s->GetMessage(moved_id, ""))->Field("PIN"), Variant("pin0"));
+  EXPECT_EQ(*(*s->GetMessage(old_id, ""))->Subject(), "old");
+
+  ASSERT_TRUE((*s->GetMessage(moved_id, ""))->Delete().ok());
+  EXPECT_EQ(s->GetMessage(moved_id, "").status().number(), err::kNotFound);
+  EXPECT_EQ(*(*s->GetMessage(saved[1].first, ""))->Field("PIN"), Variant("pin1"));
+}
+
 TEST_P(MessagingContract, ScratchMessagesInInboxAreNeverWritten) {
   const std::string before = ReadFile(host_.Mailbox());
   auto opener = [](const std::filesystem::path&) -> Result<std::shared_ptr<AddressBook>> {

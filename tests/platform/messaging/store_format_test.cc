@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+
 #include "platform/common/error_codes.h"
 #include "platform/messaging/json/mailbox_store.h"
 #include "platform/messaging/messaging_fixture.h"
@@ -145,6 +148,16 @@ const std::vector<RejectCase>& RejectCases() {
            "{\"name\": \"b\", \"entryId\": \"" +
            std::string(92, 'a') + "\"}]}}",
        4, "duplicate folder entry ID"},
+      {"DuplicateMessageId",
+       "{\"displayName\": \"M\",@\"root\": {\"name\": \"\", \"messages\": [@"
+       "{\"class\": \"A\", \"entryId\": \"" +
+           std::string(140, 'b') +
+           "\"},@"
+           "{\"class\": \"A\", \"entryId\": \"" +
+           std::string(140, 'B') + "\"}]}}",
+       4, "duplicate message entry ID"},
+      {"EscapedUnknownMember", "{\"displayName\": \"M\",@\"r\\u006Fot\\n\": {\"name\": \"\"}}", 2,
+       "unknown member \"root\n\" in the store"},
       {"InvalidUtf8", "{\"displayName\": \"M\xff\",@\"root\": {\"name\": \"\"}}", 1,
        "syntax error"},
       {"PublicFlagInMailbox",
@@ -228,21 +241,227 @@ TEST(StoreFormat, WriterOutputLoadsBackToTheSameStore) {
   EXPECT_EQ(SerializeStore(**second), text);
 
   const MessageRec& m = *(*second)->ipm_root->folders[1]->messages[0];
-  EXPECT_EQ(m.subject, "all \"types\"\n");
+  EXPECT_EQ(m.subject.str(), "all \"types\"\n");
   EXPECT_EQ(*m.modified_ms, 1704067199250);
   ASSERT_EQ(m.props.size(), 15u);
   EXPECT_EQ(m.props[0].value.text, "é ü \x01");
   EXPECT_EQ(m.props[1].value.num, -5);
   EXPECT_EQ(m.props[4].value.num, 915246245000);
   EXPECT_EQ(m.props[5].value.text, std::string("\x00\xff\x10", 3));
-  EXPECT_EQ(m.props[9].values[0].num, 951782400000);
+  EXPECT_EQ(m.props[9].values()[0].num, 951782400000);
   EXPECT_EQ(m.props[12].tag, 0x3A1C001Fu);
-  EXPECT_EQ(m.props[13].values.size(), 2u);
+  EXPECT_EQ(m.props[13].values().size(), 2u);
   // The explicit GUID-less store got a derived GUID that the writer keeps.
   EXPECT_NE(
       text.find("\"guid\": \"" + HexUpper(std::string_view(
                                      reinterpret_cast<const char*>((*first)->guid.data()), 16))),
       std::string::npos);
+}
+
+// Strings are read in place when they have no escapes and decoded when they have; either
+// way each value, member name and property member comes out as written, also when several
+// escaped strings stand in one property object.
+TEST(StoreFormat, EscapedAndPlainStringsLoadAlike) {
+  TempHost host;
+  std::filesystem::path file = host.dir() / "s.json";
+  WriteFile(file, R"({
+  "displayName": "D\u00e9j\u00e0 vu",
+  "root": {"name": "", "folders": [{"name": "Top of Information Store", "folders": [
+    {"name": "Inbox"},
+    {"name": "Data", "messages": [
+      {"class": "IPM.Note", "subject": "\"quoted\" and \\", "topic": "12345678\n9",
+       "named": [
+         {"s\u0065t": "{00020329-0000-0000-C000-000000000046}", "n\u0061me": "Esc\u0061ped",
+          "type": "str\u0069ng", "value": "v\u00e9\tw"},
+         {"name": "Plain", "type": "string", "value": "no escapes: é, 😀 and \u007f"},
+         {"name": "Pair", "type": "string", "value": "\ud83d\ude00 \/ \b\f\r"},
+         {"name": "Multi", "type": "multiString", "value": ["a\u0000b", "plain", "\"", ""]}]}
+    ]}
+  ]}]}
+})");
+  auto r = LoadStore(file, false, "seed");
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  const StoreData& s = **r;
+  EXPECT_EQ(s.display_name, "Déjà vu");
+  const MessageRec& m = *s.ipm_root->folders[1]->messages[0];
+  EXPECT_EQ(m.subject.str(), "\"quoted\" and \\");
+  EXPECT_EQ(m.Topic(), "12345678\n9");
+  ASSERT_EQ(m.props.size(), 4u);
+  const NamedKey* key = s.named.KeyOf(m.props[0].id());
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(key->name, "Escaped");
+  EXPECT_EQ(m.props[0].type(), kTypeString8);
+  EXPECT_EQ(m.props[0].value.text, "vé\tw");
+  EXPECT_EQ(m.props[1].value.text, "no escapes: é, 😀 and \x7f");
+  EXPECT_EQ(m.props[2].value.text, "😀 / \b\f\r");
+  const std::vector<Scalar>& multi = m.props[3].values();
+  ASSERT_EQ(multi.size(), 4u);
+  EXPECT_EQ(multi[0].text, std::string("a\0b", 3));
+  EXPECT_EQ(multi[1].text, "plain");
+  EXPECT_EQ(multi[2].text, "\"");
+  EXPECT_EQ(multi[3].text, "");
+}
+
+// The reader steps over plain text a word at a time: a character that needs attention is
+// found at every position of a string, whatever its length.
+TEST(StoreFormat, SpecialCharactersAreFoundAtEveryPosition) {
+  struct Special {
+    std::string json, text;
+  };
+  const std::vector<Special> specials = {{"\\\"", "\""},   {"\\\\", "\\"}, {"\\n", "\n"},
+                                         {"\\u00e9", "é"}, {"é", "é"},     {"\x7f", "\x7f"},
+                                         {"\\/", "/"},     {"😀", "😀"}};
+  std::string json_values;
+  std::vector<std::string> expected;
+  auto add = [&](const std::string& json, const std::string& text) {
+    json_values += (expected.empty() ? "\"" : ", \"") + json + "\"";
+    expected.push_back(text);
+  };
+  for (size_t n = 0; n < 24; ++n) {
+    add(std::string(n, 'x'), std::string(n, 'x'));
+    for (size_t k = 0; k < n; ++k) {
+      for (const Special& sp : specials) {
+        std::string before(k, 'a'), after(n - k - 1, 'z');
+        add(before + sp.json + after, before + sp.text + after);
+      }
+    }
+  }
+  TempHost host;
+  std::filesystem::path file = host.dir() / "s.json";
+  WriteFile(file,
+            "{\"displayName\": \"M\", \"root\": {\"name\": \"\", \"messages\": [{\"class\": \"A\", "
+            "\"named\": [{\"name\": \"V\", \"type\": \"multiString\", \"value\": [" +
+                json_values + "]}]}]}}");
+  auto r = LoadStore(file, false, "seed");
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  const std::vector<Scalar>& values = (*r)->root->messages[0]->props[0].values();
+  ASSERT_EQ(values.size(), expected.size());
+  for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(values[i].text, expected[i]) << i;
+}
+
+// A bad character inside a string is reported at its own column, wherever it stands and
+// whether or not an escape came before it in the same string.
+TEST(StoreFormat, BadCharactersInStringsAreReportedWhereTheyStand) {
+  struct Bad {
+    std::string bytes, message;
+  };
+  const std::vector<Bad> bads = {{"\x01", "control character"},     {"\t", "control character"},
+                                 {"\xff", "invalid UTF-8"},         {"\xc3(", "invalid UTF-8"},
+                                 {"\xed\xa0\x80", "invalid UTF-8"}, {"\\x", "invalid escape"}};
+  const std::string head = "{\"displayName\": \"";  // the string's text starts at column 18
+  TempHost host;
+  std::filesystem::path file = host.dir() / "s.json";
+  for (const std::string& escape : {std::string(), std::string("\\n")}) {
+    for (size_t k = 0; k < 20; ++k) {
+      for (const Bad& bad : bads) {
+        const std::string before = escape + std::string(k, 'a');
+        WriteFile(file, head + before + bad.bytes + "b\", \"root\": {\"name\": \"\"}}");
+        auto r = LoadStore(file, false, "seed");
+        ASSERT_FALSE(r.ok());
+        const std::string& d = r.status().description();
+        const std::string where =
+            file.string() + ":1:" + std::to_string(head.size() + before.size() + 1) + ":";
+        EXPECT_EQ(d.rfind(where, 0), 0u) << d;
+        EXPECT_NE(d.find(bad.message), std::string::npos) << d;
+      }
+      // A string that the file ends in.
+      WriteFile(file, head + escape + std::string(k, 'a'));
+      auto r = LoadStore(file, false, "seed");
+      ASSERT_FALSE(r.ok());
+      EXPECT_NE(r.status().description().find("end of input inside a string"), std::string::npos);
+    }
+  }
+}
+
+// The counter of an entry ID: 12 hex digits before the last 4.
+std::string NextCounter(std::string id) {
+  const size_t at = id.size() - 16;
+  uint64_t c = std::stoull(id.substr(at, 12), nullptr, 16);
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%012llX",
+                static_cast<unsigned long long>((c + 1) & 0xFFFFFFFFFFFFULL));
+  id.replace(at, 12, digits);
+  return id;
+}
+
+// A derived ID that an explicit one already has is not given twice: the derived one moves on
+// to the next counter, and look-ups by ID find each object.
+TEST(StoreFormat, GeneratedIdsStepAroundExplicitOnes) {
+  auto store = [](const std::string& other_id, const std::string& second_id) {
+    auto id = [](const std::string& v) {
+      return v.empty() ? std::string() : ", \"entryId\": \"" + v + "\"";
+    };
+    return "{\"displayName\": \"M\", \"root\": {\"name\": \"\", \"folders\": [{\"name\": \"Top of "
+           "Information Store\", \"folders\": [{\"name\": \"Inbox\"}, {\"name\": \"Data\", "
+           "\"messages\": [{\"class\": \"A\"}, {\"class\": \"B\"" +
+           id(second_id) + "}]}, {\"name\": \"Other\"" + id(other_id) + "}]}]}}";
+  };
+  TempHost host;
+  std::filesystem::path file = host.dir() / "s.json";
+  WriteFile(file, store("", ""));
+  auto plain = LoadStore(file, false, "seed");
+  ASSERT_TRUE(plain.ok()) << plain.status().description();
+  const std::string inbox_id = (*plain)->inbox->entry_id;
+  const std::string first_id = (*plain)->ipm_root->folders[1]->messages[0]->entry_id;
+
+  // "Other" takes the Inbox's ID and the second message the first one's.
+  WriteFile(file, store(inbox_id, first_id));
+  auto r = LoadStore(file, false, "seed");
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  StoreData& s = **r;
+  const FolderRec& other = *s.ipm_root->folders[2];
+  const FolderRec& data = *s.ipm_root->folders[1];
+  EXPECT_EQ(other.entry_id, inbox_id);
+  EXPECT_EQ(s.inbox->entry_id, NextCounter(inbox_id));
+  EXPECT_EQ(data.messages[1]->entry_id, first_id);
+  EXPECT_EQ(data.messages[0]->entry_id, NextCounter(first_id));
+  EXPECT_EQ(s.FindFolder(inbox_id), &other);
+  EXPECT_EQ(s.FindFolder(NextCounter(inbox_id)), s.inbox);
+  EXPECT_EQ(s.FindMessage(first_id), data.messages[1].get());
+  std::string lower = NextCounter(first_id);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(s.FindMessage(lower), data.messages[0].get());
+  EXPECT_EQ(s.message_index.size(), 2u);
+}
+
+// Consecutive messages share one copy of an equal class or subject; each message still has
+// its own values, and the writer writes them all back.
+TEST(StoreFormat, MessagesKeepTheirOwnClassAndSubject) {
+  TempHost host;
+  std::filesystem::path file = host.dir() / "s.json";
+  WriteFile(file, R"({"displayName": "M", "root": {"name": "", "messages": [
+    {"class": "A", "subject": "s"}, {"class": "B", "subject": "s"},
+    {"class": "A", "subject": "t", "topic": "x"}, {"class": "A"}, {"class": "", "subject": "s"}]}})");
+  auto r = LoadStore(file, false, "seed");
+  ASSERT_TRUE(r.ok()) << r.status().description();
+  const auto& messages = (*r)->root->messages;
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"A", "s"}, {"B", "s"}, {"A", "t"}, {"A", ""}, {"", "s"}};
+  ASSERT_EQ(messages.size(), expected.size());
+  for (size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(messages[i]->message_class.str(), expected[i].first) << i;
+    EXPECT_EQ(messages[i]->subject.str(), expected[i].second) << i;
+  }
+  EXPECT_EQ(messages[1]->Topic(), "s");
+  EXPECT_EQ(messages[2]->Topic(), "x");
+
+  const std::string text = SerializeStore(**r);
+  WriteFile(file, text);
+  auto again = LoadStore(file, false, "seed");
+  ASSERT_TRUE(again.ok()) << again.status().description();
+  EXPECT_EQ(SerializeStore(**again), text);
+}
+
+TEST(StoreFormat, UnreadableFileIsALogonFailure) {
+  TempHost host;
+  for (const std::filesystem::path& file : {host.dir() / "missing.json", host.dir()}) {
+    auto r = LoadStore(file, false, "seed");
+    ASSERT_FALSE(r.ok()) << file;
+    EXPECT_EQ(r.status().number(), err::kLogonFailed);
+    EXPECT_EQ(r.status().description().rfind("cannot read store file " + file.string() + ": ", 0),
+              0u)
+        << r.status().description();
+  }
 }
 
 TEST(StoreFormat, IsoTimes) {

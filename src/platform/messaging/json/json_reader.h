@@ -5,15 +5,20 @@
 // pairs and nesting (up to 512 levels) are handled as the standard says.
 //
 // Handler members, each returning false to stop: null(), boolean(bool),
-// number_integer(int64_t), number_unsigned(uint64_t), number_float(double, const std::string&),
-// string(std::string&), start_object(size_t), key(std::string&), end_object(),
-// start_array(size_t), end_array(). The size_t arguments are always -1 (unknown).
+// number_integer(int64_t), number_unsigned(uint64_t), number_float(double, std::string_view),
+// string(std::string_view), start_object(size_t), key(std::string_view), end_object(),
+// start_array(size_t), end_array(). The size_t arguments are always -1 (unknown). The text a
+// string_view shows is valid only during the call: it views the input itself when the string
+// has no escapes (most do), and a buffer of the reader's that the next string reuses when it
+// has, so that a large file is read without a string allocation per value.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 
 namespace testqav::mailbox {
 
@@ -72,7 +77,7 @@ class JsonReader {
       case '[':
         return Array(h, depth);
       case '"': {
-        std::string s;
+        std::string_view s;
         if (!String(&s)) return false;
         Mark();
         return h.string(s) || Stop();
@@ -123,7 +128,7 @@ class JsonReader {
       if (p_ == end_ || *p_ != '"') {
         return Error("syntax error: unexpected " + Found() + "; expected a member name");
       }
-      std::string k;
+      std::string_view k;
       if (!String(&k)) return false;
       Mark();
       if (!h.key(k)) return Stop();
@@ -234,8 +239,9 @@ class JsonReader {
         return h.number_integer(v) || Stop();
       }
     }
+    // strtod needs a terminated copy; floats are rare in a store file.
     std::string token(start, p_);
-    return h.number_float(std::strtod(token.c_str(), nullptr), token) || Stop();
+    return h.number_float(std::strtod(token.c_str(), nullptr), std::string_view(token)) || Stop();
   }
 
   static int Hex4(const char* p) {
@@ -292,15 +298,71 @@ class JsonReader {
     return 0;
   }
 
-  bool String(std::string* out) {
-    ++p_;  // opening quote
+  static bool Plain(char ch) {
+    auto c = static_cast<unsigned char>(ch);
+    return c != '"' && c != '\\' && c >= 0x20 && c < 0x80;
+  }
+
+  // Advances p_ over the characters of a string that need no attention (printable ASCII other
+  // than '"' and '\\'), eight at a time: this scan is most of the time a store file takes.
+  void SkipPlain() {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHigh = 0x8080808080808080ULL;
+    while (end_ - p_ >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p_, 8);
+      uint64_t quote = w ^ (kOnes * '"');
+      uint64_t backslash = w ^ (kOnes * '\\');
+      // High bit of a byte set: that byte is zero in `quote` or `backslash`, or below 0x20, or
+      // not ASCII (the usual "has a zero byte" test, which is exact for the whole word).
+      uint64_t stop = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
+                      ((w - kOnes * 0x20) & ~w) | w;
+      if (stop & kHigh) break;
+      p_ += 8;
+    }
+    while (p_ != end_ && Plain(*p_)) ++p_;
+  }
+
+  // Reads the string at p_ (its opening quote) into *out, which views the input when the
+  // string has no escapes and scratch_ when it has.
+  bool String(std::string_view* out) {
+    const char* start = ++p_;  // past the opening quote
+    for (;;) {
+      SkipPlain();
+      if (p_ == end_) return Error("syntax error: unexpected end of input inside a string");
+      auto c = static_cast<unsigned char>(*p_);
+      if (c == '"') {
+        *out = std::string_view(start, static_cast<size_t>(p_ - start));
+        ++p_;
+        return true;
+      }
+      if (c == '\\') break;
+      if (!Utf8OrControl()) return false;
+    }
+    scratch_.assign(start, p_);
+    if (!Unescape(&scratch_)) return false;
+    *out = scratch_;
+    return true;
+  }
+
+  // Steps over the character at p_ (not ASCII, or a control character): a well-formed UTF-8
+  // sequence passes, anything else is an error.
+  bool Utf8OrControl() {
+    if (static_cast<unsigned char>(*p_) < 0x20) {
+      return Error("syntax error: control character inside a string; use \\u escape");
+    }
+    size_t n = Utf8Length(p_);
+    if (n == 0) return Error("syntax error: invalid UTF-8 in a string");
+    p_ += n;
+    return true;
+  }
+
+  // Decodes the rest of a string that has an escape at p_, appending to *out, and steps over
+  // the closing quote.
+  bool Unescape(std::string* out) {
     for (;;) {
       const char* run = p_;
-      while (p_ != end_) {
-        auto c = static_cast<unsigned char>(*p_);
-        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
-        ++p_;
-      }
+      SkipPlain();
       out->append(run, p_);
       if (p_ == end_) return Error("syntax error: unexpected end of input inside a string");
       auto c = static_cast<unsigned char>(*p_);
@@ -308,15 +370,12 @@ class JsonReader {
         ++p_;
         return true;
       }
-      if (c < 0x20) return Error("syntax error: control character inside a string; use \\u escape");
-      if (c >= 0x80) {
-        size_t n = Utf8Length(p_);
-        if (n == 0) return Error("syntax error: invalid UTF-8 in a string");
-        out->append(p_, n);
-        p_ += n;
+      if (c != '\\') {
+        const char* at = p_;
+        if (!Utf8OrControl()) return false;
+        out->append(at, p_);
         continue;
       }
-      // Escape.
       if (end_ - p_ < 2) return Error("syntax error: unexpected end of input inside a string");
       char e = p_[1];
       switch (e) {
@@ -375,6 +434,7 @@ class JsonReader {
   bool stopped_ = false;
   std::string error_;
   size_t error_offset_ = 0;
+  std::string scratch_;  // the decoded text of the last string that had escapes
 };
 
 }  // namespace testqav::mailbox

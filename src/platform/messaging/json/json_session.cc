@@ -83,11 +83,11 @@ bool LookupProp(const MessageRec& m, uint16_t id, PropView* v) {
   switch (id) {
     case mailbox::kIdMessageClass:
       v->type = mailbox::kTypeString8;
-      v->text = &m.message_class;
+      v->text = &m.message_class.str();
       return true;
     case mailbox::kIdSubject:
       v->type = mailbox::kTypeString8;
-      v->text = &m.subject;
+      v->text = &m.subject.str();
       return true;
     case mailbox::kIdConversationTopic:
       v->type = mailbox::kTypeString8;
@@ -112,7 +112,7 @@ bool LookupProp(const MessageRec& m, uint16_t id, PropView* v) {
   if (!p) return false;
   v->type = p->type();
   if (v->type & mailbox::kTypeMulti) {
-    v->multi = &p->values;
+    v->multi = &p->values();
   } else {
     v->text = &p->value.text;
     v->num = p->value.num;
@@ -306,11 +306,11 @@ class MessageImpl : public Message {
   }
   Result<std::string> Type() const override {
     if (Status c = Check(); !c.ok()) return c;
-    return m_->message_class;
+    return m_->message_class.str();
   }
   Result<std::string> Subject() const override {
     if (Status c = Check(); !c.ok()) return c;
-    return m_->subject;
+    return m_->subject.str();
   }
   Result<Variant> Field(std::string_view name) const override {
     if (Status c = Check(); !c.ok()) return c;
@@ -476,7 +476,7 @@ class MessagesImpl : public Messages {
     if (Status c = CheckStore(*s_); !c.ok()) return c;
     for (uint32_t i : View()) {
       const MessageRecPtr& m = f_->messages[i];
-      if (!type || EqualsIgnoreCase(m->message_class, *type)) {
+      if (!type || EqualsIgnoreCase(m->message_class.str(), *type)) {
         return MakeMessage(st_, s_, m, nullptr);
       }
     }
@@ -491,14 +491,14 @@ class MessagesImpl : public Messages {
   Result<MessagePtr> Add() override {
     if (Status c = CheckStore(*s_); !c.ok()) return c;
     auto m = std::make_shared<MessageRec>();
-    m->message_class = "IPM.Note";
+    m->message_class = mailbox::SharedText("IPM.Note");
     return MakeMessage(st_, s_, std::move(m), f_);
   }
 
  private:
   bool Selected(const MessageRec& m) const {
-    bool match = (!filter_.type || EqualsIgnoreCase(m.message_class, *filter_.type)) &&
-                 (!filter_.subject || EqualsIgnoreCase(m.subject, *filter_.subject));
+    bool match = (!filter_.type || EqualsIgnoreCase(m.message_class.str(), *filter_.type)) &&
+                 (!filter_.subject || EqualsIgnoreCase(m.subject.str(), *filter_.subject));
     return filter_.negate ? !match : match;
   }
   // Positions of the selected messages; recomputed whenever the folder's list changed.

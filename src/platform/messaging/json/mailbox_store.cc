@@ -25,11 +25,20 @@ uint64_t Fnv1a(std::string_view data, uint64_t seed) {
   return h;
 }
 
-// A non-zero 48-bit global counter derived from a seed text.
-uint64_t Counter48(std::string_view seed) {
-  uint64_t h = Fnv1a(seed);
+// A non-zero 48-bit global counter derived from the hash of a seed text.
+uint64_t Counter48FromHash(uint64_t h) {
   uint64_t c = (h ^ (h >> 48)) & 0xFFFFFFFFFFFFULL;
   return c == 0 ? 1 : c;
+}
+
+uint64_t Counter48(std::string_view seed) { return Counter48FromHash(Fnv1a(seed)); }
+
+// Replaces the global counter of a folder or message entry ID (hex): its 12 digits stand
+// before the last 4, the padding.
+void SetIdCounter(std::string* entry_id, uint64_t counter) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char* at = entry_id->data() + entry_id->size() - 16;
+  for (int i = 11; i >= 0; --i, counter >>= 4) at[i] = kDigits[counter & 15];
 }
 
 std::string HexUpper(std::string_view bytes) {
@@ -182,6 +191,16 @@ bool CanonicalGuidText(std::string_view t, std::string* canonical) {
   return true;
 }
 
+const std::string& SharedText::Empty() {
+  static const std::string empty;
+  return empty;
+}
+
+const std::vector<Scalar>& Prop::values() const {
+  static const std::vector<Scalar> none;
+  return multi ? *multi : none;
+}
+
 const Prop* MessageRec::FindProp(uint16_t id) const {
   for (const Prop& p : props) {
     if (p.id() == id) return &p;
@@ -196,17 +215,25 @@ Prop* MessageRec::FindProp(uint16_t id) {
   return nullptr;
 }
 
-std::string NamedRegistry::Canonical(const NamedKey& key) {
-  return key.set + (key.numeric ? "#" + std::to_string(key.number) : "$" + key.name);
+std::string_view NamedRegistry::Canonical(const NamedKey& key) {
+  canonical_.assign(key.set);
+  if (key.numeric) {
+    canonical_ += '#';
+    canonical_ += std::to_string(key.number);
+  } else {
+    canonical_ += '$';
+    canonical_ += key.name;
+  }
+  return canonical_;
 }
 
 uint16_t NamedRegistry::Lookup(const NamedKey& key, bool create) {
-  std::string k = Canonical(key);
+  std::string_view k = Canonical(key);
   auto it = ids_.find(k);
   if (it != ids_.end()) return it->second;
   if (!create || keys_.size() > static_cast<size_t>(kLastNamedId - kFirstNamedId)) return 0;
   auto id = static_cast<uint16_t>(kFirstNamedId + keys_.size());
-  ids_.emplace(std::move(k), id);
+  ids_.emplace(std::string(k), id);
   keys_.push_back(key);
   return id;
 }
@@ -422,9 +449,10 @@ void AppendValue(std::string& out, const Prop& p) {
     return;
   }
   out.push_back('[');
-  for (size_t i = 0; i < p.values.size(); ++i) {
+  const std::vector<Scalar>& values = p.values();
+  for (size_t i = 0; i < values.size(); ++i) {
     if (i) out += ", ";
-    AppendScalar(out, base, p.values[i]);
+    AppendScalar(out, base, values[i]);
   }
   out.push_back(']');
 }
@@ -435,9 +463,9 @@ void AppendMessage(std::string& out, const StoreData& s, const MessageRec& m, in
   Member(out, depth + 1, "entryId", true);
   AppendString(out, m.entry_id);
   Member(out, depth + 1, "class", false);
-  AppendString(out, m.message_class);
+  AppendString(out, m.message_class.str());
   Member(out, depth + 1, "subject", false);
-  AppendString(out, m.subject);
+  AppendString(out, m.subject.str());
   if (m.topic) {
     Member(out, depth + 1, "topic", false);
     AppendString(out, *m.topic);

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -62,21 +63,38 @@ struct Scalar {
 };
 
 struct Prop {
-  uint32_t tag = 0;            // id << 16 | type; named properties carry their mapped ID
-  Scalar value;                // single-valued types
-  std::vector<Scalar> values;  // multi-valued types (type & kTypeMulti)
+  uint32_t tag = 0;  // id << 16 | type; named properties carry their mapped ID
+  Scalar value;      // single-valued types
+  // Multi-valued types (type & kTypeMulti). Held apart, since few properties have them and a
+  // store holds a property list per message.
+  std::unique_ptr<std::vector<Scalar>> multi;
   uint16_t id() const { return static_cast<uint16_t>(tag >> 16); }
   uint16_t type() const { return static_cast<uint16_t>(tag & 0xFFFF); }
+  // The values of a multi-valued property (empty when it has none).
+  const std::vector<Scalar>& values() const;
 };
 
 struct FolderRec;
 
 struct RecipientRec;
 
+// Text that many messages have alike (class, subject): the loader keeps one copy per run of
+// equal values, shared by the records that have it. Immutable: assign a new one to change it.
+class SharedText {
+ public:
+  SharedText() = default;
+  explicit SharedText(std::string_view text) : text_(std::make_shared<const std::string>(text)) {}
+  const std::string& str() const { return text_ ? *text_ : Empty(); }
+
+ private:
+  static const std::string& Empty();
+  std::shared_ptr<const std::string> text_;
+};
+
 struct MessageRec : std::enable_shared_from_this<MessageRec> {
   std::string entry_id;  // upper-case hex; empty until the message is first saved
-  std::string message_class;
-  std::string subject;
+  SharedText message_class;
+  SharedText subject;
   std::optional<std::string> topic;    // absent: the subject serves as topic
   std::optional<int64_t> modified_ms;  // last-modification time, Unix ms UTC
   std::vector<Prop> props;             // named and tagged properties, file order
@@ -84,7 +102,7 @@ struct MessageRec : std::enable_shared_from_this<MessageRec> {
   bool deleted = false;
   std::vector<std::shared_ptr<RecipientRec>> recipients;  // never stored in the file
 
-  const std::string& Topic() const { return topic ? *topic : subject; }
+  const std::string& Topic() const { return topic ? *topic : subject.str(); }
   const Prop* FindProp(uint16_t id) const;
   Prop* FindProp(uint16_t id);
 };
@@ -116,9 +134,16 @@ class NamedRegistry {
   const NamedKey* KeyOf(uint16_t id) const;
 
  private:
-  static std::string Canonical(const NamedKey& key);
-  std::unordered_map<std::string, uint16_t> ids_;
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  // Writes the key's canonical text to canonical_ (reused: a store file names the same few
+  // properties on every message).
+  std::string_view Canonical(const NamedKey& key);
+  std::unordered_map<std::string, uint16_t, Hash, std::equal_to<>> ids_;
   std::vector<NamedKey> keys_;  // index = id - kFirstNamedId
+  std::string canonical_;
 };
 
 struct StoreData {
@@ -133,9 +158,12 @@ struct StoreData {
   std::string store_id;                     // upper-case hex
   std::shared_ptr<FolderRec> root;
   FolderRec* ipm_root = nullptr;
-  FolderRec* inbox = nullptr;                                  // mailbox only
-  std::unordered_map<std::string, FolderRec*> folder_index;    // upper-case hex ID
-  std::unordered_map<std::string, MessageRec*> message_index;  // upper-case hex ID
+  FolderRec* inbox = nullptr;  // mailbox only
+  // Upper-case hex ID -> object. The keys view the records' own `entry_id`, so that a
+  // hundred thousand IDs are not held twice: erase an entry before changing its record's ID,
+  // and insert the record's own string, never a copy.
+  std::unordered_map<std::string_view, FolderRec*> folder_index;
+  std::unordered_map<std::string_view, MessageRec*> message_index;
   NamedRegistry named;
 
   ~StoreData();

@@ -3,28 +3,46 @@
 // does not allow. The reader publishes how far it has read before each event, so a format
 // error can name the line and column of the offending value.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cstring>
-
-#include <cerrno>
+#include <charconv>
+#include <iterator>
 #include <limits>
 
 #include "platform/common/error_codes.h"
 #include "platform/messaging/json/json_reader.h"
 #include "platform/messaging/json/mailbox_store.h"
+#include "platform/messaging/json/store_file.h"
 
 namespace testqav::mailbox {
 namespace {
 
+enum class Kind { kNull, kBool, kInt, kUnsigned, kFloat, kString };
+
+// A JSON scalar as the reader reports it; `s` is valid only during the callback.
+struct Token {
+  Kind kind = Kind::kNull;
+  bool b = false;
+  int64_t i = 0;
+  std::string_view s;
+  size_t offset = 0;
+};
+
+// A scalar kept until its property object closes, since the property's type may follow its
+// value. Kept in the loader and reused, so that its text rarely needs a fresh allocation.
 struct RawScalar {
-  enum Kind { kNull, kBool, kInt, kUnsigned, kFloat, kString } kind = kNull;
+  Kind kind = Kind::kNull;
   bool b = false;
   int64_t i = 0;
   std::string s;
   size_t offset = 0;
+
+  void Assign(const Token& t) {
+    kind = t.kind;
+    b = t.b;
+    i = t.i;
+    s.assign(t.s);
+    offset = t.offset;
+  }
 };
 
 struct RawValue {
@@ -48,19 +66,71 @@ enum class Ctx {
   kValueArray,
 };
 
+// The members each kind of object may have, and constants for their positions.
+constexpr std::string_view kTopMembers[] = {"displayName", "guid", "publicFolders", "root"};
+constexpr int kTopDisplayName = 0, kTopGuid = 1, kTopPublicFolders = 2, kTopRoot = 3;
+constexpr std::string_view kFolderMembers[] = {"name", "entryId", "folders", "messages"};
+constexpr int kFolderName = 0, kFolderEntryId = 1, kFolderFolders = 2, kFolderMessages = 3;
+constexpr std::string_view kMessageMembers[] = {"class", "subject", "lastModified", "entryId",
+                                                "topic", "named",   "tagged"};
+constexpr int kMsgClass = 0, kMsgSubject = 1, kMsgLastModified = 2, kMsgEntryId = 3, kMsgTopic = 4,
+              kMsgNamed = 5, kMsgTagged = 6;
+constexpr std::string_view kNamedMembers[] = {"set", "name", "id", "type", "value"};
+constexpr int kNamedSet = 0, kNamedName = 1, kNamedId = 2, kNamedType = 3, kNamedValue = 4;
+constexpr std::string_view kTaggedMembers[] = {"tag", "value"};
+constexpr int kTaggedTag = 0, kTaggedValue = 1;
+
+struct MemberList {
+  const std::string_view* names = nullptr;
+  size_t size = 0;
+};
+
+MemberList MembersOf(Ctx c) {
+  switch (c) {
+    case Ctx::kTop:
+      return {kTopMembers, std::size(kTopMembers)};
+    case Ctx::kFolder:
+      return {kFolderMembers, std::size(kFolderMembers)};
+    case Ctx::kMessage:
+      return {kMessageMembers, std::size(kMessageMembers)};
+    case Ctx::kNamed:
+      return {kNamedMembers, std::size(kNamedMembers)};
+    case Ctx::kTagged:
+      return {kTaggedMembers, std::size(kTaggedMembers)};
+    default:
+      return {};
+  }
+}
+
+// Position of a member name in its object's list of members; -1 for an unknown name.
+int MemberIndex(Ctx c, std::string_view k) {
+  MemberList list = MembersOf(c);
+  for (size_t i = 0; i < list.size; ++i) {
+    if (list.names[i] == k) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 struct Frame {
   Ctx ctx;
   size_t offset = 0;  // where the object or array began
   uint32_t seen = 0;  // bit per member index (see MemberIndex)
-  std::string key;
-  size_t key_offset = 0;
+  int member = -1;    // the member whose value comes next
 };
 
+// The members of a property object seen so far. Reset() keeps the strings' buffers.
 struct PendingProp {
-  std::optional<std::string> set, name, type, tag;
-  std::optional<int64_t> id;
+  bool has_set = false, has_name = false, has_type = false, has_tag = false, has_id = false;
+  std::string set, name, type, tag;
+  int64_t id = 0;
   RawValue value;
-  size_t offset = 0;
+
+  void Reset() {
+    has_set = has_name = has_type = has_tag = has_id = false;
+    value.present = false;
+    value.is_array = false;
+    value.items.clear();
+  }
 };
 
 struct TypeName {
@@ -114,50 +184,53 @@ bool IsMemberId(uint16_t id) {
          id == kIdEntryId || id == kIdLastModificationTime || id == kIdLongtermEntryIdFromTable;
 }
 
+constexpr std::string_view kDefaultSet = "{00020329-0000-0000-C000-000000000046}";
+
 class Loader {
  public:
-  Loader(const std::string& text, bool is_public, const char** track)
+  Loader(std::string_view text, bool is_public, const char** track)
       : text_(text), is_public_(is_public), track_(track) {
     store_ = std::make_unique<StoreData>();
     store_->is_public = is_public;
   }
 
   // SAX interface.
-  bool null() { return OnScalar(MakeScalar(RawScalar::kNull)); }
+  bool null() { return OnScalar(MakeToken(Kind::kNull)); }
   bool boolean(bool v) {
-    RawScalar s = MakeScalar(RawScalar::kBool);
-    s.b = v;
-    return OnScalar(std::move(s));
+    Token t = MakeToken(Kind::kBool);
+    t.b = v;
+    return OnScalar(t);
   }
   bool number_integer(int64_t v) {
-    RawScalar s = MakeScalar(RawScalar::kInt);
-    s.i = v;
-    return OnScalar(std::move(s));
+    Token t = MakeToken(Kind::kInt);
+    t.i = v;
+    return OnScalar(t);
   }
   bool number_unsigned(uint64_t v) {
-    RawScalar s = MakeScalar(v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
-                                 ? RawScalar::kUnsigned
-                                 : RawScalar::kInt);
-    s.i = static_cast<int64_t>(v);
-    return OnScalar(std::move(s));
+    Token t =
+        MakeToken(v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? Kind::kUnsigned
+                                                                                 : Kind::kInt);
+    t.i = static_cast<int64_t>(v);
+    return OnScalar(t);
   }
-  bool number_float(double, const std::string&) { return OnScalar(MakeScalar(RawScalar::kFloat)); }
-  bool string(std::string& v) {
-    RawScalar s = MakeScalar(RawScalar::kString);
-    s.s = std::move(v);
-    return OnScalar(std::move(s));
+  bool number_float(double, std::string_view) { return OnScalar(MakeToken(Kind::kFloat)); }
+  bool string(std::string_view v) {
+    Token t = MakeToken(Kind::kString);
+    t.s = v;
+    return OnScalar(t);
   }
   bool start_object(size_t) { return OnOpen(true); }
   bool start_array(size_t) { return OnOpen(false); }
-  bool key(std::string& k) {
+  bool key(std::string_view k) {
     Frame& f = stack_.back();
     int index = MemberIndex(f.ctx, k);
-    if (index < 0) return Fail(Pos(), "unknown member \"" + k + "\" in " + CtxName(f.ctx));
+    if (index < 0) {
+      return Fail(Pos(), "unknown member \"" + std::string(k) + "\" in " + CtxName(f.ctx));
+    }
     uint32_t bit = 1u << index;
-    if (f.seen & bit) return Fail(Pos(), "duplicate member \"" + k + "\"");
+    if (f.seen & bit) return Fail(Pos(), "duplicate member \"" + std::string(k) + "\"");
     f.seen |= bit;
-    f.key = std::move(k);
-    f.key_offset = Pos();
+    f.member = index;
     return true;
   }
   bool end_object() { return OnCloseObject(); }
@@ -192,11 +265,11 @@ class Loader {
  private:
   size_t Pos() const { return static_cast<size_t>(*track_ - text_.data()); }
 
-  RawScalar MakeScalar(RawScalar::Kind kind) const {
-    RawScalar s;
-    s.kind = kind;
-    s.offset = Pos();
-    return s;
+  Token MakeToken(Kind kind) const {
+    Token t;
+    t.kind = kind;
+    t.offset = Pos();
+    return t;
   }
 
   bool Fail(size_t offset, std::string message) {
@@ -225,163 +298,52 @@ class Loader {
     }
   }
 
-  // Position of a member name in its object's list of members; -1 for an unknown name.
-  static int MemberIndex(Ctx c, const std::string& k) {
-    static const std::vector<std::string> kTop = {"displayName", "guid", "publicFolders", "root"};
-    static const std::vector<std::string> kFolder = {"name", "entryId", "folders", "messages"};
-    static const std::vector<std::string> kMessage = {"class", "subject", "lastModified", "entryId",
-                                                      "topic", "named",   "tagged"};
-    static const std::vector<std::string> kNamed = {"set", "name", "id", "type", "value"};
-    static const std::vector<std::string> kTagged = {"tag", "value"};
-    const std::vector<std::string>* names = nullptr;
-    switch (c) {
-      case Ctx::kTop:
-        names = &kTop;
-        break;
-      case Ctx::kFolder:
-        names = &kFolder;
-        break;
-      case Ctx::kMessage:
-        names = &kMessage;
-        break;
-      case Ctx::kNamed:
-        names = &kNamed;
-        break;
-      case Ctx::kTagged:
-        names = &kTagged;
-        break;
-      default:
-        return -1;
-    }
-    for (size_t i = 0; i < names->size(); ++i) {
-      if ((*names)[i] == k) return static_cast<int>(i);
-    }
-    return -1;
+  // The name of the member whose value comes next in `f`.
+  static std::string KeyOf(const Frame& f) {
+    MemberList list = MembersOf(f.ctx);
+    if (f.member < 0 || static_cast<size_t>(f.member) >= list.size) return std::string();
+    return std::string(list.names[f.member]);
   }
 
-  static const char* KindName(RawScalar::Kind k) {
+  static const char* KindName(Kind k) {
     switch (k) {
-      case RawScalar::kNull:
+      case Kind::kNull:
         return "null";
-      case RawScalar::kBool:
+      case Kind::kBool:
         return "a Boolean";
-      case RawScalar::kInt:
-      case RawScalar::kUnsigned:
-      case RawScalar::kFloat:
+      case Kind::kInt:
+      case Kind::kUnsigned:
+      case Kind::kFloat:
         return "a number";
-      case RawScalar::kString:
+      case Kind::kString:
         return "a string";
     }
     return "a value";
   }
 
-  bool Expect(const RawScalar& v, RawScalar::Kind kind, const std::string& key) {
+  bool Expect(const Token& v, Kind kind, const Frame& f) {
     if (v.kind == kind) return true;
-    const char* want = kind == RawScalar::kString ? "a string"
-                       : kind == RawScalar::kBool ? "a Boolean"
-                                                  : "an integer";
-    return Fail(v.offset, "\"" + key + "\" must be " + want + ", not " + KindName(v.kind));
+    const char* want = kind == Kind::kString ? "a string"
+                       : kind == Kind::kBool ? "a Boolean"
+                                             : "an integer";
+    return Fail(v.offset, "\"" + KeyOf(f) + "\" must be " + want + ", not " + KindName(v.kind));
   }
 
-  bool OnScalar(RawScalar v) {
-    Frame& f = stack_.empty() ? top_sentinel_ : stack_.back();
+  bool OnScalar(const Token& v) {
     if (stack_.empty()) return Fail(v.offset, "the store must be a JSON object");
-    const std::string& k = f.key;
+    const Frame& f = stack_.back();
     switch (f.ctx) {
       case Ctx::kTop:
-        if (k == "displayName") {
-          if (!Expect(v, RawScalar::kString, k)) return false;
-          if (v.s.empty()) return Fail(v.offset, "\"displayName\" must not be empty");
-          display_name_ = std::move(v.s);
-          return true;
-        }
-        if (k == "guid") {
-          if (!Expect(v, RawScalar::kString, k)) return false;
-          std::string bytes;
-          if (v.s.size() != 32 || !DecodeHex(v.s, &bytes)) {
-            return Fail(v.offset, "\"guid\" must be 32 hexadecimal digits");
-          }
-          guid_ = std::move(bytes);
-          return true;
-        }
-        if (k == "publicFolders") {
-          if (!Expect(v, RawScalar::kBool, k)) return false;
-          public_flag_ = v.b;
-          public_flag_offset_ = v.offset;
-          return true;
-        }
-        return Fail(v.offset, "\"root\" must be a folder object");
-      case Ctx::kFolder: {
-        FolderRec* folder = folders_.back();
-        if (k == "name") {
-          if (!Expect(v, RawScalar::kString, k)) return false;
-          folder->name = std::move(v.s);
-          return true;
-        }
-        if (k == "entryId") {
-          if (!Expect(v, RawScalar::kString, k)) return false;
-          std::string bytes;
-          if (!DecodeHex(v.s, &bytes) || bytes.size() != kFolderEntryIdBytes) {
-            return Fail(v.offset, "a folder's \"entryId\" must be 92 hexadecimal digits (" +
-                                      std::to_string(kFolderEntryIdBytes) + " bytes)");
-          }
-          folder->entry_id = HexUpper(bytes);
-          folder_ids_.emplace_back(folder, v.offset);
-          return true;
-        }
-        return Fail(v.offset, "\"" + k + "\" must be an array");
-      }
-      case Ctx::kMessage: {
-        MessageRec* m = message_;
-        if (k == "named" || k == "tagged") return Fail(v.offset, "\"" + k + "\" must be an array");
-        if (!Expect(v, RawScalar::kString, k)) return false;
-        if (k == "class") {
-          m->message_class = std::move(v.s);
-        } else if (k == "subject") {
-          m->subject = std::move(v.s);
-        } else if (k == "topic") {
-          m->topic = std::move(v.s);
-        } else if (k == "lastModified") {
-          int64_t ms = 0;
-          if (!ParseIsoTime(v.s, &ms)) {
-            return Fail(v.offset, "\"lastModified\" must be a UTC time like 2024-05-01T12:30:00Z");
-          }
-          m->modified_ms = ms;
-        } else if (k == "entryId") {
-          std::string bytes;
-          if (!DecodeHex(v.s, &bytes) || bytes.size() != kMessageEntryIdBytes) {
-            return Fail(v.offset, "a message's \"entryId\" must be 140 hexadecimal digits (" +
-                                      std::to_string(kMessageEntryIdBytes) + " bytes)");
-          }
-          m->entry_id = HexUpper(bytes);
-          message_ids_.emplace_back(m, v.offset);
-        }
-        return true;
-      }
+        return TopScalar(f, v);
+      case Ctx::kFolder:
+        return FolderScalar(f, v);
+      case Ctx::kMessage:
+        return MessageScalar(f, v);
       case Ctx::kNamed:
-      case Ctx::kTagged: {
-        if (k == "value") {
-          pending_.value.present = true;
-          pending_.value.offset = v.offset;
-          pending_.value.scalar = std::move(v);
-          return true;
-        }
-        if (k == "id") {
-          if (v.kind != RawScalar::kInt || v.i < 0 || v.i > 0xFFFFFFFFLL) {
-            return Fail(v.offset, "\"id\" must be an integer from 0 to 4294967295");
-          }
-          pending_.id = v.i;
-          return true;
-        }
-        if (!Expect(v, RawScalar::kString, k)) return false;
-        if (k == "set") pending_.set = std::move(v.s);
-        if (k == "name") pending_.name = std::move(v.s);
-        if (k == "type") pending_.type = std::move(v.s);
-        if (k == "tag") pending_.tag = std::move(v.s);
-        return true;
-      }
+      case Ctx::kTagged:
+        return PropScalar(f, v);
       case Ctx::kValueArray:
-        pending_.value.items.push_back(std::move(v));
+        pending_.value.items.emplace_back().Assign(v);
         return true;
       case Ctx::kFolderList:
         return Fail(v.offset, "each entry of \"folders\" must be a folder object");
@@ -394,11 +356,136 @@ class Loader {
     return false;
   }
 
+  bool TopScalar(const Frame& f, const Token& v) {
+    switch (f.member) {
+      case kTopDisplayName:
+        if (!Expect(v, Kind::kString, f)) return false;
+        if (v.s.empty()) return Fail(v.offset, "\"displayName\" must not be empty");
+        display_name_ = std::string(v.s);
+        return true;
+      case kTopGuid: {
+        if (!Expect(v, Kind::kString, f)) return false;
+        std::string bytes;
+        if (v.s.size() != 32 || !DecodeHex(v.s, &bytes)) {
+          return Fail(v.offset, "\"guid\" must be 32 hexadecimal digits");
+        }
+        guid_ = std::move(bytes);
+        return true;
+      }
+      case kTopPublicFolders:
+        if (!Expect(v, Kind::kBool, f)) return false;
+        public_flag_ = v.b;
+        public_flag_offset_ = v.offset;
+        return true;
+      default:
+        return Fail(v.offset, "\"root\" must be a folder object");
+    }
+  }
+
+  bool FolderScalar(const Frame& f, const Token& v) {
+    FolderRec* folder = folders_.back();
+    switch (f.member) {
+      case kFolderName:
+        if (!Expect(v, Kind::kString, f)) return false;
+        folder->name = std::string(v.s);
+        return true;
+      case kFolderEntryId:
+        if (!Expect(v, Kind::kString, f)) return false;
+        if (!DecodeHex(v.s, &bytes_) || bytes_.size() != kFolderEntryIdBytes) {
+          return Fail(v.offset, "a folder's \"entryId\" must be 92 hexadecimal digits (" +
+                                    std::to_string(kFolderEntryIdBytes) + " bytes)");
+        }
+        folder->entry_id = HexUpper(bytes_);
+        folder_ids_.emplace_back(folder, v.offset);
+        return true;
+      default:
+        return Fail(v.offset, "\"" + KeyOf(f) + "\" must be an array");
+    }
+  }
+
+  bool MessageScalar(const Frame& f, const Token& v) {
+    MessageRec* m = message_;
+    if (f.member == kMsgNamed || f.member == kMsgTagged) {
+      return Fail(v.offset, "\"" + KeyOf(f) + "\" must be an array");
+    }
+    if (!Expect(v, Kind::kString, f)) return false;
+    switch (f.member) {
+      case kMsgClass:
+        m->message_class = Shared(&last_class_, v.s);
+        return true;
+      case kMsgSubject:
+        m->subject = Shared(&last_subject_, v.s);
+        return true;
+      case kMsgTopic:
+        m->topic.emplace(v.s);
+        return true;
+      case kMsgLastModified: {
+        int64_t ms = 0;
+        if (!ParseIsoTime(v.s, &ms)) {
+          return Fail(v.offset, "\"lastModified\" must be a UTC time like 2024-05-01T12:30:00Z");
+        }
+        m->modified_ms = ms;
+        return true;
+      }
+      case kMsgEntryId:
+        if (!DecodeHex(v.s, &bytes_) || bytes_.size() != kMessageEntryIdBytes) {
+          return Fail(v.offset, "a message's \"entryId\" must be 140 hexadecimal digits (" +
+                                    std::to_string(kMessageEntryIdBytes) + " bytes)");
+        }
+        m->entry_id = HexUpper(bytes_);
+        message_ids_.emplace_back(m, v.offset);
+        return true;
+      default:
+        return true;
+    }
+  }
+
+  // Messages in a folder mostly have the same class and subject: a run of equal values
+  // shares one copy.
+  static const SharedText& Shared(SharedText* last, std::string_view text) {
+    if (last->str() != text) *last = SharedText(text);
+    return *last;
+  }
+
+  // Named and tagged properties share "value"; the other members are kept as text.
+  bool PropScalar(const Frame& f, const Token& v) {
+    const bool named = f.ctx == Ctx::kNamed;
+    if (f.member == (named ? kNamedValue : kTaggedValue)) {
+      pending_.value.present = true;
+      pending_.value.offset = v.offset;
+      pending_.value.scalar.Assign(v);
+      return true;
+    }
+    if (named && f.member == kNamedId) {
+      if (v.kind != Kind::kInt || v.i < 0 || v.i > 0xFFFFFFFFLL) {
+        return Fail(v.offset, "\"id\" must be an integer from 0 to 4294967295");
+      }
+      pending_.has_id = true;
+      pending_.id = v.i;
+      return true;
+    }
+    if (!Expect(v, Kind::kString, f)) return false;
+    if (!named) {
+      pending_.has_tag = true;
+      pending_.tag.assign(v.s);
+    } else if (f.member == kNamedSet) {
+      pending_.has_set = true;
+      pending_.set.assign(v.s);
+    } else if (f.member == kNamedName) {
+      pending_.has_name = true;
+      pending_.name.assign(v.s);
+    } else {
+      pending_.has_type = true;
+      pending_.type.assign(v.s);
+    }
+    return true;
+  }
+
   void Push(Ctx ctx) {
     Frame f;
     f.ctx = ctx;
     f.offset = Pos();
-    stack_.push_back(std::move(f));
+    stack_.push_back(f);
   }
 
   FolderRec* NewFolder(FolderRec* parent) {
@@ -420,25 +507,26 @@ class Loader {
       Push(Ctx::kTop);
       return true;
     }
-    Frame& f = stack_.back();
-    const std::string k = f.key;
+    const Frame& f = stack_.back();
     switch (f.ctx) {
       case Ctx::kTop:
-        if (k == "root" && is_object) {
+        if (f.member == kTopRoot && is_object) {
           folders_.push_back(NewFolder(nullptr));
           Push(Ctx::kFolder);
           return true;
         }
-        if (k == "root") return Fail(at, "\"root\" must be a folder object");
-        return Fail(at, "\"" + k + "\" must be a " +
-                            (k == "publicFolders" ? std::string("Boolean") : "string"));
-      case Ctx::kFolder:
-        if ((k == "folders" || k == "messages") && !is_object) {
-          Push(k == "folders" ? Ctx::kFolderList : Ctx::kMessageList);
+        if (f.member == kTopRoot) return Fail(at, "\"root\" must be a folder object");
+        return Fail(at, "\"" + KeyOf(f) + "\" must be a " +
+                            (f.member == kTopPublicFolders ? std::string("Boolean") : "string"));
+      case Ctx::kFolder: {
+        bool list = f.member == kFolderFolders || f.member == kFolderMessages;
+        if (list && !is_object) {
+          Push(f.member == kFolderFolders ? Ctx::kFolderList : Ctx::kMessageList);
           return true;
         }
-        if (k == "folders" || k == "messages") return Fail(at, "\"" + k + "\" must be an array");
-        return Fail(at, "\"" + k + "\" must be a string");
+        if (list) return Fail(at, "\"" + KeyOf(f) + "\" must be an array");
+        return Fail(at, "\"" + KeyOf(f) + "\" must be a string");
+      }
       case Ctx::kFolderList:
         if (!is_object) return Fail(at, "each entry of \"folders\" must be a folder object");
         folders_.push_back(NewFolder(folders_.back()));
@@ -449,60 +537,67 @@ class Loader {
         auto m = std::make_shared<MessageRec>();
         m->folder = folders_.back();
         message_ = m.get();
-        message_offset_ = at;
         folders_.back()->messages.push_back(std::move(m));
+        props_.clear();
         Push(Ctx::kMessage);
         return true;
       }
-      case Ctx::kMessage:
-        if ((k == "named" || k == "tagged") && !is_object) {
-          Push(k == "named" ? Ctx::kNamedList : Ctx::kTaggedList);
+      case Ctx::kMessage: {
+        bool list = f.member == kMsgNamed || f.member == kMsgTagged;
+        if (list && !is_object) {
+          Push(f.member == kMsgNamed ? Ctx::kNamedList : Ctx::kTaggedList);
           return true;
         }
-        if (k == "named" || k == "tagged") return Fail(at, "\"" + k + "\" must be an array");
-        return Fail(at, "\"" + k + "\" must be a string");
+        if (list) return Fail(at, "\"" + KeyOf(f) + "\" must be an array");
+        return Fail(at, "\"" + KeyOf(f) + "\" must be a string");
+      }
       case Ctx::kNamedList:
       case Ctx::kTaggedList:
         if (!is_object) return Fail(at, "each entry of a property list must be an object");
-        pending_ = PendingProp();
-        pending_.offset = at;
+        pending_.Reset();
         Push(f.ctx == Ctx::kNamedList ? Ctx::kNamed : Ctx::kTagged);
         return true;
       case Ctx::kNamed:
-      case Ctx::kTagged:
-        if (k == "value" && !is_object) {
+      case Ctx::kTagged: {
+        bool value = f.member == (f.ctx == Ctx::kNamed ? kNamedValue : kTaggedValue);
+        if (value && !is_object) {
           pending_.value.present = true;
           pending_.value.is_array = true;
           pending_.value.offset = at;
           Push(Ctx::kValueArray);
           return true;
         }
-        if (k == "value") return Fail(at, "\"value\" must not be an object");
-        return Fail(at, "\"" + k + "\" must be a " + (k == "id" ? "number" : "string"));
+        if (value) return Fail(at, "\"value\" must not be an object");
+        bool id = f.ctx == Ctx::kNamed && f.member == kNamedId;
+        return Fail(at, "\"" + KeyOf(f) + "\" must be a " + (id ? "number" : "string"));
+      }
       case Ctx::kValueArray:
         return Fail(at, "the values of a multi-valued property must not be nested");
     }
     return false;
   }
 
-  bool RequireMember(const Frame& f, const char* key) {
-    int index = MemberIndex(f.ctx, key);
-    if (index >= 0 && (f.seen & (1u << index))) return true;
-    return Fail(f.offset, std::string("missing member \"") + key + "\" in " + CtxName(f.ctx));
+  bool RequireMember(const Frame& f, int index) {
+    if (f.seen & (1u << index)) return true;
+    return Fail(f.offset, "missing member \"" + std::string(MembersOf(f.ctx).names[index]) +
+                              "\" in " + CtxName(f.ctx));
   }
 
   bool OnCloseObject() {
-    Frame f = std::move(stack_.back());
+    Frame f = stack_.back();
     stack_.pop_back();
     switch (f.ctx) {
       case Ctx::kTop:
         return true;
       case Ctx::kFolder:
-        if (!RequireMember(f, "name")) return false;
+        if (!RequireMember(f, kFolderName)) return false;
         folders_.pop_back();
         return true;
       case Ctx::kMessage:
-        if (!RequireMember(f, "class")) return false;
+        if (!RequireMember(f, kMsgClass)) return false;
+        // Collected apart so that the message's list is allocated once, at its final size.
+        message_->props.assign(std::make_move_iterator(props_.begin()),
+                               std::make_move_iterator(props_.end()));
         message_ = nullptr;
         return true;
       case Ctx::kNamed:
@@ -524,17 +619,17 @@ class Loader {
     switch (base) {
       case kTypeString8:
       case kTypeUnicode:
-        if (raw.kind != RawScalar::kString) return Fail(raw.offset, "a string value is expected");
+        if (raw.kind != Kind::kString) return Fail(raw.offset, "a string value is expected");
         out->text = raw.s;
         return true;
       case kTypeInt16:
-        if (raw.kind != RawScalar::kInt || raw.i < -32768 || raw.i > 32767) {
+        if (raw.kind != Kind::kInt || raw.i < -32768 || raw.i > 32767) {
           return Fail(raw.offset, "an int16 value must be an integer from -32768 to 32767");
         }
         out->num = raw.i;
         return true;
       case kTypeInt32:
-        if (raw.kind != RawScalar::kInt || raw.i < std::numeric_limits<int32_t>::min() ||
+        if (raw.kind != Kind::kInt || raw.i < std::numeric_limits<int32_t>::min() ||
             raw.i > std::numeric_limits<int32_t>::max()) {
           return Fail(raw.offset,
                       "an int32 value must be an integer from -2147483648 to 2147483647");
@@ -542,16 +637,16 @@ class Loader {
         out->num = raw.i;
         return true;
       case kTypeBoolean:
-        if (raw.kind != RawScalar::kBool) return Fail(raw.offset, "a Boolean value is expected");
+        if (raw.kind != Kind::kBool) return Fail(raw.offset, "a Boolean value is expected");
         out->num = raw.b ? 1 : 0;
         return true;
       case kTypeTime:
-        if (raw.kind != RawScalar::kString || !ParseIsoTime(raw.s, &out->num)) {
+        if (raw.kind != Kind::kString || !ParseIsoTime(raw.s, &out->num)) {
           return Fail(raw.offset, "a time value must be a UTC time like 2024-05-01T12:30:00Z");
         }
         return true;
       case kTypeBinary:
-        if (raw.kind != RawScalar::kString || !DecodeHex(raw.s, &out->text)) {
+        if (raw.kind != Kind::kString || !DecodeHex(raw.s, &out->text)) {
           return Fail(raw.offset, "a binary value must be hexadecimal digits (two per byte)");
         }
         return true;
@@ -565,9 +660,9 @@ class Loader {
     uint16_t base = type & static_cast<uint16_t>(~kTypeMulti);
     if (type & kTypeMulti) {
       if (!v.is_array) return Fail(v.offset, "a multi-valued property needs an array value");
-      prop->values.resize(v.items.size());
+      prop->multi = std::make_unique<std::vector<Scalar>>(v.items.size());
       for (size_t i = 0; i < v.items.size(); ++i) {
-        if (!ConvertScalar(v.items[i], base, &prop->values[i])) return false;
+        if (!ConvertScalar(v.items[i], base, &(*prop->multi)[i])) return false;
       }
       return true;
     }
@@ -575,55 +670,70 @@ class Loader {
     return ConvertScalar(v.scalar, base, &prop->value);
   }
 
-  bool AddProp(const Frame& f, Prop prop) {
-    if (message_->FindProp(prop.id())) {
-      return Fail(f.offset, "the message has this property twice");
+  // The value is converted before the duplicate check, so that a bad value is what a file
+  // with both faults is told about.
+  bool AddProp(const Frame& f, uint32_t tag) {
+    Prop& prop = props_.emplace_back();
+    prop.tag = tag;
+    if (!ConvertValue(pending_.value, prop.type(), f.offset, &prop)) return false;
+    for (size_t i = 0; i + 1 < props_.size(); ++i) {
+      if (props_[i].id() == prop.id()) return Fail(f.offset, "the message has this property twice");
     }
-    message_->props.push_back(std::move(prop));
+    return true;
+  }
+
+  // The canonical form of a property set's GUID text; the last one is remembered, since a
+  // store names the same few sets over and over.
+  bool CanonicalSet(const std::string& text, std::string* canonical) {
+    if (!has_last_set_ || text != last_set_text_) {
+      if (!CanonicalGuidText(text, &last_set_)) return false;
+      last_set_text_ = text;
+      has_last_set_ = true;
+    }
+    *canonical = last_set_;
     return true;
   }
 
   bool FinishNamed(const Frame& f) {
     PendingProp& p = pending_;
-    NamedKey key;
-    key.set =
-        std::string("{00020329-0000-0000-C000-000000000046}");  // the default set of named fields
-    if (p.set && !CanonicalGuidText(*p.set, &key.set)) {
+    NamedKey& key = named_key_;
+    key.set = kDefaultSet;  // the default set of named fields
+    if (p.has_set && !CanonicalSet(p.set, &key.set)) {
       return Fail(f.offset, "\"set\" must be a GUID like {00020329-0000-0000-C000-000000000046}");
     }
-    if (p.name.has_value() == p.id.has_value()) {
+    if (p.has_name == p.has_id) {
       return Fail(f.offset, "a named property needs exactly one of \"name\" and \"id\"");
     }
-    if (p.name) {
-      if (p.name->empty()) return Fail(f.offset, "\"name\" must not be empty");
-      key.name = *p.name;
+    if (p.has_name) {
+      if (p.name.empty()) return Fail(f.offset, "\"name\" must not be empty");
+      key.numeric = false;
+      key.name = p.name;
+      key.number = 0;
     } else {
       key.numeric = true;
-      key.number = static_cast<uint32_t>(*p.id);
+      key.name.clear();
+      key.number = static_cast<uint32_t>(p.id);
     }
-    if (!p.type) return Fail(f.offset, "missing member \"type\" in a named property");
+    if (!p.has_type) return Fail(f.offset, "missing member \"type\" in a named property");
     uint16_t type = 0;
-    if (!TypeFromName(*p.type, &type)) {
-      return Fail(f.offset, "unknown property type \"" + *p.type + "\"");
+    if (!TypeFromName(p.type, &type)) {
+      return Fail(f.offset, "unknown property type \"" + p.type + "\"");
     }
     uint16_t id = store_->named.Lookup(key, true);
     if (id == 0) return Fail(f.offset, "too many named properties in one store");
-    Prop prop;
-    prop.tag = (static_cast<uint32_t>(id) << 16) | type;
-    if (!ConvertValue(p.value, type, f.offset, &prop)) return false;
-    return AddProp(f, std::move(prop));
+    return AddProp(f, (static_cast<uint32_t>(id) << 16) | type);
   }
 
   bool FinishTagged(const Frame& f) {
     PendingProp& p = pending_;
-    if (!p.tag) return Fail(f.offset, "missing member \"tag\" in a tagged property");
-    std::string bytes;
-    if (p.tag->size() != 10 || (*p.tag)[0] != '0' || ((*p.tag)[1] != 'x' && (*p.tag)[1] != 'X') ||
-        !DecodeHex(p.tag->substr(2), &bytes)) {
+    if (!p.has_tag) return Fail(f.offset, "missing member \"tag\" in a tagged property");
+    const std::string& t = p.tag;
+    if (t.size() != 10 || t[0] != '0' || (t[1] != 'x' && t[1] != 'X') ||
+        !DecodeHex(std::string_view(t).substr(2), &bytes_)) {
       return Fail(f.offset, "\"tag\" must be 0x followed by 8 hexadecimal digits");
     }
     uint32_t tag = 0;
-    for (char c : bytes) tag = (tag << 8) | static_cast<uint8_t>(c);
+    for (char c : bytes_) tag = (tag << 8) | static_cast<uint8_t>(c);
     uint16_t id = static_cast<uint16_t>(tag >> 16);
     uint16_t type = static_cast<uint16_t>(tag & 0xFFFF);
     if (id >= kFirstNamedId) {
@@ -635,22 +745,23 @@ class Loader {
                   "entryId); use that member instead");
     }
     if (!SupportedTagType(type)) return Fail(f.offset, "unsupported property type in \"tag\"");
-    Prop prop;
-    prop.tag = tag;
-    if (!ConvertValue(p.value, type, f.offset, &prop)) return false;
-    return AddProp(f, std::move(prop));
+    return AddProp(f, tag);
   }
 
-  const std::string& text_;
+  std::string_view text_;
   bool is_public_;
   const char** track_;
   std::unique_ptr<StoreData> store_;
   std::vector<Frame> stack_;
-  Frame top_sentinel_{Ctx::kTop, 0, 0, {}, 0};
   std::vector<FolderRec*> folders_;
   MessageRec* message_ = nullptr;
-  size_t message_offset_ = 0;
+  std::vector<Prop> props_;  // the open message's properties
+  SharedText last_class_, last_subject_;
   PendingProp pending_;
+  NamedKey named_key_;
+  std::string bytes_;  // decoded hex
+  bool has_last_set_ = false;
+  std::string last_set_text_, last_set_;
   std::optional<std::string> display_name_;
   std::optional<std::string> guid_;
   std::optional<bool> public_flag_;
@@ -663,17 +774,17 @@ class Loader {
 };
 
 // 1-based line and column (in bytes) of a byte offset.
-std::pair<size_t, size_t> LineColumn(const std::string& text, size_t offset) {
+std::pair<size_t, size_t> LineColumn(std::string_view text, size_t offset) {
   offset = std::min(offset, text.size());
   size_t line = 1 + static_cast<size_t>(std::count(
                         text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
   size_t last_nl = text.rfind('\n', offset == 0 ? 0 : offset - 1);
   size_t column =
-      (last_nl == std::string::npos || last_nl >= offset) ? offset + 1 : offset - last_nl;
+      (last_nl == std::string_view::npos || last_nl >= offset) ? offset + 1 : offset - last_nl;
   return {line, column};
 }
 
-Status FormatError(const std::filesystem::path& file, const std::string& text, size_t offset,
+Status FormatError(const std::filesystem::path& file, std::string_view text, size_t offset,
                    const std::string& what) {
   auto [line, column] = LineColumn(text, offset);
   return Status(err::kLogonFailed, file.string() + ":" + std::to_string(line) + ":" +
@@ -697,33 +808,52 @@ std::array<uint8_t, 16> DeriveGuid(std::string_view seed) {
 std::string MakeFolderEntryId(const StoreData& s, uint64_t counter);
 std::string MakeMessageEntryId(const StoreData& s, const std::string& folder_id, uint64_t counter);
 uint64_t Counter48(std::string_view seed);
+uint64_t Counter48FromHash(uint64_t hash);
+void SetIdCounter(std::string* entry_id, uint64_t counter);
 
 namespace {
 
+constexpr uint64_t kCounterMask = 0xFFFFFFFFFFFFULL;
+
+// Gives every folder and message without an explicit entry ID one derived from its place in
+// the tree, so that the same file gives the same IDs on every load.
 void GenerateIds(StoreData& s, FolderRec& f, const std::string& path) {
   if (f.entry_id.empty()) {
     uint64_t c = Counter48("folder\x1F" + path);
-    std::string id = MakeFolderEntryId(s, c);
-    while (s.folder_index.count(id)) id = MakeFolderEntryId(s, ++c & 0xFFFFFFFFFFFFULL);
-    f.entry_id = id;
-    s.folder_index.emplace(id, &f);
+    f.entry_id = MakeFolderEntryId(s, c);
+    while (!s.folder_index.emplace(f.entry_id, &f).second) {
+      SetIdCounter(&f.entry_id, ++c & kCounterMask);
+    }
   }
+  // A message's counter hashes "message<US><path><US><position>": the hash of the common part
+  // is taken once, and the IDs differ from a template only in their counter.
+  std::string id_template;
+  const uint64_t seed = Fnv1a("message\x1F" + path + "\x1F");
   for (size_t i = 0; i < f.messages.size(); ++i) {
     MessageRec& m = *f.messages[i];
     if (!m.entry_id.empty()) continue;
-    uint64_t c = Counter48("message\x1F" + path + "\x1F" + std::to_string(i));
-    std::string id = MakeMessageEntryId(s, f.entry_id, c);
-    while (s.message_index.count(id)) {
-      id = MakeMessageEntryId(s, f.entry_id, ++c & 0xFFFFFFFFFFFFULL);
+    if (id_template.empty()) id_template = MakeMessageEntryId(s, f.entry_id, 0);
+    char digits[24];
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), i).ptr;
+    const std::string_view position(digits, static_cast<size_t>(end - digits));
+    uint64_t c = Counter48FromHash(Fnv1a(position, seed));
+    m.entry_id = id_template;
+    SetIdCounter(&m.entry_id, c);
+    while (!s.message_index.emplace(m.entry_id, &m).second) {
+      SetIdCounter(&m.entry_id, ++c & kCounterMask);
     }
-    m.entry_id = id;
-    s.message_index.emplace(id, &m);
   }
   std::unordered_map<std::string, int> seen_names;
   for (auto& child : f.folders) {
     int n = seen_names[child->name]++;
     GenerateIds(s, *child, path + "\x1F" + child->name + "#" + std::to_string(n));
   }
+}
+
+size_t CountMessages(const FolderRec& f) {
+  size_t n = f.messages.size();
+  for (const auto& child : f.folders) n += CountMessages(*child);
+  return n;
 }
 
 FolderRec* FindOrCreateChild(FolderRec& parent, std::string_view name) {
@@ -747,30 +877,9 @@ FolderRec* FindOrCreateChild(FolderRec& parent, std::string_view name) {
 
 Result<std::unique_ptr<StoreData>> LoadStore(const std::filesystem::path& file, bool is_public,
                                              std::string_view guid_seed) {
-  std::string text;
-  {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      return Status(err::kLogonFailed,
-                    "cannot read store file " + file.string() + ": " + std::strerror(errno));
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
-    char buf[1 << 16];
-    for (;;) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        int e = errno;
-        ::close(fd);
-        return Status(err::kLogonFailed,
-                      "cannot read store file " + file.string() + ": " + std::strerror(e));
-      }
-      if (n == 0) break;
-      text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-  }
+  StoreFileText file_text;
+  if (Status st = file_text.Open(file); !st.ok()) return st;
+  const std::string_view text = file_text.text();
   const char* track = text.data();
   Loader loader(text, is_public, &track);
   JsonReader reader(text.data(), text.data() + text.size(), &track);
@@ -782,6 +891,7 @@ Result<std::unique_ptr<StoreData>> LoadStore(const std::filesystem::path& file, 
 
   // Explicit entry IDs must be unique within the store.
   std::unique_ptr<StoreData> store = loader.TakeStore();
+  store->message_index.reserve(CountMessages(*store->root));
   for (auto& [folder, offset] : loader.folder_ids()) {
     if (!store->folder_index.emplace(folder->entry_id, folder).second) {
       return FormatError(file, text, offset, "duplicate folder entry ID " + folder->entry_id);
