@@ -58,15 +58,22 @@ std::string RunRestarted(const std::string& tunables_before) {
   return content.str();
 }
 
-TEST(HugePageHeap, RestartsOnceWithTheTunable) {
-  EXPECT_EQ(RunRestarted(""), "glibc.malloc.hugetlb=1\n1\n");
-  // Tunables the user set are kept.
+constexpr const char* kAdded =
+    "glibc.malloc.hugetlb=1:glibc.malloc.trim_threshold=4294967296:"
+    "glibc.malloc.mmap_threshold=33554432";
+
+TEST(HugePageHeap, RestartsOnceWithTheTunables) {
+  EXPECT_EQ(RunRestarted(""), std::string(kAdded) + "\n1\n");
+  // Tunables the user set are kept, and where they set one of ours their value stays.
   EXPECT_EQ(RunRestarted("glibc.malloc.check=0"),
-            "glibc.malloc.check=0:glibc.malloc.hugetlb=1\n1\n");
+            "glibc.malloc.check=0:" + std::string(kAdded) + "\n1\n");
+  EXPECT_EQ(RunRestarted("glibc.malloc.hugetlb=0"),
+            "glibc.malloc.hugetlb=0:glibc.malloc.trim_threshold=4294967296:"
+            "glibc.malloc.mmap_threshold=33554432\n1\n");
 }
 
 TEST(HugePageHeap, UserChoicesStopTheRestart) {
-  // TESTQAV_HUGE_PAGES set by the user, or a hugetlb tunable of their own: no restart.
+  // TESTQAV_HUGE_PAGES set by the user, or all three tunables of their own: no restart.
   ::setenv("TESTQAV_HUGE_PAGES", "0", 1);
   char self[] = "unused";
   char* argv[] = {self, nullptr};
@@ -74,9 +81,11 @@ TEST(HugePageHeap, UserChoicesStopTheRestart) {
   ::unsetenv("TESTQAV_HUGE_PAGES");
   const char* before = std::getenv("GLIBC_TUNABLES");
   std::string saved = before ? before : "";
-  ::setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=0", 1);
+  const char* own =
+      "glibc.malloc.hugetlb=0:glibc.malloc.trim_threshold=0:glibc.malloc.mmap_threshold=0";
+  ::setenv("GLIBC_TUNABLES", own, 1);
   EnsureHugePageHeap(argv);
-  EXPECT_STREQ(std::getenv("GLIBC_TUNABLES"), "glibc.malloc.hugetlb=0");
+  EXPECT_STREQ(std::getenv("GLIBC_TUNABLES"), own);
   EXPECT_EQ(std::getenv("TESTQAV_HUGE_PAGES"), nullptr);
   if (saved.empty()) {
     ::unsetenv("GLIBC_TUNABLES");
