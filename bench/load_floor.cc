@@ -29,7 +29,6 @@
 #include "platform/common/variant.h"
 #include "platform/directory/directory.h"
 #include "platform/directory/embedded/ldif_directory.h"
-#include "platform/host/huge_pages.h"
 #include "platform/messaging/json/json_session.h"
 #include "platform/messaging/messaging.h"
 
@@ -265,8 +264,6 @@ int Run(const Options& o) {
 }  // namespace testqav
 
 int main(int argc, char** argv) {
-  // The same heap as the program's, so that the floor is comparable with a run.
-  testqav::EnsureHugePageHeap(argv);
   testqav::Options options;
   if (!testqav::ParseArgs(argc, argv, &options)) {
     std::cerr << "usage: load_floor --host DIR [--server EXCH01] [--alias qavagent] [--lookups]\n";

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  nlohmann-json3-dev libldap-dev libicu-dev
+  nlohmann-json3-dev libldap-dev libicu-dev libjemalloc-dev
   slapd ldap-utils locales
   python3 time
 )

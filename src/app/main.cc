@@ -12,7 +12,6 @@
 #include "app/services.h"
 #include "harness/run_driver.h"
 #include "harness/run_log.h"
-#include "platform/host/huge_pages.h"
 #include "platform/host/linux_host.h"
 
 namespace {
@@ -23,7 +22,6 @@ constexpr const char* kVersion = "0.1.0";
 
 int main(int argc, char** argv) {
   using namespace testqav;
-  EnsureHugePageHeap(argv);
   std::setlocale(LC_ALL, "");
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine cl = ParseCommandLine(args);
