@@ -124,12 +124,12 @@ class LdifDirectory : public Directory {
   Result<std::vector<DirectoryEntry>> Evaluate(std::string_view base_dn, SearchScope scope,
                                                const FilterNode& node,
                                                const std::vector<std::string>& attributes) {
-    std::optional<ParsedDn> base = ParseDn(base_dn, *schema_);
-    if (!base) {
+    std::shared_ptr<const CachedBase> base = BaseFor(base_dn);
+    if (!base->dn) {
       return Status(err::kDirInvalidDnSyntax,
                     "An invalid dn syntax has been specified: \"" + std::string(base_dn) + "\"");
     }
-    if (!BaseExists(base->rdns)) {
+    if (!base->exists) {
       return Status(err::kDirNoSuchObject,
                     "There is no such object on the server: \"" + std::string(base_dn) + "\"");
     }
@@ -139,7 +139,7 @@ class LdifDirectory : public Directory {
       candidates = Candidates(node);
       // A base search reads one object: only the entries with that DN can be in scope.
       if (scope == SearchScope::kBase) {
-        std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->rdns));
+        std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->dn->rdns));
         Postings narrowed;
         if (candidates) {
           std::set_intersection(candidates->begin(), candidates->end(), same_dn.begin(),
@@ -157,7 +157,7 @@ class LdifDirectory : public Directory {
     const AttributeRequest& request = cached->request;
     auto consider = [&](size_t i) {
       const PreparedEntry& p = prepared_[i];
-      if (!InScope(p.rdns, base->rdns, scope)) return;
+      if (!InScope(p.rdns, base->dn->rdns, scope)) return;
       if (evaluator_.Evaluate(node, p) != Tri::kTrue) return;
       out.push_back(request.Project(*p.entry, p.types, p.name));
     };
@@ -318,6 +318,27 @@ class LdifDirectory : public Directory {
     }
   }
 
+  // Most searches start at the naming context; parsing and finding it once is enough.
+  struct CachedBase {
+    std::string text;
+    std::optional<ParsedDn> dn;
+    bool exists = false;
+  };
+
+  std::shared_ptr<const CachedBase> BaseFor(std::string_view base_dn) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (last_base_ && last_base_->text == base_dn) return last_base_;
+    }
+    auto base = std::make_shared<CachedBase>();
+    base->text = std::string(base_dn);
+    base->dn = ParseDn(base_dn, *schema_);
+    base->exists = base->dn && BaseExists(base->dn->rdns);
+    std::lock_guard<std::mutex> lock(mutex_);
+    last_base_ = base;
+    return base;
+  }
+
   struct CachedRequest {
     explicit CachedRequest(const std::vector<std::string>& names, const Schema& schema)
         : attributes(names), request(attributes, schema) {}
@@ -383,6 +404,7 @@ class LdifDirectory : public Directory {
   std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> index_;
   std::unique_ptr<HashPostings> name_index_;
   std::vector<std::shared_ptr<const CachedRequest>> recent_requests_;
+  std::shared_ptr<const CachedBase> last_base_;
 };
 
 }  // namespace
