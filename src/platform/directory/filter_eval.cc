@@ -129,12 +129,13 @@ PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema) {
   return p;
 }
 
-Tri FilterEvaluator::Evaluate(const FilterNode& node, const PreparedEntry& entry) const {
+Tri FilterEvaluator::Evaluate(const FilterNode& node, const PreparedEntry& entry,
+                              SearchCache* cache) const {
   switch (node.kind) {
     case FilterNode::Kind::kAnd: {
       Tri result = Tri::kTrue;
       for (const FilterNode& c : node.children) {
-        Tri r = Evaluate(c, entry);
+        Tri r = Evaluate(c, entry, cache);
         if (r == Tri::kFalse) return Tri::kFalse;
         if (r == Tri::kUndefined) result = Tri::kUndefined;
       }
@@ -143,24 +144,64 @@ Tri FilterEvaluator::Evaluate(const FilterNode& node, const PreparedEntry& entry
     case FilterNode::Kind::kOr: {
       Tri result = Tri::kFalse;
       for (const FilterNode& c : node.children) {
-        Tri r = Evaluate(c, entry);
+        Tri r = Evaluate(c, entry, cache);
         if (r == Tri::kTrue) return Tri::kTrue;
         if (r == Tri::kUndefined) result = Tri::kUndefined;
       }
       return result;
     }
     case FilterNode::Kind::kNot: {
-      Tri r = Evaluate(node.children.front(), entry);
+      Tri r = Evaluate(node.children.front(), entry, cache);
       return r == Tri::kTrue ? Tri::kFalse : r == Tri::kFalse ? Tri::kTrue : Tri::kUndefined;
     }
     default:
-      return EvaluateItem(node, entry);
+      return EvaluateItem(node, entry, cache);
   }
 }
 
-Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& entry) const {
+Tri FilterEvaluator::EvaluateEquality(const SearchCache::Equality& e,
+                                      const PreparedEntry& entry) const {
+  if (e.type == nullptr || e.type->equality == MatchKind::kNone || !e.assertion) {
+    return Tri::kUndefined;
+  }
+  const std::string& assertion = *e.assertion;
+  if (e.type->equality == MatchKind::kObjectIdentifier) {
+    return std::find(entry.classes.begin(), entry.classes.end(), assertion) != entry.classes.end()
+               ? Tri::kTrue
+               : Tri::kFalse;
+  }
+  auto matches = [&](const std::string& v) {
+    std::optional<std::string> nv = NormalizeValue(e.type->equality, v, *schema_);
+    return nv && *nv == assertion;
+  };
+  if (e.is_name) return matches(entry.name) ? Tri::kTrue : Tri::kFalse;
+  for (size_t i = 0; i < entry.types.size(); ++i) {
+    if (entry.types[i] != e.type) continue;
+    for (const std::string& v : entry.entry->attributes[i].values) {
+      if (matches(v)) return Tri::kTrue;
+    }
+  }
+  return Tri::kFalse;
+}
+
+Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& entry,
+                                  SearchCache* cache) const {
   const Schema& schema = *schema_;
   using Kind = FilterNode::Kind;
+  if (node.kind == Kind::kEquality || node.kind == Kind::kApprox) {
+    const SearchCache::Equality* known = cache != nullptr ? cache->Find(&node) : nullptr;
+    SearchCache::Equality fresh;
+    if (known == nullptr) {
+      fresh.node = &node;
+      fresh.type = schema.FindAttribute(node.attribute);
+      fresh.is_name = IsNameAttribute(node.attribute);
+      if (fresh.type != nullptr && fresh.type->equality != MatchKind::kNone) {
+        fresh.assertion = NormalizeValue(fresh.type->equality, node.value, schema);
+      }
+      known = cache != nullptr ? &cache->Add(std::move(fresh)) : &fresh;
+    }
+    return EvaluateEquality(*known, entry);
+  }
   if (node.kind == Kind::kExtensible) {
     const AttributeType* type = schema.FindAttribute(node.attribute);
     if (node.attribute.empty() || type == nullptr) return Tri::kUndefined;
@@ -206,23 +247,6 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& e
   if (node.kind == Kind::kPresent) {
     if (is_name) return Tri::kTrue;
     return ValuesOf(entry, type, false).empty() ? Tri::kFalse : Tri::kTrue;
-  }
-
-  if (node.kind == Kind::kEquality || node.kind == Kind::kApprox) {
-    if (type->equality == MatchKind::kNone) return Tri::kUndefined;
-    std::optional<std::string> assertion = NormalizeValue(type->equality, node.value, schema);
-    if (!assertion) return Tri::kUndefined;
-    if (type->equality == MatchKind::kObjectIdentifier) {
-      return std::find(entry.classes.begin(), entry.classes.end(), *assertion) !=
-                     entry.classes.end()
-                 ? Tri::kTrue
-                 : Tri::kFalse;
-    }
-    for (const std::string* v : ValuesOf(entry, type, is_name)) {
-      std::optional<std::string> nv = NormalizeValue(type->equality, *v, schema);
-      if (nv && *nv == *assertion) return Tri::kTrue;
-    }
-    return Tri::kFalse;
   }
 
   if (node.kind == Kind::kGreaterOrEqual || node.kind == Kind::kLessOrEqual) {

@@ -3,7 +3,9 @@
 // RDN value, the bitwise matching rules 1.2.840.113556.1.4.803 (AND) and .804 (OR).
 #pragma once
 
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,12 +42,37 @@ PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema);
 class FilterEvaluator {
  public:
   explicit FilterEvaluator(std::shared_ptr<const Schema> schema) : schema_(std::move(schema)) {}
-  // `node` must already have its objectCategory short names rewritten.
-  Tri Evaluate(const FilterNode& node, const PreparedEntry& entry) const;
+  // What one search works out once for its filter instead of once per entry it evaluates
+  // (the normalised values of equality assertions). Valid for one filter tree.
+  class SearchCache {
+   public:
+    struct Equality {
+      const FilterNode* node;
+      const AttributeType* type;
+      bool is_name;
+      std::optional<std::string> assertion;  // nullopt: the value is not valid for the type
+    };
+    const Equality* Find(const FilterNode* node) const {
+      for (const Equality& e : equalities_) {
+        if (e.node == node) return &e;
+      }
+      return nullptr;
+    }
+    const Equality& Add(Equality e) { return equalities_.emplace_back(std::move(e)); }
+
+   private:
+    std::deque<Equality> equalities_;  // stable addresses
+  };
+
+  // `node` must already have its objectCategory short names rewritten. `cache`, when given,
+  // must serve this tree only.
+  Tri Evaluate(const FilterNode& node, const PreparedEntry& entry,
+               SearchCache* cache = nullptr) const;
   const Schema& schema() const { return *schema_; }
 
  private:
-  Tri EvaluateItem(const FilterNode& node, const PreparedEntry& entry) const;
+  Tri EvaluateItem(const FilterNode& node, const PreparedEntry& entry, SearchCache* cache) const;
+  Tri EvaluateEquality(const SearchCache::Equality& e, const PreparedEntry& entry) const;
   std::shared_ptr<const Schema> schema_;
 };
 

@@ -155,10 +155,11 @@ class LdifDirectory : public Directory {
     // over and over), the stored ones once per load.
     std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
     const AttributeRequest& request = cached->request;
+    FilterEvaluator::SearchCache cache;
     auto consider = [&](size_t i) {
       const PreparedEntry& p = prepared_[i];
       if (!InScope(p.rdns, base->dn->rdns, scope)) return;
-      if (evaluator_.Evaluate(node, p) != Tri::kTrue) return;
+      if (evaluator_.Evaluate(node, p, &cache) != Tri::kTrue) return;
       out.push_back(request.Project(*p.entry, p.types, p.name));
     };
     if (candidates) {
@@ -302,15 +303,15 @@ class LdifDirectory : public Directory {
         return result;
       }
       case Kind::kOr: {
+        // Each child's list is short (an equality hit or two); gather, then sort once.
         Postings result;
         for (const FilterNode& c : node.children) {
           std::optional<Postings> p = Candidates(c);
           if (!p) return std::nullopt;
-          Postings merged;
-          std::set_union(result.begin(), result.end(), p->begin(), p->end(),
-                         std::back_inserter(merged));
-          result = std::move(merged);
+          result.insert(result.end(), p->begin(), p->end());
         }
+        std::sort(result.begin(), result.end());
+        result.erase(std::unique(result.begin(), result.end()), result.end());
         return result;
       }
       default:
