@@ -78,7 +78,7 @@ endfunction()
 # the C library's allocator and 4 KiB pages it spends a third of its time in malloc, free
 # and page faults. Tests keep the C library's allocator; sanitizer builds bring their own.
 function(testqav_use_run_allocator target)
-  if(TESTQAV_SANITIZE)
+  if(TESTQAV_SANITIZE OR NOT TESTQAV_JEMALLOC)
     return()
   endif()
   find_library(TESTQAV_JEMALLOC_LIBRARY NAMES jemalloc)
