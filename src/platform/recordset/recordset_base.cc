@@ -249,6 +249,7 @@ int32_t RecordsetBase::State() const { return open_ ? kStateOpen : kStateClosed;
 void RecordsetBase::Commit() {
   if (mode_ == EditMode::kAdd) {
     const auto id = static_cast<uint32_t>(records_.size());
+    buffer_.Compact();
     records_.push_back(std::move(buffer_));
     OnCommitted(id, nullptr, records_.back());
     // The new record joins the current view (filtered or not) and stays current.
@@ -257,6 +258,7 @@ void RecordsetBase::Commit() {
   } else if (mode_ == EditMode::kEdit) {
     const uint32_t id = *CurrentId();
     Record before = std::move(records_[id]);
+    buffer_.Compact();
     records_[id] = std::move(buffer_);
     OnCommitted(id, &before, records_[id]);
   }
