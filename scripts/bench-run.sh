@@ -104,6 +104,9 @@ for n in $sizes; do
   start=$(date +%s.%N)
   python3 "$root/tools/gen-org.py" --users "$n" --seed "$seed" --out "$work/org-$n" >/dev/null
   gen_s[$n]=$(echo "$(date +%s.%N) $start" | awk '{printf "%.1f", $1 - $2}')
+  # The kernel writes the generated files back in the background for a while; let it finish
+  # first so that it does not compete with what is measured.
+  sync
   log "floor $n"
   "$load_floor" --host "$work/org-$n" >"$work/floor-$n.txt"
   floor[$n]=$(awk '$1 == "floor_s" {printf "%.2f", $2}' "$work/floor-$n.txt")
