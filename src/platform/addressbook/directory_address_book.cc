@@ -135,7 +135,8 @@ AddressEntryPtr DirectoryAddressBook::MakeEntry(DirectoryEntry e, EntryFacts fac
 }
 
 Result<std::vector<std::string>> DirectoryAddressBook::Search(const FilterNode& filter) {
-  static const std::vector<std::string> kDnOnly = {"distinguishedName"};
+  // "1.1" asks for no attributes at all (RFC 4511): the entries' names are all we need.
+  static const std::vector<std::string> kDnOnly = {"1.1"};
   Result<std::vector<DirectoryEntry>> found =
       directory_->SearchTree(base_dn_, SearchScope::kSubtree, filter, kDnOnly);
   if (!found.ok()) return found.status();

@@ -171,8 +171,7 @@ Tri FilterEvaluator::EvaluateEquality(const SearchCache::Equality& e,
                : Tri::kFalse;
   }
   auto matches = [&](const std::string& v) {
-    std::optional<std::string> nv = NormalizeValue(e.type->equality, v, *schema_);
-    return nv && *nv == assertion;
+    return NormalizedEquals(e.type->equality, v, assertion, *schema_);
   };
   if (e.is_name) return matches(entry.name) ? Tri::kTrue : Tri::kFalse;
   for (size_t i = 0; i < entry.types.size(); ++i) {

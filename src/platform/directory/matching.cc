@@ -118,6 +118,41 @@ std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value
   return std::nullopt;
 }
 
+bool NormalizedEquals(MatchKind kind, std::string_view value, std::string_view normalized,
+                      const Schema& schema) {
+  const bool text_rule = kind == MatchKind::kCaseIgnore || kind == MatchKind::kCaseExact ||
+                         kind == MatchKind::kCaseIgnoreIA5 || kind == MatchKind::kCaseExactIA5;
+  if (!text_rule || !IsAscii(value)) {
+    std::optional<std::string> n = NormalizeValue(kind, value, schema);
+    return n && *n == normalized;
+  }
+  const bool ia5 = kind == MatchKind::kCaseIgnoreIA5 || kind == MatchKind::kCaseExactIA5;
+  // An empty value is not valid for the directory-string rules; the IA5 ones keep it empty.
+  if (value.empty()) return ia5 && normalized.empty();
+  const bool lower = kind == MatchKind::kCaseIgnore || kind == MatchKind::kCaseIgnoreIA5;
+  // What FoldBlanks(value, true, true) and lower-casing would write, compared as it comes.
+  size_t j = 0;
+  bool pending_blank = false;
+  bool any = false;
+  for (char c : value) {
+    if (c == ' ') {
+      pending_blank = true;
+      continue;
+    }
+    if (pending_blank && any) {
+      if (j >= normalized.size() || normalized[j] != ' ') return false;
+      ++j;
+    }
+    pending_blank = false;
+    any = true;
+    char x = lower && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (j >= normalized.size() || normalized[j] != x) return false;
+    ++j;
+  }
+  if (!any) return normalized == " ";  // only blanks: one blank stands for them
+  return j == normalized.size();
+}
+
 std::optional<std::string> NormalizeSubstringPiece(MatchKind kind, std::string_view piece,
                                                    bool initial, bool final_piece) {
   switch (kind) {

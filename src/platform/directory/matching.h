@@ -17,6 +17,13 @@ namespace testqav {
 std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value,
                                           const Schema& schema);
 
+// Whether NormalizeValue(kind, value) exists and equals `normalized`. Evaluating an
+// equality filter compares every candidate value with one normalised assertion; for the
+// usual case of plain ASCII text under a case(-ignore) rule this compares on the fly instead
+// of building the normalised copy.
+bool NormalizedEquals(MatchKind kind, std::string_view value, std::string_view normalized,
+                      const Schema& schema);
+
 // A substring piece normalised like a value: blanks folded, leading ones removed from an
 // initial piece and trailing ones from a final piece (values lose theirs too), telephone
 // pieces without spaces and hyphens.
