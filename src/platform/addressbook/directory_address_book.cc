@@ -3,7 +3,8 @@
 // registered user stays proportional to the number of users. A search asks only for the
 // distinguished names of what matches; an object is read whole once, when it first becomes
 // an entry, and kept (the directory does not change during a run). A run resolves each user
-// several times, so this saves copying every object's attributes again and again.
+// several times, so this saves copying every object's attributes again and again; where the
+// directory holds its entries in memory, the entry is shared with it instead of copied.
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -46,7 +47,7 @@ class OneOffAddressEntry : public AddressEntry {
 
 class DirectoryAddressEntry : public AddressEntry {
  public:
-  DirectoryAddressEntry(DirectoryEntry entry, EntryFacts facts,
+  DirectoryAddressEntry(SharedDirectoryEntry entry, EntryFacts facts,
                         std::weak_ptr<DirectoryAddressBook> book)
       : entry_(std::move(entry)), facts_(std::move(facts)), book_(std::move(book)) {}
   Result<std::string> Type() const override { return facts_.type; }
@@ -55,14 +56,15 @@ class DirectoryAddressEntry : public AddressEntry {
   Result<std::string> ID() const override { return facts_.entry_id; }
   Result<int32_t> DisplayType() const override { return facts_.display_type; }
   Result<Variant> Field(uint32_t tag) const override {
-    return DirectoryProperty(entry_, facts_, tag);
+    return DirectoryProperty(*entry_, facts_, tag);
   }
   Result<std::vector<AddressEntryPtr>> Members() override;
-  Result<std::string> SmtpAddress() const override { return PrimarySmtpOf(entry_); }
-  const DirectoryEntry& directory_entry() const { return entry_; }
+  Result<std::string> SmtpAddress() const override { return PrimarySmtpOf(*entry_); }
+  const EntryView& directory_entry() const { return *entry_; }
 
  private:
-  DirectoryEntry entry_;
+  // Shared with the directory where it keeps its entries in memory.
+  SharedDirectoryEntry entry_;
   EntryFacts facts_;
   std::weak_ptr<DirectoryAddressBook> book_;
 };
@@ -88,7 +90,7 @@ class DirectoryAddressBook : public AddressBook,
   // Entries for `dns`, each object once, in the given order; objects that are no address
   // entries are left out.
   Result<std::vector<AddressEntryPtr>> Entries(const std::vector<std::string>& dns);
-  AddressEntryPtr MakeEntry(DirectoryEntry e, EntryFacts facts);
+  AddressEntryPtr MakeEntry(SharedDirectoryEntry e, EntryFacts facts);
   Result<AddressEntryPtr> ResolveUncached(std::string_view name);
   Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
   Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
@@ -105,12 +107,12 @@ class DirectoryAddressBook : public AddressBook,
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
   std::vector<AddressEntryPtr> members;
-  const std::vector<std::string>& dns = AttributeValues(entry_, "member");
+  ValueList dns = AttributeValues(*entry_, "member");
   if (dns.empty()) return members;
   std::shared_ptr<DirectoryAddressBook> book = book_.lock();
   if (!book) return Status(err::kObjectDeleted, "The address book of this entry is closed");
-  for (const std::string& dn : dns) {
-    Result<AddressEntryPtr> member = book->EntryByObjectDn(dn);
+  for (std::string_view dn : dns) {
+    Result<AddressEntryPtr> member = book->EntryByObjectDn(std::string(dn));
     if (member.ok()) {
       members.push_back(*member);
     } else if (member.status().number() != err::kNotFound) {
@@ -122,8 +124,8 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
   return members;
 }
 
-AddressEntryPtr DirectoryAddressBook::MakeEntry(DirectoryEntry e, EntryFacts facts) {
-  std::string object_key = FoldCase(e.dn);
+AddressEntryPtr DirectoryAddressBook::MakeEntry(SharedDirectoryEntry e, EntryFacts facts) {
+  std::string object_key = FoldCase(e->Dn());
   auto cached = by_object_dn_.find(object_key);
   if (cached != by_object_dn_.end()) return cached->second;
   std::string legacy_key = facts.type == "EX" ? FoldCase(facts.address) : std::string();
@@ -170,16 +172,16 @@ Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string&
     n.attribute = "objectClass";
     return n;
   }();
-  Result<std::vector<DirectoryEntry>> found =
-      directory_->SearchTree(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
+  Result<std::vector<SharedDirectoryEntry>> found =
+      directory_->SearchShared(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
   if (!found.ok()) {
     if (found.status().number() == err::kDirNoSuchObject) {
       return Status(err::kNotFound, "No directory object " + object_dn);
     }
     return found.status();
   }
-  for (DirectoryEntry& e : *found) {
-    Result<EntryFacts> facts = FactsOf(e);
+  for (SharedDirectoryEntry& e : *found) {
+    Result<EntryFacts> facts = FactsOf(*e);
     if (facts.ok()) return MakeEntry(std::move(e), std::move(facts).value());
   }
   return Status(err::kNotFound, "Not an address-book entry: " + object_dn);
@@ -191,13 +193,13 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (cached != by_legacy_dn_.end()) return cached->second;
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
-  Result<std::vector<DirectoryEntry>> found = directory_->SearchTree(
+  Result<std::vector<SharedDirectoryEntry>> found = directory_->SearchShared(
       base_dn_, SearchScope::kSubtree, EqualityFilter("legacyExchangeDN", std::string(dn)),
       EntryAttributes());
   if (!found.ok()) return found.status();
   std::vector<AddressEntryPtr> entries;
-  for (DirectoryEntry& object : *found) {
-    Result<EntryFacts> facts = FactsOf(object);
+  for (SharedDirectoryEntry& object : *found) {
+    Result<EntryFacts> facts = FactsOf(*object);
     if (facts.ok()) entries.push_back(MakeEntry(std::move(object), std::move(facts).value()));
   }
   // The directory compares ignoring case already; checking again keeps a case-exact server

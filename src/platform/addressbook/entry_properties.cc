@@ -24,14 +24,14 @@ bool SameTextProperty(uint32_t tag, uint32_t other) {
   return (tag >> 16) == (other >> 16) && IsTextType(tag) && IsTextType(other);
 }
 
-bool HasClass(const DirectoryEntry& e, std::string_view cls) {
-  for (const std::string& v : AttributeValues(e, "objectClass")) {
+bool HasClass(const EntryView& e, std::string_view cls) {
+  for (std::string_view v : AttributeValues(e, "objectClass")) {
     if (EqualsIgnoreCase(v, cls)) return true;
   }
   return false;
 }
 
-bool HasAttribute(const DirectoryEntry& e, std::string_view name) {
+bool HasAttribute(const EntryView& e, std::string_view name) {
   return !AttributeValues(e, name).empty();
 }
 
@@ -42,7 +42,7 @@ bool SmtpProxyAddress(std::string_view proxy, std::string_view* address) {
   return true;
 }
 
-int32_t DisplayTypeFromClass(const DirectoryEntry& e) {
+int32_t DisplayTypeFromClass(const EntryView& e) {
   if (HasClass(e, "msExchDynamicDistributionList")) return kDtAgent;
   if (HasClass(e, "publicFolder")) return kDtForum;
   if (HasClass(e, "group")) return kDtDistList;
@@ -57,22 +57,22 @@ int32_t DisplayTypeFromClass(const DirectoryEntry& e) {
   return kDtRemoteMailUser;
 }
 
-std::string SmtpTypeAddress(const DirectoryEntry& e) {
+std::string SmtpTypeAddress(const EntryView& e) {
   std::string mail = FirstValue(e, "mail");
   if (!mail.empty()) return mail;
   std::string primary = PrimarySmtpOf(e);
   if (!primary.empty()) return primary;
-  for (const std::string& p : AttributeValues(e, "proxyAddresses")) {
+  for (std::string_view p : AttributeValues(e, "proxyAddresses")) {
     std::string_view address;
     if (SmtpProxyAddress(p, &address) && !address.empty()) return std::string(address);
   }
   return "";
 }
 
-Variant TextArray(const std::vector<std::string>& values) {
+Variant TextArray(ValueList values) {
   std::vector<Variant> items;
   items.reserve(values.size());
-  for (const std::string& v : values) items.emplace_back(v);
+  for (std::string_view v : values) items.emplace_back(v);
   return Variant::Array(std::move(items));
 }
 
@@ -139,37 +139,31 @@ const std::vector<std::string>& EntryAttributes() {
   return kAttributes;
 }
 
-const std::vector<std::string>& AttributeValues(const DirectoryEntry& e, std::string_view name) {
-  static const std::vector<std::string> kNone;
-  for (const DirectoryAttribute& a : e.attributes) {
-    if (EqualsIgnoreCase(a.name, name)) return a.values;
-  }
-  return kNone;
+ValueList AttributeValues(const EntryView& e, std::string_view name) { return e.Values(name); }
+
+std::string FirstValue(const EntryView& e, std::string_view name) {
+  ValueList v = e.Values(name);
+  return v.empty() ? std::string() : std::string(v.front());
 }
 
-std::string FirstValue(const DirectoryEntry& e, std::string_view name) {
-  const std::vector<std::string>& v = AttributeValues(e, name);
-  return v.empty() ? std::string() : v.front();
-}
-
-bool IsHiddenFromAddressLists(const DirectoryEntry& e) {
+bool IsHiddenFromAddressLists(const EntryView& e) {
   return EqualsIgnoreCase(Trim(FirstValue(e, "msExchHideFromAddressLists")), "TRUE");
 }
 
-bool IsMailEnabled(const DirectoryEntry& e) {
+bool IsMailEnabled(const EntryView& e) {
   if (!FirstValue(e, "mail").empty() || !FirstValue(e, "legacyExchangeDN").empty()) return true;
-  for (const std::string& p : AttributeValues(e, "proxyAddresses")) {
+  for (std::string_view p : AttributeValues(e, "proxyAddresses")) {
     std::string_view address;
     if (SmtpProxyAddress(p, &address) && !address.empty()) return true;
   }
   return false;
 }
 
-bool IsAddressEntryObject(const DirectoryEntry& e) {
+bool IsAddressEntryObject(const EntryView& e) {
   return IsMailEnabled(e) && !IsHiddenFromAddressLists(e);
 }
 
-int32_t DisplayTypeOf(const DirectoryEntry& e) {
+int32_t DisplayTypeOf(const EntryView& e) {
   std::string raw = Trim(FirstValue(e, "msExchRecipientDisplayType"));
   int64_t value = 0;
   auto [end, ec] = std::from_chars(raw.data(), raw.data() + raw.size(), value);
@@ -200,27 +194,27 @@ int32_t DisplayTypeOf(const DirectoryEntry& e) {
   return DisplayTypeFromClass(e);
 }
 
-std::string PrimarySmtpOf(const DirectoryEntry& e) {
-  for (const std::string& p : AttributeValues(e, "proxyAddresses")) {
-    if (StartsWith(p, "SMTP:")) return p.substr(5);
+std::string PrimarySmtpOf(const EntryView& e) {
+  for (std::string_view p : AttributeValues(e, "proxyAddresses")) {
+    if (StartsWith(p, "SMTP:")) return std::string(p.substr(5));
   }
   return FirstValue(e, "mail");
 }
 
-bool HasSmtpAddress(const DirectoryEntry& e, std::string_view address) {
-  for (const std::string& m : AttributeValues(e, "mail")) {
+bool HasSmtpAddress(const EntryView& e, std::string_view address) {
+  for (std::string_view m : AttributeValues(e, "mail")) {
     if (EqualsIgnoreCase(m, address)) return true;
   }
-  for (const std::string& p : AttributeValues(e, "proxyAddresses")) {
+  for (std::string_view p : AttributeValues(e, "proxyAddresses")) {
     std::string_view part;
     if (SmtpProxyAddress(p, &part) && EqualsIgnoreCase(part, address)) return true;
   }
   return false;
 }
 
-Result<EntryFacts> FactsOf(const DirectoryEntry& e) {
+Result<EntryFacts> FactsOf(const EntryView& e) {
   if (!IsAddressEntryObject(e)) {
-    return Status(err::kNotFound, "Not an address-book entry: " + e.dn);
+    return Status(err::kNotFound, "Not an address-book entry: " + std::string(e.Dn()));
   }
   EntryFacts f;
   f.display_type = DisplayTypeOf(e);
@@ -243,7 +237,7 @@ Result<EntryFacts> FactsOf(const DirectoryEntry& e) {
   return f;
 }
 
-Result<Variant> DirectoryProperty(const DirectoryEntry& e, const EntryFacts& facts, uint32_t tag) {
+Result<Variant> DirectoryProperty(const EntryView& e, const EntryFacts& facts, uint32_t tag) {
   if (tag == (0x0FFF0000 | kPtBinary)) return Variant(facts.entry_id);
   if (tag == kPrDisplayType) return Variant::Long(facts.display_type);
   if (SameTextProperty(tag, kPrAddrType)) return Variant(facts.type);
@@ -252,7 +246,7 @@ Result<Variant> DirectoryProperty(const DirectoryEntry& e, const EntryFacts& fac
   if (SameTextProperty(tag, kPrEmailAddress)) return Variant(facts.address);
   const PropertyMapping* m = FindPropertyMapping(tag);
   if (m == nullptr) return PropertyNotFound(tag);
-  const std::vector<std::string>& values = AttributeValues(e, m->attribute);
+  ValueList values = AttributeValues(e, m->attribute);
   if (values.empty()) return PropertyNotFound(tag);
   if (m->multi_valued) return TextArray(values);
   return Variant(values.front());

@@ -47,24 +47,24 @@ const PropertyMapping* FindPropertyMapping(uint32_t tag);
 const std::vector<std::string>& EntryAttributes();
 
 // Values of an attribute, name compared ignoring case; empty when absent.
-const std::vector<std::string>& AttributeValues(const DirectoryEntry& e, std::string_view name);
-std::string FirstValue(const DirectoryEntry& e, std::string_view name);
+ValueList AttributeValues(const EntryView& e, std::string_view name);
+std::string FirstValue(const EntryView& e, std::string_view name);
 
-bool IsHiddenFromAddressLists(const DirectoryEntry& e);
+bool IsHiddenFromAddressLists(const EntryView& e);
 // Has mail, an SMTP proxy address (either prefix case) or a legacyExchangeDN.
-bool IsMailEnabled(const DirectoryEntry& e);
+bool IsMailEnabled(const EntryView& e);
 // Mail-enabled and not hidden.
-bool IsAddressEntryObject(const DirectoryEntry& e);
+bool IsAddressEntryObject(const EntryView& e);
 
 // From msExchRecipientDisplayType when present and known, else from the object classes.
-int32_t DisplayTypeOf(const DirectoryEntry& e);
+int32_t DisplayTypeOf(const EntryView& e);
 
 // The element of proxyAddresses that begins with "SMTP:" in exactly that case, without the
 // prefix; else the mail attribute; else "".
-std::string PrimarySmtpOf(const DirectoryEntry& e);
+std::string PrimarySmtpOf(const EntryView& e);
 // True when `address` equals mail or the address part of an "smtp:" proxy (prefix in any
 // case), compared ignoring case.
-bool HasSmtpAddress(const DirectoryEntry& e, std::string_view address);
+bool HasSmtpAddress(const EntryView& e, std::string_view address);
 
 // What an address entry shows for a directory object.
 struct EntryFacts {
@@ -75,10 +75,10 @@ struct EntryFacts {
   std::string entry_id;  // hex text
 };
 // err::kNotFound when the object is not an address entry.
-Result<EntryFacts> FactsOf(const DirectoryEntry& e);
+Result<EntryFacts> FactsOf(const EntryView& e);
 
 // A property of a directory entry by tag. err::kNotFound when the entry lacks it.
-Result<Variant> DirectoryProperty(const DirectoryEntry& e, const EntryFacts& facts, uint32_t tag);
+Result<Variant> DirectoryProperty(const EntryView& e, const EntryFacts& facts, uint32_t tag);
 // A property of a one-off internet entry by tag.
 Result<Variant> OneOffProperty(const EntryFacts& facts, uint32_t tag);
 

@@ -24,4 +24,16 @@ Result<std::vector<DirectoryEntry>> Directory::SearchTree(
   return Search(base_dn, scope, FilterToString(filter), attributes);
 }
 
+Result<std::vector<SharedDirectoryEntry>> Directory::SearchShared(
+    std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+    const std::vector<std::string>& attributes) {
+  Result<std::vector<DirectoryEntry>> found = SearchTree(base_dn, scope, filter, attributes);
+  if (!found.ok()) return found.status();
+  std::vector<SharedDirectoryEntry> out;
+  out.reserve(found->size());
+  for (DirectoryEntry& e : *found)
+    out.push_back(std::make_shared<DirectoryEntryView>(std::move(e)));
+  return out;
+}
+
 }  // namespace testqav

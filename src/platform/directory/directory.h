@@ -3,7 +3,9 @@
 // libldap. Both evaluate filters as Active Directory does (see docs/directory.md).
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,6 +34,80 @@ struct DirectoryEntry {
 
 struct FilterNode;
 
+// The values of one attribute, wherever they are kept: the strings of a search result or
+// the texts the embedded directory holds. Valid while what it points into lives.
+class ValueList {
+ public:
+  ValueList() = default;
+  ValueList(const std::vector<std::string>& values)  // NOLINT: a view of them
+      : strings_(values.data()), size_(values.size()) {}
+  ValueList(std::span<const std::string_view> values)  // NOLINT: a view of them
+      : views_(values.data()), size_(values.size()) {}
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::string_view operator[](size_t i) const {
+    return strings_ != nullptr ? std::string_view(strings_[i]) : views_[i];
+  }
+  std::string_view front() const { return (*this)[0]; }
+
+  class Iterator {
+   public:
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Iterator(const ValueList* list, size_t i) : list_(list), i_(i) {}
+    std::string_view operator*() const { return (*list_)[i_]; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator old = *this;
+      ++i_;
+      return old;
+    }
+    bool operator==(const Iterator& other) const { return i_ == other.i_; }
+
+   private:
+    const ValueList* list_ = nullptr;
+    size_t i_ = 0;
+  };
+  Iterator begin() const { return Iterator(this, 0); }
+  Iterator end() const { return Iterator(this, size_); }
+
+ private:
+  const std::string* strings_ = nullptr;
+  const std::string_view* views_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Read access to one directory entry, however it is kept.
+class EntryView {
+ public:
+  virtual ~EntryView() = default;
+  virtual std::string_view Dn() const = 0;
+  // The values of the attribute spelled `attribute` (compared ignoring case); empty when
+  // the entry has none.
+  virtual ValueList Values(std::string_view attribute) const = 0;
+};
+
+// An EntryView that owns a search result entry.
+class DirectoryEntryView : public EntryView {
+ public:
+  explicit DirectoryEntryView(DirectoryEntry entry) : entry_(std::move(entry)) {}
+  std::string_view Dn() const override { return entry_.dn; }
+  ValueList Values(std::string_view attribute) const override { return entry_.Values(attribute); }
+  const DirectoryEntry& entry() const { return entry_; }
+
+ private:
+  DirectoryEntry entry_;
+};
+
+// An entry that its reader may keep: a backend that holds its entries in memory hands out
+// a view of the entry itself, not a copy.
+using SharedDirectoryEntry = std::shared_ptr<const EntryView>;
+
 class Directory {
  public:
   virtual ~Directory() = default;
@@ -48,6 +124,13 @@ class Directory {
   // book) use this so that a backend that evaluates trees need not write and re-parse text.
   // The default writes the text and calls Search.
   virtual Result<std::vector<DirectoryEntry>> SearchTree(
+      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+      const std::vector<std::string>& attributes);
+  // The same for callers that keep what they read (the address book). Each entry holds at
+  // least the requested attributes, under the requested spelling and with the values that
+  // SearchTree gives; it may hold more attributes, in another order. The default wraps the
+  // entries of SearchTree.
+  virtual Result<std::vector<SharedDirectoryEntry>> SearchShared(
       std::string_view base_dn, SearchScope scope, const FilterNode& filter,
       const std::vector<std::string>& attributes);
 };

@@ -31,16 +31,17 @@ constexpr CategoryName kCategories[] = {
 };
 
 // The values of `type` in the entry (aliases included); `name` is the RDN value.
-std::vector<const std::string*> ValuesOf(const PreparedEntry& e, const AttributeType* type,
-                                         bool is_name) {
-  std::vector<const std::string*> out;
+std::vector<std::string_view> ValuesOf(const StoredEntry& e, const AttributeType* type,
+                                       bool is_name) {
+  std::vector<std::string_view> out;
   if (is_name) {
-    out.push_back(&e.name);
+    out.push_back(e.name());
     return out;
   }
-  for (size_t i = 0; i < e.types.size(); ++i) {
-    if (e.types[i] == type) {
-      for (const std::string& v : e.entry->attributes[i].values) out.push_back(&v);
+  for (size_t i = 0; i < e.attribute_count(); ++i) {
+    if (e.type(i) == type) {
+      std::span<const std::string_view> v = e.values(i);
+      out.insert(out.end(), v.begin(), v.end());
     }
   }
   return out;
@@ -96,40 +97,7 @@ void RewriteCategoryShortNames(FilterNode& node, std::string_view root_context) 
   }
 }
 
-PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema) {
-  PreparedEntry p;
-  p.entry = &entry;
-  const AttributeType* object_class = schema.FindAttribute("objectClass");
-  p.types.reserve(entry.attributes.size());
-  auto add_class = [&p](std::string_view c) {
-    if (std::find(p.classes.begin(), p.classes.end(), c) == p.classes.end()) {
-      p.classes.emplace_back(c);
-    }
-  };
-  for (const DirectoryAttribute& a : entry.attributes) {
-    const AttributeType* t = schema.FindAttribute(a.name);
-    p.types.push_back(t);
-    if (t != nullptr && t == object_class) {
-      // The closures are computed once in the schema; only unknown classes need folding.
-      for (const std::string& v : a.values) {
-        const std::vector<std::string>* closure = schema.ClassClosureOf(v);
-        if (closure != nullptr && !closure->empty()) {
-          for (const std::string& c : *closure) add_class(c);
-        } else {
-          add_class(LowerCase(v));
-        }
-      }
-    }
-  }
-  p.classes.shrink_to_fit();
-  if (std::optional<ParsedDn> dn = ParseDn(entry.dn, schema)) {
-    p.rdns = std::move(dn->rdns);
-    p.name = std::move(dn->first_value);
-  }
-  return p;
-}
-
-Tri FilterEvaluator::Evaluate(const FilterNode& node, const PreparedEntry& entry,
+Tri FilterEvaluator::Evaluate(const FilterNode& node, const StoredEntry& entry,
                               SearchCache* cache) const {
   switch (node.kind) {
     case FilterNode::Kind::kAnd: {
@@ -160,30 +128,30 @@ Tri FilterEvaluator::Evaluate(const FilterNode& node, const PreparedEntry& entry
 }
 
 Tri FilterEvaluator::EvaluateEquality(const SearchCache::Equality& e,
-                                      const PreparedEntry& entry) const {
+                                      const StoredEntry& entry) const {
   if (e.type == nullptr || e.type->equality == MatchKind::kNone || !e.assertion) {
     return Tri::kUndefined;
   }
   const std::string& assertion = *e.assertion;
   if (e.type->equality == MatchKind::kObjectIdentifier) {
-    return std::find(entry.classes.begin(), entry.classes.end(), assertion) != entry.classes.end()
-               ? Tri::kTrue
-               : Tri::kFalse;
+    const std::vector<std::string>& classes = entry.classes();
+    return std::find(classes.begin(), classes.end(), assertion) != classes.end() ? Tri::kTrue
+                                                                                 : Tri::kFalse;
   }
-  auto matches = [&](const std::string& v) {
+  auto matches = [&](std::string_view v) {
     return NormalizedEquals(e.type->equality, v, assertion, *schema_);
   };
-  if (e.is_name) return matches(entry.name) ? Tri::kTrue : Tri::kFalse;
-  for (size_t i = 0; i < entry.types.size(); ++i) {
-    if (entry.types[i] != e.type) continue;
-    for (const std::string& v : entry.entry->attributes[i].values) {
+  if (e.is_name) return matches(entry.name()) ? Tri::kTrue : Tri::kFalse;
+  for (size_t i = 0; i < entry.attribute_count(); ++i) {
+    if (entry.type(i) != e.type) continue;
+    for (std::string_view v : entry.values(i)) {
       if (matches(v)) return Tri::kTrue;
     }
   }
   return Tri::kFalse;
 }
 
-Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& entry,
+Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const StoredEntry& entry,
                                   SearchCache* cache) const {
   const Schema& schema = *schema_;
   using Kind = FilterNode::Kind;
@@ -213,8 +181,8 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& e
       std::optional<int64_t> mask = ParseInteger(node.value);
       if (!mask) return Tri::kUndefined;
       auto umask = static_cast<uint64_t>(*mask);
-      for (const std::string* v : ValuesOf(entry, type, false)) {
-        std::optional<int64_t> x = ParseInteger(*v);
+      for (std::string_view v : ValuesOf(entry, type, false)) {
+        std::optional<int64_t> x = ParseInteger(v);
         if (!x) continue;
         auto ux = static_cast<uint64_t>(*x);
         if (bit_and ? (ux & umask) == umask : (ux & umask) != 0) return Tri::kTrue;
@@ -225,14 +193,14 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& e
     if (kind == MatchKind::kNone) return Tri::kUndefined;
     std::optional<std::string> assertion = NormalizeValue(kind, node.value, schema);
     if (!assertion) return Tri::kUndefined;
-    for (const std::string* v : ValuesOf(entry, type, is_name)) {
-      std::optional<std::string> nv = NormalizeValue(kind, *v, schema);
+    for (std::string_view v : ValuesOf(entry, type, is_name)) {
+      std::optional<std::string> nv = NormalizeValue(kind, v, schema);
       if (nv && *nv == *assertion) return Tri::kTrue;
     }
-    if (node.dn_attributes && entry.entry != nullptr) {
+    if (node.dn_attributes) {
       // The DN's own attribute values take part as if they were attribute values.
       std::string prefix = LowerCase(type->PrimaryName()) + "=";
-      for (const std::string& rdn : entry.rdns) {
+      for (std::string_view rdn : entry.rdns()) {
         if (StartsWith(rdn, prefix) && rdn.substr(prefix.size()) == *assertion) return Tri::kTrue;
       }
     }
@@ -252,8 +220,8 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& e
     if (type->ordering == MatchKind::kNone) return Tri::kUndefined;
     std::optional<std::string> assertion = NormalizeValue(type->ordering, node.value, schema);
     if (!assertion) return Tri::kUndefined;
-    for (const std::string* v : ValuesOf(entry, type, is_name)) {
-      std::optional<std::string> nv = NormalizeValue(type->ordering, *v, schema);
+    for (std::string_view v : ValuesOf(entry, type, is_name)) {
+      std::optional<std::string> nv = NormalizeValue(type->ordering, v, schema);
       if (!nv) continue;
       int c = CompareNormalized(type->ordering, *nv, *assertion);
       if (node.kind == Kind::kGreaterOrEqual ? c >= 0 : c <= 0) return Tri::kTrue;
@@ -280,8 +248,8 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const PreparedEntry& e
     final_part = NormalizeSubstringPiece(kind, *node.final_part, false, true);
     if (!final_part) return Tri::kUndefined;
   }
-  for (const std::string* v : ValuesOf(entry, type, is_name)) {
-    std::optional<std::string> nv = NormalizeValue(kind, *v, schema);
+  for (std::string_view v : ValuesOf(entry, type, is_name)) {
+    std::optional<std::string> nv = NormalizeValue(kind, v, schema);
     if (nv && SubstringMatch(*nv, initial, any, final_part)) return Tri::kTrue;
   }
   return Tri::kFalse;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/directory/directory.h"
+#include "platform/directory/embedded/entry_store.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/schema.h"
 
@@ -27,17 +28,6 @@ std::string CategoryDnForShortName(std::string_view value, std::string_view root
 
 // Replaces every objectCategory equality/approx value that is a short name by its DN.
 void RewriteCategoryShortNames(FilterNode& node, std::string_view root_context);
-
-// An entry prepared for repeated evaluation: attribute types resolved once.
-struct PreparedEntry {
-  const DirectoryEntry* entry = nullptr;
-  std::vector<const AttributeType*> types;  // parallel to entry->attributes (nullptr unknown)
-  std::vector<std::string> rdns;            // normalised DN, leaf first
-  std::string name;                         // the RDN value
-  std::vector<std::string> classes;         // lower-cased objectClass values with superclasses
-};
-
-PreparedEntry PrepareEntry(const DirectoryEntry& entry, const Schema& schema);
 
 class FilterEvaluator {
  public:
@@ -66,13 +56,13 @@ class FilterEvaluator {
 
   // `node` must already have its objectCategory short names rewritten. `cache`, when given,
   // must serve this tree only.
-  Tri Evaluate(const FilterNode& node, const PreparedEntry& entry,
+  Tri Evaluate(const FilterNode& node, const StoredEntry& entry,
                SearchCache* cache = nullptr) const;
   const Schema& schema() const { return *schema_; }
 
  private:
-  Tri EvaluateItem(const FilterNode& node, const PreparedEntry& entry, SearchCache* cache) const;
-  Tri EvaluateEquality(const SearchCache::Equality& e, const PreparedEntry& entry) const;
+  Tri EvaluateItem(const FilterNode& node, const StoredEntry& entry, SearchCache* cache) const;
+  Tri EvaluateEquality(const SearchCache::Equality& e, const StoredEntry& entry) const;
   std::shared_ptr<const Schema> schema_;
 };
 

@@ -38,12 +38,38 @@ AttributeRequest::AttributeRequest(const std::vector<std::string>& requested, co
   }
 }
 
+namespace {
+
+struct DirectoryEntrySource {
+  const DirectoryEntry& entry;
+  const std::vector<const AttributeType*>& types;
+  const std::string& rdn;
+  std::string_view dn() const { return entry.dn; }
+  std::string_view rdn_value() const { return rdn; }
+  size_t count() const { return entry.attributes.size(); }
+  std::string_view name(size_t i) const { return entry.attributes[i].name; }
+  const AttributeType* type(size_t i) const { return types[i]; }
+  const std::vector<std::string>& values(size_t i) const { return entry.attributes[i].values; }
+};
+
+struct StoredEntrySource {
+  const StoredEntry& entry;
+  std::string_view dn() const { return entry.dn(); }
+  std::string_view rdn_value() const { return entry.name(); }
+  size_t count() const { return entry.attribute_count(); }
+  std::string_view name(size_t i) const { return entry.attribute_name(i); }
+  const AttributeType* type(size_t i) const { return entry.type(i); }
+  std::span<const std::string_view> values(size_t i) const { return entry.values(i); }
+};
+
+}  // namespace
+
 DirectoryEntry AttributeRequest::Project(const DirectoryEntry& stored,
                                          const std::vector<const AttributeType*>& stored_types,
                                          const std::string& rdn_value) const {
-  DirectoryEntry out;
-  out.dn = stored.dn;
   if (requested_.empty()) {
+    DirectoryEntry out;
+    out.dn = stored.dn;
     out.attributes = stored.attributes;
     bool has_name = false;
     for (const DirectoryAttribute& a : out.attributes) {
@@ -52,6 +78,19 @@ DirectoryEntry AttributeRequest::Project(const DirectoryEntry& stored,
     if (!has_name) out.attributes.push_back({"name", {rdn_value}});
     return out;
   }
+  return ProjectRequested(DirectoryEntrySource{stored, stored_types, rdn_value});
+}
+
+DirectoryEntry AttributeRequest::Project(const StoredEntry& stored) const {
+  // A stored entry always holds `name`.
+  if (requested_.empty()) return stored.ToEntry();
+  return ProjectRequested(StoredEntrySource{stored});
+}
+
+template <typename Source>
+DirectoryEntry AttributeRequest::ProjectRequested(const Source& stored) const {
+  DirectoryEntry out;
+  out.dn = std::string(stored.dn());
   std::vector<bool> added(wanted_.size(), false);
   for (size_t j = 0; j < wanted_.size(); ++j) {
     const Wanted& w = wanted_[j];
@@ -59,18 +98,21 @@ DirectoryEntry AttributeRequest::Project(const DirectoryEntry& stored,
     for (size_t k : w.same_as) duplicate = duplicate || added[k];
     if (duplicate) continue;
     if (w.is_name) {
-      out.attributes.push_back({*w.name, {rdn_value}});
+      out.attributes.push_back({*w.name, {std::string(stored.rdn_value())}});
       added[j] = true;
       continue;
     }
     DirectoryAttribute got{std::string(), {}};
-    for (size_t i = 0; i < stored.attributes.size(); ++i) {
-      const DirectoryAttribute& a = stored.attributes[i];
+    for (size_t i = 0; i < stored.count(); ++i) {
       // Two names of one attribute type (an alias) are the same attribute.
-      bool same = w.type != nullptr ? stored_types[i] == w.type : EqualsIgnoreCase(a.name, *w.name);
-      if (same) got.values.insert(got.values.end(), a.values.begin(), a.values.end());
+      bool same =
+          w.type != nullptr ? stored.type(i) == w.type : EqualsIgnoreCase(stored.name(i), *w.name);
+      if (same) {
+        const auto& values = stored.values(i);
+        got.values.insert(got.values.end(), values.begin(), values.end());
+      }
     }
-    if (got.values.empty() && w.is_dn) got.values.push_back(stored.dn);
+    if (got.values.empty() && w.is_dn) got.values.emplace_back(stored.dn());
     if (!got.values.empty()) {
       got.name = *w.name;
       out.attributes.push_back(std::move(got));

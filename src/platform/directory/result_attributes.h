@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/directory/directory.h"
+#include "platform/directory/embedded/entry_store.h"
 #include "platform/directory/schema.h"
 
 namespace testqav {
@@ -27,8 +28,15 @@ class AttributeRequest {
   DirectoryEntry Project(const DirectoryEntry& stored,
                          const std::vector<const AttributeType*>& stored_types,
                          const std::string& rdn_value) const;
+  // The same for an entry of the embedded directory's store.
+  DirectoryEntry Project(const StoredEntry& stored) const;
 
  private:
+  // Source: a stored entry seen through dn(), rdn_value(), count(), name(i), type(i) and
+  // values(i) (a range of texts).
+  template <typename Source>
+  DirectoryEntry ProjectRequested(const Source& stored) const;
+
   struct Wanted {
     const std::string* name;
     const AttributeType* type;

@@ -8,11 +8,11 @@
 namespace testqav {
 namespace {
 
-DirectoryEntry Object(std::string dn, std::vector<DirectoryAttribute> attributes) {
-  return DirectoryEntry{std::move(dn), std::move(attributes)};
+DirectoryEntryView Object(std::string dn, std::vector<DirectoryAttribute> attributes) {
+  return DirectoryEntryView(DirectoryEntry{std::move(dn), std::move(attributes)});
 }
 
-DirectoryEntry Mailbox() {
+DirectoryEntryView Mailbox() {
   return Object("CN=Jane Smith,OU=Staff,DC=contoso,DC=com",
                 {{"objectClass", {"top", "person", "organizationalPerson", "user"}},
                  {"cn", {"Jane Smith"}},
@@ -76,13 +76,13 @@ TEST(AddressBookDisplayTypeTest, RecipientDisplayTypeOverridesClass) {
       {"1073741824", 0},   // ACL-able mailbox 0x40000000
   };
   for (const auto& [raw, expected] : cases) {
-    DirectoryEntry e =
+    DirectoryEntryView e =
         Object("CN=a", {{"objectClass", {"contact"}}, {"msExchRecipientDisplayType", {raw}}});
     EXPECT_EQ(DisplayTypeOf(e), expected) << raw;
   }
   // Unknown kinds and unreadable values leave the decision to the class.
   for (std::string raw : {"10", "abc", ""}) {
-    DirectoryEntry e =
+    DirectoryEntryView e =
         Object("CN=a", {{"objectClass", {"group"}}, {"msExchRecipientDisplayType", {raw}}});
     EXPECT_EQ(DisplayTypeOf(e), 1) << raw;
   }
@@ -137,7 +137,7 @@ TEST(AddressBookEntryRulesTest, FactsOfExchangeAndInternetObjects) {
 }
 
 TEST(AddressBookPropertyTest, SingleValuedTagsReadTheirAttributes) {
-  DirectoryEntry e = Mailbox();
+  DirectoryEntryView e = Mailbox();
   EntryFacts facts = FactsOf(e).value();
   const std::vector<std::pair<uint32_t, std::string>> cases = {
       {0x3001001E, "Jane Smith"},
@@ -162,7 +162,7 @@ TEST(AddressBookPropertyTest, SingleValuedTagsReadTheirAttributes) {
 }
 
 TEST(AddressBookPropertyTest, MultiValuedAttributesAreArraysWhateverTheTagForm) {
-  DirectoryEntry e = Mailbox();
+  DirectoryEntryView e = Mailbox();
   EntryFacts facts = FactsOf(e).value();
   auto proxies = DirectoryProperty(e, facts, 0x800F101E);
   ASSERT_TRUE(proxies.ok());
@@ -181,7 +181,7 @@ TEST(AddressBookPropertyTest, MultiValuedAttributesAreArraysWhateverTheTagForm) 
 }
 
 TEST(AddressBookPropertyTest, MissingPropertiesAreNotFound) {
-  DirectoryEntry e = Mailbox();
+  DirectoryEntryView e = Mailbox();
   EntryFacts facts = FactsOf(e).value();
   // Absent attributes, properties with no directory source, and unknown tags.
   for (uint32_t tag :
@@ -193,7 +193,7 @@ TEST(AddressBookPropertyTest, MissingPropertiesAreNotFound) {
 }
 
 TEST(AddressBookPropertyTest, PrimarySmtpAndAddressMatching) {
-  DirectoryEntry e = Mailbox();
+  DirectoryEntryView e = Mailbox();
   EXPECT_EQ(PrimarySmtpOf(e), "Jane.Smith@contoso.com");
   EXPECT_TRUE(HasSmtpAddress(e, "JS@CONTOSO.COM"));
   EXPECT_TRUE(HasSmtpAddress(e, "jane.smith@contoso.com"));

@@ -128,6 +128,46 @@ TEST_P(DirectoryContract, ScopesAgree) {
       6u);
 }
 
+// Callers that keep entries get at least what a search gives, whoever holds the entries.
+TEST_P(DirectoryContract, SharedEntriesHoldWhatASearchGives) {
+  const FilterNode filter =
+      AnyOfFilter({EqualityFilter("objectClass", "user"), EqualityFilter("objectClass", "group")});
+  // Schema spellings, an alias ("street"), odd case and a computed value (distinguishedName).
+  const std::vector<std::vector<std::string>> requests = {
+      {"cn", "name", "mail", "proxyAddresses", "streetAddress", "member", "otherTelephone"},
+      {"street", "MAIL", "displayName"},
+      {"distinguishedName", "cn"},
+      {}};
+  for (const std::vector<std::string>& attributes : requests) {
+    Result<std::vector<DirectoryEntry>> copies =
+        dir_->SearchTree(kBase, SearchScope::kSubtree, filter, attributes);
+    Result<std::vector<SharedDirectoryEntry>> shared =
+        dir_->SearchShared(kBase, SearchScope::kSubtree, filter, attributes);
+    ASSERT_TRUE(copies.ok()) << copies.status().description();
+    ASSERT_TRUE(shared.ok()) << shared.status().description();
+    ASSERT_EQ(shared->size(), copies->size());
+    ASSERT_GT(copies->size(), 3u);
+    for (size_t i = 0; i < copies->size(); ++i) {
+      const DirectoryEntry& copy = (*copies)[i];
+      const EntryView& kept = *(*shared)[i];
+      EXPECT_EQ(kept.Dn(), copy.dn);
+      std::vector<std::string> names = attributes;
+      if (names.empty()) {
+        for (const DirectoryAttribute& a : copy.attributes) names.push_back(a.name);
+      }
+      for (const std::string& a : names) {
+        ValueList values = kept.Values(a);
+        EXPECT_EQ(std::vector<std::string>(values.begin(), values.end()), copy.Values(a))
+            << copy.dn << " " << a;
+      }
+    }
+  }
+  Result<std::vector<SharedDirectoryEntry>> missing =
+      dir_->SearchShared("OU=Missing,DC=example,DC=com", SearchScope::kSubtree, filter, {"cn"});
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.status().number(), err::kDirNoSuchObject);
+}
+
 INSTANTIATE_TEST_SUITE_P(Directory, DirectoryContract, ::testing::Values("embedded", "slapd"));
 
 // --- differential ------------------------------------------------------------------------

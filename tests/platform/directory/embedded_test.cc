@@ -285,6 +285,46 @@ TEST_F(DirectoryEmbeddedTest, ReturnsRequestedAttributesUnderRequestedNames) {
   EXPECT_EQ(e.attributes[4].name, "mail");
 }
 
+// A caller that keeps entries gets the stored ones, not copies, when it asks for attributes
+// as the file spells them; asked otherwise it gets what a search gives.
+TEST(DirectoryLdif, HandsOutStoredEntriesWithoutCopying) {
+  std::ostringstream diagnostics;
+  auto dir = LdifDirectoryFromText(
+      "dn: DC=x,DC=test\nobjectClass: domain\n\n"
+      "dn: CN=Ann Smith,DC=x,DC=test\nobjectClass: user\ncn: Ann Smith\nname: Wrong\n"
+      "mail: ann@x.test\nstreetAddress: 1 Main St\n\n"
+      "dn: CN=Bob,DC=x,DC=test\nobjectClass: user\nstreet: 2 Main St\nmail: bob@x.test\n",
+      "shared.ldif", diagnostics);
+  ASSERT_TRUE(dir.ok()) << diagnostics.str();
+  const FilterNode ann = EqualityFilter("mail", "ANN@x.test");
+  auto first = (*dir)->SearchShared("DC=x,DC=test", SearchScope::kSubtree, ann, {"mail", "name"});
+  auto again = (*dir)->SearchShared("DC=x,DC=test", SearchScope::kSubtree, ann, {"mail", "name"});
+  ASSERT_TRUE(first.ok() && again.ok());
+  ASSERT_EQ(first->size(), 1u);
+  ASSERT_EQ(again->size(), 1u);
+  // The same stored text both times.
+  EXPECT_EQ(first->front()->Values("mail").front().data(),
+            again->front()->Values("mail").front().data());
+  // `name` is the RDN value, whatever the file says.
+  EXPECT_EQ(first->front()->Values("name").front(), "Ann Smith");
+  Result<std::vector<DirectoryEntry>> full =
+      (*dir)->Search("CN=Ann Smith,DC=x,DC=test", SearchScope::kBase, "(objectClass=*)", {});
+  ASSERT_TRUE(full.ok());
+  ASSERT_EQ(full->size(), 1u);
+  EXPECT_EQ(full->front().Values("name"), std::vector<std::string>{"Ann Smith"});
+
+  // The file spells the street both ways, so neither spelling is answered by stored entries.
+  auto streets = (*dir)->SearchShared("DC=x,DC=test", SearchScope::kSubtree,
+                                      EqualityFilter("objectClass", "user"), {"streetAddress"});
+  ASSERT_TRUE(streets.ok());
+  ASSERT_EQ(streets->size(), 2u);
+  EXPECT_EQ(streets->at(0)->Values("streetAddress").front(), "1 Main St");
+  EXPECT_EQ(streets->at(1)->Values("streetAddress").front(), "2 Main St");
+  // The entries live on with the views after the directory itself is dropped.
+  dir = Status(err::kNotFound, "dropped");
+  EXPECT_EQ(first->front()->Dn(), "CN=Ann Smith,DC=x,DC=test");
+}
+
 // --- index against the plain scan ----------------------------------------------------------
 
 std::string RandomFilter(std::mt19937& rng, int depth) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -11,6 +12,7 @@
 
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
+#include "platform/directory/embedded/entry_store.h"
 #include "platform/directory/embedded/hash_postings.h"
 #include "platform/directory/embedded/ldif_reader.h"
 #include "platform/directory/filter.h"
@@ -26,7 +28,7 @@ using Postings = std::vector<uint32_t>;
 uint64_t HashText(std::string_view s) { return std::hash<std::string_view>{}(s); }
 
 // The hash of an RDN sequence from the root down, one RDN at a time.
-uint64_t ExtendSuffixHash(uint64_t parent, const std::string& rdn) {
+uint64_t ExtendSuffixHash(uint64_t parent, std::string_view rdn) {
   uint64_t h = HashText(rdn);
   return parent ^ (h + 0x9E3779B97F4A7C15ULL + (parent << 6) + (parent >> 2));
 }
@@ -40,35 +42,39 @@ Postings Lookup(const HashPostings& index, uint64_t h) {
   return Postings(found.begin(), found.end());
 }
 
-class LdifDirectory : public Directory {
+// An entry handed out as it is stored; holding it keeps the directory alive.
+class StoredEntryView : public EntryView {
  public:
-  LdifDirectory(std::vector<DirectoryEntry> entries, LdifDirectoryOptions options)
+  StoredEntryView(std::shared_ptr<const void> owner, StoredEntry entry)
+      : owner_(std::move(owner)), entry_(entry) {}
+  std::string_view Dn() const override { return entry_.dn(); }
+  ValueList Values(std::string_view attribute) const override { return entry_.Values(attribute); }
+
+ private:
+  std::shared_ptr<const void> owner_;
+  StoredEntry entry_;
+};
+
+class LdifDirectory : public Directory, public std::enable_shared_from_this<LdifDirectory> {
+ public:
+  LdifDirectory(EntryStore store, std::optional<DirectoryEntry> root_dse,
+                LdifDirectoryOptions options)
       : schema_(options.schema ? options.schema : Schema::Builtin()),
         use_index_(options.use_index),
-        evaluator_(schema_) {
-    std::optional<size_t> root_dse_entry;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (entries[i].dn.empty()) root_dse_entry = i;
-    }
-    if (root_dse_entry) {
-      root_dse_ = entries[*root_dse_entry];
-      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(*root_dse_entry));
-    }
-    entries_ = std::move(entries);
-    prepared_.reserve(entries_.size());
+        evaluator_(schema_),
+        store_(std::move(store)) {
+    store_.ShrinkToFit();
     std::vector<std::pair<uint64_t, uint32_t>> by_dn;
-    by_dn.reserve(entries_.size());
-    for (const DirectoryEntry& e : entries_) {
-      prepared_.push_back(PrepareEntry(e, *schema_));
+    by_dn.reserve(store_.size());
+    for (size_t i = 0; i < store_.size(); ++i) {
       // Every suffix of the DN is a base that exists (the entry or one of its ancestors).
-      const std::vector<std::string>& rdns = prepared_.back().rdns;
+      std::span<const std::string_view> rdns = store_[i].rdns();
       uint64_t h = kRootSuffixHash;
       for (size_t n = 1; n <= rdns.size(); ++n) {
         h = ExtendSuffixHash(h, rdns[rdns.size() - n]);
-        known_bases_.push_back(
-            {h, static_cast<uint32_t>(prepared_.size() - 1), static_cast<uint32_t>(n)});
+        known_bases_.push_back({h, static_cast<uint32_t>(i), static_cast<uint32_t>(n)});
       }
-      by_dn.emplace_back(h, static_cast<uint32_t>(prepared_.size() - 1));
+      by_dn.emplace_back(h, static_cast<uint32_t>(i));
     }
     std::sort(known_bases_.begin(), known_bases_.end(), [](const KnownBase& x, const KnownBase& y) {
       return std::tie(x.hash, x.depth, x.entry) < std::tie(y.hash, y.depth, y.entry);
@@ -77,13 +83,17 @@ class LdifDirectory : public Directory {
     known_bases_.erase(std::unique(known_bases_.begin(), known_bases_.end(),
                                    [this](const KnownBase& x, const KnownBase& y) {
                                      return x.hash == y.hash && x.depth == y.depth &&
-                                            EndsWith(prepared_[y.entry].rdns,
-                                                     prepared_[x.entry].rdns, x.depth);
+                                            EndsWith(store_[y.entry].rdns(), store_[x.entry].rdns(),
+                                                     x.depth);
                                    }),
                        known_bases_.end());
     known_bases_.shrink_to_fit();
     by_dn_ = HashPostings(std::move(by_dn));
-    if (!root_dse_entry) BuildRootDse();
+    if (root_dse) {
+      root_dse_ = std::move(*root_dse);
+    } else {
+      BuildRootDse();
+    }
     root_context_ = root_dse_.First("rootDomainNamingContext");
     if (root_context_.empty()) root_context_ = root_dse_.First("defaultNamingContext");
   }
@@ -124,6 +134,45 @@ class LdifDirectory : public Directory {
   Result<std::vector<DirectoryEntry>> Evaluate(std::string_view base_dn, SearchScope scope,
                                                const FilterNode& node,
                                                const std::vector<std::string>& attributes) {
+    // The requested attributes are resolved once per list (callers ask for the same list
+    // over and over), the stored ones once per load.
+    std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
+    std::vector<DirectoryEntry> out;
+    Status status = ForEachMatch(base_dn, scope, node, [&](const StoredEntry& p) {
+      out.push_back(cached->request.Project(p));
+    });
+    if (!status.ok()) return status;
+    return out;
+  }
+
+  Result<std::vector<SharedDirectoryEntry>> SearchShared(
+      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+      const std::vector<std::string>& attributes) override {
+    std::optional<FilterNode> rewritten;
+    if (MentionsCategory(filter)) {
+      rewritten = filter;
+      RewriteCategoryShortNames(*rewritten, root_context_);
+    }
+    const FilterNode& node = rewritten ? *rewritten : filter;
+    std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
+    std::shared_ptr<const LdifDirectory> self = shared_from_this();
+    std::vector<SharedDirectoryEntry> out;
+    Status status = ForEachMatch(base_dn, scope, node, [&](const StoredEntry& p) {
+      if (cached->stored_form) {
+        // A view of the entry itself, which keeps the directory that holds it alive.
+        out.push_back(std::make_shared<StoredEntryView>(self, p));
+      } else {
+        out.push_back(std::make_shared<DirectoryEntryView>(cached->request.Project(p)));
+      }
+    });
+    if (!status.ok()) return status;
+    return out;
+  }
+
+  // Calls `found` with every entry in scope that matches `node`, in file order.
+  template <typename Found>
+  Status ForEachMatch(std::string_view base_dn, SearchScope scope, const FilterNode& node,
+                      Found&& found) {
     std::shared_ptr<const CachedBase> base = BaseFor(base_dn);
     if (!base->dn) {
       return Status(err::kDirInvalidDnSyntax,
@@ -139,7 +188,7 @@ class LdifDirectory : public Directory {
       candidates = Candidates(node);
       // A base search reads one object: only the entries with that DN can be in scope.
       if (scope == SearchScope::kBase) {
-        std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->dn->rdns));
+        std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->rdns));
         Postings narrowed;
         if (candidates) {
           std::set_intersection(candidates->begin(), candidates->end(), same_dn.begin(),
@@ -150,28 +199,36 @@ class LdifDirectory : public Directory {
         candidates = std::move(narrowed);
       }
     }
-    std::vector<DirectoryEntry> out;
-    // The requested attributes are resolved once per list (callers ask for the same list
-    // over and over), the stored ones once per load.
-    std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
-    const AttributeRequest& request = cached->request;
     FilterEvaluator::SearchCache cache;
     auto consider = [&](size_t i) {
-      const PreparedEntry& p = prepared_[i];
-      if (!InScope(p.rdns, base->dn->rdns, scope)) return;
+      const StoredEntry p = store_[i];
+      if (!InScope(p.rdns(), base->rdns, scope)) return;
       if (evaluator_.Evaluate(node, p, &cache) != Tri::kTrue) return;
-      out.push_back(request.Project(*p.entry, p.types, p.name));
+      found(p);
     };
     if (candidates) {
       for (uint32_t i : *candidates) consider(i);
     } else {
-      for (size_t i = 0; i < prepared_.size(); ++i) consider(i);
+      for (size_t i = 0; i < store_.size(); ++i) consider(i);
     }
-    return out;
+    return Status();
   }
 
-  static bool InScope(const std::vector<std::string>& rdns, const std::vector<std::string>& base,
-                      SearchScope scope) {
+  // Whether the stored entries answer a request for `attributes` as they are: every name is
+  // spelled as all entries that have that attribute spell it (or none has it), and none
+  // stands for a value that projection computes (distinguishedName).
+  bool StoredForm(const std::vector<std::string>& attributes) const {
+    for (const std::string& n : attributes) {
+      const AttributeType* t = schema_->FindAttribute(n);
+      if (t == nullptr || EqualsIgnoreCase(n, "distinguishedName")) return false;
+      if (!store_.SpelledOnlyAs(t, n)) return false;
+    }
+    return true;
+  }
+
+  using Rdns = std::span<const std::string_view>;
+
+  static bool InScope(Rdns rdns, Rdns base, SearchScope scope) {
     if (rdns.size() < base.size()) return false;
     size_t extra = rdns.size() - base.size();
     if (!std::equal(base.begin(), base.end(), rdns.begin() + static_cast<std::ptrdiff_t>(extra))) {
@@ -190,19 +247,19 @@ class LdifDirectory : public Directory {
 
   // A base exists when it is an entry or an ancestor of one (the naming context of a file
   // that leaves out its top entries), or the empty DN.
-  static uint64_t SuffixHash(const std::vector<std::string>& rdns) {
+  static uint64_t SuffixHash(Rdns rdns) {
     uint64_t h = kRootSuffixHash;
     for (size_t i = rdns.size(); i > 0; --i) h = ExtendSuffixHash(h, rdns[i - 1]);
     return h;
   }
 
-  bool BaseExists(const std::vector<std::string>& base) const {
+  bool BaseExists(Rdns base) const {
     if (base.empty()) return true;
     uint64_t h = SuffixHash(base);
     auto it = std::lower_bound(known_bases_.begin(), known_bases_.end(), h,
                                [](const KnownBase& k, uint64_t v) { return k.hash < v; });
     for (; it != known_bases_.end() && it->hash == h; ++it) {
-      if (it->depth == base.size() && EndsWith(prepared_[it->entry].rdns, base, base.size())) {
+      if (it->depth == base.size() && EndsWith(store_[it->entry].rdns(), base, base.size())) {
         return true;
       }
     }
@@ -210,8 +267,7 @@ class LdifDirectory : public Directory {
   }
 
   // Whether the last `n` RDNs of `rdns` are the last `n` of `suffix` (both have at least n).
-  static bool EndsWith(const std::vector<std::string>& rdns, const std::vector<std::string>& suffix,
-                       size_t n) {
+  static bool EndsWith(Rdns rdns, Rdns suffix, size_t n) {
     if (rdns.size() < n || suffix.size() < n) return false;
     return std::equal(suffix.end() - static_cast<std::ptrdiff_t>(n), suffix.end(),
                       rdns.end() - static_cast<std::ptrdiff_t>(n));
@@ -220,14 +276,15 @@ class LdifDirectory : public Directory {
   void BuildRootDse() {
     std::optional<std::vector<std::string>> common;  // normalised DC= suffix, leaf first
     std::string spelled;
-    for (const PreparedEntry& p : prepared_) {
+    for (size_t i = 0; i < store_.size(); ++i) {
+      Rdns rdns = store_[i].rdns();
       size_t n = 0;
-      while (n < p.rdns.size() && StartsWith(p.rdns[p.rdns.size() - 1 - n], "dc=")) ++n;
+      while (n < rdns.size() && StartsWith(rdns[rdns.size() - 1 - n], "dc=")) ++n;
       if (n == 0) continue;
-      std::vector<std::string> suffix(p.rdns.end() - static_cast<std::ptrdiff_t>(n), p.rdns.end());
+      std::vector<std::string> suffix(rdns.end() - static_cast<std::ptrdiff_t>(n), rdns.end());
       if (!common) {
         common = suffix;
-        spelled = SpelledSuffix(p.entry->dn, n);
+        spelled = SpelledSuffix(store_[i].dn(), n);
         continue;
       }
       // Keep the longest run of trailing RDNs that both suffixes share.
@@ -250,7 +307,7 @@ class LdifDirectory : public Directory {
   }
 
   // The last `n` RDNs of `dn` in their original spelling.
-  static std::string SpelledSuffix(const std::string& dn, size_t n) {
+  static std::string SpelledSuffix(std::string_view dn, size_t n) {
     // Walk the DN from the end, splitting at unescaped commas.
     std::vector<std::string> parts;
     std::string piece;
@@ -323,6 +380,7 @@ class LdifDirectory : public Directory {
   struct CachedBase {
     std::string text;
     std::optional<ParsedDn> dn;
+    std::vector<std::string_view> rdns;  // of `dn`
     bool exists = false;
   };
 
@@ -334,17 +392,20 @@ class LdifDirectory : public Directory {
     auto base = std::make_shared<CachedBase>();
     base->text = std::string(base_dn);
     base->dn = ParseDn(base_dn, *schema_);
-    base->exists = base->dn && BaseExists(base->dn->rdns);
+    if (base->dn) base->rdns.assign(base->dn->rdns.begin(), base->dn->rdns.end());
+    base->exists = base->dn && BaseExists(base->rdns);
     std::lock_guard<std::mutex> lock(mutex_);
     last_base_ = base;
     return base;
   }
 
   struct CachedRequest {
-    explicit CachedRequest(const std::vector<std::string>& names, const Schema& schema)
-        : attributes(names), request(attributes, schema) {}
+    CachedRequest(const std::vector<std::string>& names, const Schema& schema, bool stored)
+        : attributes(names), request(attributes, schema), stored_form(stored) {}
     std::vector<std::string> attributes;
     AttributeRequest request;  // refers to `attributes`
+    // SearchShared can hand out the stored entries themselves (see StoredForm).
+    bool stored_form;
   };
 
   std::shared_ptr<const CachedRequest> RequestFor(const std::vector<std::string>& attributes) {
@@ -355,7 +416,8 @@ class LdifDirectory : public Directory {
     // A few lists are in use at once (the address book alternates two); keep the newest.
     constexpr size_t kKept = 8;
     if (recent_requests_.size() == kKept) recent_requests_.erase(recent_requests_.begin());
-    recent_requests_.push_back(std::make_shared<CachedRequest>(attributes, *schema_));
+    recent_requests_.push_back(
+        std::make_shared<CachedRequest>(attributes, *schema_, StoredForm(attributes)));
     return recent_requests_.back();
   }
 
@@ -365,20 +427,20 @@ class LdifDirectory : public Directory {
     if (slot) return *slot;
     std::vector<std::pair<uint64_t, uint32_t>> pairs;
     auto add = [&](std::string_view key, uint32_t i) { pairs.emplace_back(HashText(key), i); };
-    for (size_t i = 0; i < prepared_.size(); ++i) {
-      const PreparedEntry& p = prepared_[i];
+    for (size_t i = 0; i < store_.size(); ++i) {
+      const StoredEntry p = store_[i];
       auto id = static_cast<uint32_t>(i);
       if (is_name) {
-        if (auto key = NormalizeValue(type->equality, p.name, *schema_)) add(*key, id);
+        if (auto key = NormalizeValue(type->equality, p.name(), *schema_)) add(*key, id);
         continue;
       }
       if (type->equality == MatchKind::kObjectIdentifier) {
-        for (const std::string& c : p.classes) add(c, id);
+        for (const std::string& c : p.classes()) add(c, id);
         continue;
       }
-      for (size_t a = 0; a < p.types.size(); ++a) {
-        if (p.types[a] != type) continue;
-        for (const std::string& v : p.entry->attributes[a].values) {
+      for (size_t a = 0; a < p.attribute_count(); ++a) {
+        if (p.type(a) != type) continue;
+        for (std::string_view v : p.values(a)) {
           if (auto key = NormalizeValue(type->equality, v, *schema_)) add(*key, id);
         }
       }
@@ -390,8 +452,7 @@ class LdifDirectory : public Directory {
   std::shared_ptr<const Schema> schema_;
   bool use_index_;
   FilterEvaluator evaluator_;
-  std::vector<DirectoryEntry> entries_;
-  std::vector<PreparedEntry> prepared_;
+  EntryStore store_;
   DirectoryEntry root_dse_;
   std::string root_context_;
   struct KnownBase {
@@ -408,17 +469,35 @@ class LdifDirectory : public Directory {
   std::shared_ptr<const CachedBase> last_base_;
 };
 
+// Parses `text` straight into a store: each entry is held as parsed text only until it is
+// stored.
+Result<std::shared_ptr<Directory>> BuildDirectory(std::string_view text, std::string_view name,
+                                                  std::ostream& diagnostics,
+                                                  LdifDirectoryOptions options) {
+  if (!options.schema) options.schema = Schema::Builtin();
+  EntryStore store(options.schema);
+  std::optional<DirectoryEntry> root_dse;
+  Status status = ParseLdifEach(text, name, diagnostics, [&](DirectoryEntry&& e) {
+    // An entry with the empty DN supplies the rootDSE; the last one counts.
+    if (e.dn.empty()) {
+      root_dse = std::move(e);
+    } else {
+      store.Add(e);
+    }
+  });
+  if (!status.ok()) return status;
+  std::shared_ptr<Directory> dir =
+      std::make_shared<LdifDirectory>(std::move(store), std::move(root_dse), std::move(options));
+  return dir;
+}
+
 }  // namespace
 
 Result<std::shared_ptr<Directory>> LdifDirectoryFromText(std::string_view text,
                                                          std::string_view name,
                                                          std::ostream& diagnostics,
                                                          LdifDirectoryOptions options) {
-  Result<std::vector<DirectoryEntry>> entries = ParseLdif(text, name, diagnostics);
-  if (!entries.ok()) return entries.status();
-  std::shared_ptr<Directory> dir =
-      std::make_shared<LdifDirectory>(std::move(entries).value(), std::move(options));
-  return dir;
+  return BuildDirectory(text, name, diagnostics, std::move(options));
 }
 
 Result<std::shared_ptr<Directory>> LoadLdifDirectoryWithOptions(const std::string& path,
@@ -452,13 +531,7 @@ Result<std::shared_ptr<Directory>> LoadLdifDirectoryWithOptions(const std::strin
     diagnostics << message << "\n";
     return Status(err::kNotFound, message);
   }
-  Result<std::vector<DirectoryEntry>> entries = ParseLdif(text, path, diagnostics);
-  if (!entries.ok()) return entries.status();
-  // The entries own their values now; the text need not stay for the indexing that follows.
-  std::string().swap(text);
-  std::shared_ptr<Directory> dir =
-      std::make_shared<LdifDirectory>(std::move(entries).value(), std::move(options));
-  return dir;
+  return BuildDirectory(text, path, diagnostics, std::move(options));
 }
 
 Result<std::shared_ptr<Directory>> LoadLdifDirectory(const std::string& path,

@@ -184,6 +184,17 @@ bool IsAttributeDescription(std::string_view s) {
 
 Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string_view file_name,
                                               std::ostream& diagnostics) {
+  std::vector<DirectoryEntry> entries;
+  Status status = ParseLdifEach(text, file_name, diagnostics, [&entries](DirectoryEntry&& e) {
+    entries.push_back(std::move(e));
+  });
+  if (!status.ok()) return status;
+  entries.shrink_to_fit();
+  return entries;
+}
+
+Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ostream& diagnostics,
+                     const std::function<void(DirectoryEntry&&)>& each) {
   auto fail = [&](size_t line, const std::string& fault) -> Status {
     std::string message = std::string(file_name) + ":" + std::to_string(line) + ": " + fault;
     diagnostics << message << "\n";
@@ -195,7 +206,14 @@ Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string
     return fail(orphan, "continuation line without a line to continue");
   }
 
-  std::vector<DirectoryEntry> entries;
+  DirectoryEntry current;
+  bool have_current = false;
+  auto hand_out = [&] {
+    if (!have_current) return;
+    current.attributes.shrink_to_fit();
+    each(std::move(current));
+    current = DirectoryEntry();
+  };
   bool first_line = true;
   bool in_record = false;
   std::string_view text_of_line;
@@ -246,8 +264,9 @@ Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string
         }
         ldap_dnfree(parsed);
       }
-      if (!entries.empty()) entries.back().attributes.shrink_to_fit();
-      entries.push_back(DirectoryEntry{std::move(value), {}});
+      hand_out();
+      current = DirectoryEntry{std::move(value), {}};
+      have_current = true;
       in_record = true;
       continue;
     }
@@ -257,25 +276,23 @@ Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string
     }
     // Options (";binary", ";lang-x") do not change which attribute a value belongs to.
     std::string_view name = type.substr(0, type.find(';'));
-    DirectoryEntry* current = &entries.back();
     DirectoryAttribute* attribute = nullptr;
     // Values of one attribute usually stand together, so the last attribute is tried first;
     // the last match wins as before (names of one entry are distinct anyway).
-    for (auto it = current->attributes.rbegin(); it != current->attributes.rend(); ++it) {
+    for (auto it = current.attributes.rbegin(); it != current.attributes.rend(); ++it) {
       if (AsciiEqualsIgnoreCase(it->name, name)) {
         attribute = &*it;
         break;
       }
     }
     if (attribute == nullptr) {
-      current->attributes.push_back(DirectoryAttribute{std::string(name), {}});
-      attribute = &current->attributes.back();
+      current.attributes.push_back(DirectoryAttribute{std::string(name), {}});
+      attribute = &current.attributes.back();
     }
     attribute->values.push_back(std::move(value));
   }
-  if (!entries.empty()) entries.back().attributes.shrink_to_fit();
-  entries.shrink_to_fit();
-  return entries;
+  hand_out();
+  return Status();
 }
 
 }  // namespace testqav

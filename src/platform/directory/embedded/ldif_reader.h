@@ -3,6 +3,7 @@
 // name the file, the line and the fault.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -18,5 +19,10 @@ namespace testqav {
 // gathered in file order under the spelling of its first line.
 Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string_view file_name,
                                               std::ostream& diagnostics);
+// The same, handing each entry to `each` as soon as it is complete instead of gathering
+// them, so that a large file is never held as entries and as something built from them at
+// once. Entries handed out before a fault stay handed out; the caller discards them.
+Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ostream& diagnostics,
+                     const std::function<void(DirectoryEntry&&)>& each);
 
 }  // namespace testqav

@@ -1,0 +1,117 @@
+// Directory entries held compactly for searching. Every text is copied once into large
+// blocks; values and attributes sit in flat tables; attribute types, the normalised DN and
+// the object classes are worked out once, when an entry is added. An entry then costs its
+// text plus 16 bytes a value and 12 an attribute, where separate strings and vectors cost
+// several times its text.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/directory/directory.h"
+#include "platform/directory/schema.h"
+
+namespace testqav {
+
+class EntryStore;
+
+// A handle on one stored entry: cheap to copy, valid while its store lives.
+class StoredEntry {
+ public:
+  StoredEntry(const EntryStore* store, uint32_t index) : store_(store), index_(index) {}
+
+  uint32_t index() const { return index_; }
+  std::string_view dn() const;  // as the file spells it
+  // The RDN value; "" for a DN that the schema-aware parser refuses.
+  std::string_view name() const;
+  std::span<const std::string_view> rdns() const;  // normalised, leaf first
+  // Lower-cased object classes with their superclasses, each once.
+  const std::vector<std::string>& classes() const;
+
+  size_t attribute_count() const;
+  const AttributeType* type(size_t i) const;        // nullptr when the schema lacks it
+  std::string_view attribute_name(size_t i) const;  // as the file spells it
+  std::span<const std::string_view> values(size_t i) const;
+  // The values of the attribute spelled `name`, compared ignoring case (aliases are other
+  // attributes here, as in DirectoryEntry::Values).
+  std::span<const std::string_view> Values(std::string_view name) const;
+
+  DirectoryEntry ToEntry() const;
+
+ private:
+  const EntryStore* store_;
+  uint32_t index_;
+};
+
+class EntryStore {
+ public:
+  explicit EntryStore(std::shared_ptr<const Schema> schema);
+  EntryStore(EntryStore&&) = default;
+  EntryStore& operator=(EntryStore&&) = default;
+
+  // Adds `entry` at the end. Its `name` attribute is stored as the RDN value (added when
+  // the entry has none), as Active Directory keeps it.
+  void Add(const DirectoryEntry& entry);
+  // Gives back the room that growing the tables left over.
+  void ShrinkToFit();
+
+  size_t size() const { return entries_.size(); }
+  StoredEntry operator[](size_t i) const { return StoredEntry(this, static_cast<uint32_t>(i)); }
+  const Schema& schema() const { return *schema_; }
+
+  // Whether every stored attribute of `type` is spelled exactly `spelling` (true when no
+  // entry has one).
+  bool SpelledOnlyAs(const AttributeType* type, std::string_view spelling) const;
+
+ private:
+  friend class StoredEntry;
+  struct Entry {
+    std::string_view dn;
+    std::string_view name;
+    uint32_t first_attribute;
+    uint32_t attribute_count;
+    uint32_t first_rdn;
+    uint32_t rdn_count;
+    uint32_t class_set;
+  };
+  struct Attribute {
+    uint32_t name;  // into names_
+    uint32_t first_value;
+    uint32_t value_count;
+  };
+
+  std::string_view Keep(std::string_view text);
+  uint32_t NameId(std::string_view spelling);
+  uint32_t ClassSetId(std::vector<std::string> classes);
+  void AddAttribute(uint32_t name, std::span<const std::string> values);
+
+  std::shared_ptr<const Schema> schema_;
+  const AttributeType* object_class_ = nullptr;
+  const AttributeType* name_type_ = nullptr;
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;
+  size_t left_ = 0;
+
+  std::vector<Entry> entries_;
+  std::vector<Attribute> attributes_;
+  std::vector<std::string_view> values_;
+  std::vector<std::string_view> rdns_;
+
+  // Attribute spellings: a file uses a few dozen, each for many entries.
+  std::vector<std::string> names_;
+  std::vector<const AttributeType*> name_types_;
+  std::unordered_map<std::string, uint32_t> name_ids_;
+
+  // Sets of object classes: most entries share one of a handful.
+  std::vector<std::vector<std::string>> class_sets_;
+  std::map<std::vector<std::string>, uint32_t> class_set_ids_;
+};
+
+}  // namespace testqav
