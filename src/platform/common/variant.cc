@@ -16,9 +16,66 @@ const std::vector<Variant>& EmptyArray() {
 }
 }  // namespace
 
+static_assert(sizeof(Variant) <= 40, "a Variant is meant to stay small");
+
+const std::string& Variant::EmptyText() {
+  static const std::string kEmpty;
+  return kEmpty;
+}
+
+void Variant::CopyFrom(const Variant& other) {
+  switch (other.type_) {
+    case VarType::kString:
+      new (&text_) std::string(other.text_);
+      break;
+    case VarType::kArray:
+      new (&items_) std::shared_ptr<const std::vector<Variant>>(other.items_);
+      break;
+    case VarType::kDouble:
+    case VarType::kDate:
+      real_ = other.real_;
+      break;
+    default:
+      int_ = other.int_;
+      break;
+  }
+  type_ = other.type_;
+}
+
+void Variant::MoveFrom(Variant&& other) noexcept {
+  switch (other.type_) {
+    case VarType::kString:
+      new (&text_) std::string(std::move(other.text_));
+      break;
+    case VarType::kArray:
+      new (&items_) std::shared_ptr<const std::vector<Variant>>(std::move(other.items_));
+      break;
+    case VarType::kDouble:
+    case VarType::kDate:
+      real_ = other.real_;
+      break;
+    default:
+      int_ = other.int_;
+      break;
+  }
+  type_ = other.type_;
+}
+
+void Variant::Destroy() noexcept {
+  if (type_ == VarType::kString) {
+    text_.~basic_string();
+  } else if (type_ == VarType::kArray) {
+    items_.~shared_ptr();
+  }
+  type_ = VarType::kEmpty;
+  int_ = 0;
+}
+
 Variant Variant::Array(std::vector<Variant> items) {
-  Variant v(VarType::kArray);
-  v.items_ = std::make_shared<const std::vector<Variant>>(std::move(items));
+  Variant v;  // Empty: no payload yet
+  new (&v.items_) std::shared_ptr<const std::vector<Variant>>(
+      std::make_shared<const std::vector<Variant>>(std::move(items)));
+  v.type_ = VarType::kArray;
   return v;
 }
 
@@ -29,7 +86,9 @@ Variant Variant::Bytes(const std::vector<uint8_t>& bytes) {
   return Array(std::move(items));
 }
 
-const std::vector<Variant>& Variant::array() const { return items_ ? *items_ : EmptyArray(); }
+const std::vector<Variant>& Variant::array() const {
+  return type_ == VarType::kArray && items_ ? *items_ : EmptyArray();
+}
 
 bool Variant::IsNumeric() const {
   switch (type_) {
@@ -46,17 +105,28 @@ bool Variant::IsNumeric() const {
 
 std::string Variant::TypeName() const {
   switch (type_) {
-    case VarType::kEmpty: return "Empty";
-    case VarType::kNull: return "Null";
-    case VarType::kInteger: return "Integer";
-    case VarType::kLong: return "Long";
-    case VarType::kLongLong: return "LongLong";
-    case VarType::kDouble: return "Double";
-    case VarType::kDate: return "Date";
-    case VarType::kString: return "String";
-    case VarType::kBoolean: return "Boolean";
-    case VarType::kByte: return "Byte";
-    case VarType::kArray: return "Variant()";
+    case VarType::kEmpty:
+      return "Empty";
+    case VarType::kNull:
+      return "Null";
+    case VarType::kInteger:
+      return "Integer";
+    case VarType::kLong:
+      return "Long";
+    case VarType::kLongLong:
+      return "LongLong";
+    case VarType::kDouble:
+      return "Double";
+    case VarType::kDate:
+      return "Date";
+    case VarType::kString:
+      return "String";
+    case VarType::kBoolean:
+      return "Boolean";
+    case VarType::kByte:
+      return "Byte";
+    case VarType::kArray:
+      return "Variant()";
   }
   return "Empty";
 }

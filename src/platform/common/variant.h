@@ -12,15 +12,47 @@
 
 namespace testqav {
 
-enum class VarType { kEmpty, kNull, kInteger, kLong, kLongLong, kDouble, kDate, kString, kBoolean,
-                     kByte, kArray };
+enum class VarType {
+  kEmpty,
+  kNull,
+  kInteger,
+  kLong,
+  kLongLong,
+  kDouble,
+  kDate,
+  kString,
+  kBoolean,
+  kByte,
+  kArray
+};
 
 class Variant {
  public:
-  Variant() = default;  // Empty
-  Variant(const char* s) : type_(VarType::kString), text_(s) {}         // NOLINT
+  Variant() : int_(0) {}  // Empty
+  Variant(const Variant& other) : int_(0) { CopyFrom(other); }
+  Variant(Variant&& other) noexcept : int_(0) { MoveFrom(std::move(other)); }
+  Variant& operator=(const Variant& other) {
+    // Through a copy: `other` may live inside this value's own array.
+    if (this != &other) {
+      Variant copy(other);
+      Destroy();
+      MoveFrom(std::move(copy));
+    }
+    return *this;
+  }
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      Variant taken(std::move(other));
+      Destroy();
+      MoveFrom(std::move(taken));
+    }
+    return *this;
+  }
+  ~Variant() { Destroy(); }
+
+  Variant(const char* s) : type_(VarType::kString), text_(s) {}             // NOLINT
   Variant(std::string s) : type_(VarType::kString), text_(std::move(s)) {}  // NOLINT
-  Variant(std::string_view s) : type_(VarType::kString), text_(s) {}    // NOLINT
+  Variant(std::string_view s) : type_(VarType::kString), text_(s) {}        // NOLINT
 
   static Variant Empty() { return Variant(); }
   static Variant Null() { return Variant(VarType::kNull); }
@@ -47,10 +79,12 @@ class Variant {
   bool IsNumeric() const;
 
   // Accessors for the stored representation; calling the wrong one returns a zero value.
-  const std::string& string_value() const { return text_; }
-  int64_t integer_value() const { return int_; }
-  double double_value() const { return real_; }
-  bool bool_value() const { return int_ != 0; }
+  const std::string& string_value() const {
+    return type_ == VarType::kString ? text_ : EmptyText();
+  }
+  int64_t integer_value() const { return HoldsInteger() ? int_ : 0; }
+  double double_value() const { return HoldsReal() ? real_ : 0; }
+  bool bool_value() const { return integer_value() != 0; }
   const std::vector<Variant>& array() const;
 
   // Text conversion as the original's string conversion did it: Empty and Null give the
@@ -67,15 +101,31 @@ class Variant {
   bool operator==(const Variant& other) const;
 
  private:
-  explicit Variant(VarType t) : type_(t) {}
+  explicit Variant(VarType t) : type_(t), int_(0) {}
   Variant(VarType t, int64_t v) : type_(t), int_(v) {}
   Variant(VarType t, double v) : type_(t), real_(v) {}
 
+  static const std::string& EmptyText();
+  bool HoldsReal() const { return type_ == VarType::kDouble || type_ == VarType::kDate; }
+  bool HoldsInteger() const {
+    return type_ != VarType::kString && type_ != VarType::kArray && !HoldsReal();
+  }
+  // These expect no payload to be alive (a fresh or destroyed value).
+  void CopyFrom(const Variant& other);
+  void MoveFrom(Variant&& other) noexcept;
+  // Ends the payload; the value is Empty afterwards.
+  void Destroy() noexcept;
+
+  // One payload, chosen by the type: text_ for kString, items_ for kArray, real_ for kDouble
+  // and kDate, int_ for the rest (0 for Empty and Null). Record sets hold millions of
+  // values; sharing the room keeps one at 40 bytes instead of 72.
   VarType type_ = VarType::kEmpty;
-  int64_t int_ = 0;
-  double real_ = 0;
-  std::string text_;
-  std::shared_ptr<const std::vector<Variant>> items_;
+  union {
+    int64_t int_;
+    double real_;
+    std::string text_;
+    std::shared_ptr<const std::vector<Variant>> items_;
+  };
 };
 
 // The locale's general date form of an OLE date: short date, blank, long time; the time

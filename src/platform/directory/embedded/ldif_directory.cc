@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <unordered_map>
 
 #include "platform/common/error_codes.h"
+#include "platform/common/file_text.h"
 #include "platform/common/text.h"
 #include "platform/directory/embedded/entry_store.h"
 #include "platform/directory/embedded/hash_postings.h"
@@ -503,35 +503,15 @@ Result<std::shared_ptr<Directory>> LdifDirectoryFromText(std::string_view text,
 Result<std::shared_ptr<Directory>> LoadLdifDirectoryWithOptions(const std::string& path,
                                                                 std::ostream& diagnostics,
                                                                 LdifDirectoryOptions options) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::string message = path + ": cannot open the directory file";
+  // Mapped, not read: the text is needed only while it is parsed into the store, and its
+  // pages go back to the system as soon as that is done.
+  FileText file;
+  if (Status st = file.Open(path); !st.ok()) {
+    std::string message = path + ": cannot open the directory file (" + st.description() + ")";
     diagnostics << message << "\n";
     return Status(err::kNotFound, message);
   }
-  // Read straight into one string of the file's size: a stream buffer and its copy would
-  // hold the file twice (or three times) at the peak of loading.
-  std::string text;
-  in.seekg(0, std::ios::end);
-  std::streamoff size = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (size > 0) {
-    text.resize(static_cast<size_t>(size));
-    in.read(text.data(), size);
-    text.resize(static_cast<size_t>(in.gcount()));
-  } else if (size < 0) {  // not seekable
-    in.clear();
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-      text.append(chunk, static_cast<size_t>(in.gcount()));
-    }
-  }
-  if (in.bad()) {
-    std::string message = path + ": cannot read the directory file";
-    diagnostics << message << "\n";
-    return Status(err::kNotFound, message);
-  }
-  return BuildDirectory(text, path, diagnostics, std::move(options));
+  return BuildDirectory(file.text(), path, diagnostics, std::move(options));
 }
 
 Result<std::shared_ptr<Directory>> LoadLdifDirectory(const std::string& path,

@@ -9,9 +9,9 @@
 #include <limits>
 
 #include "platform/common/error_codes.h"
+#include "platform/common/file_text.h"
 #include "platform/messaging/json/json_reader.h"
 #include "platform/messaging/json/mailbox_store.h"
-#include "platform/messaging/json/store_file.h"
 
 namespace testqav::mailbox {
 namespace {
@@ -877,8 +877,13 @@ FolderRec* FindOrCreateChild(FolderRec& parent, std::string_view name) {
 
 Result<std::unique_ptr<StoreData>> LoadStore(const std::filesystem::path& file, bool is_public,
                                              std::string_view guid_seed) {
-  StoreFileText file_text;
-  if (Status st = file_text.Open(file); !st.ok()) return st;
+  // The mapping lives only while the store loads. The file does not change under it through
+  // us: the store's lock keeps other runs out, and write-back replaces the file.
+  FileText file_text;
+  if (Status st = file_text.Open(file); !st.ok()) {
+    return Status(err::kLogonFailed,
+                  "cannot read store file " + file.string() + ": " + st.description());
+  }
   const std::string_view text = file_text.text();
   const char* track = text.data();
   Loader loader(text, is_public, &track);

@@ -1,8 +1,4 @@
-// The mapping lives only while the store loads. The file does not change under it through
-// us: the store's lock keeps other runs out, and write-back replaces the file rather than
-// rewriting it.
-
-#include "platform/messaging/json/store_file.h"
+#include "platform/common/file_text.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -14,23 +10,20 @@
 
 #include "platform/common/error_codes.h"
 
-namespace testqav::mailbox {
+namespace testqav {
 namespace {
 
-Status ReadError(const std::filesystem::path& file, int e) {
-  return Status(err::kLogonFailed,
-                "cannot read store file " + file.string() + ": " + std::strerror(e));
-}
+Status ReadError(int e) { return Status(err::kNotFound, std::strerror(e)); }
 
 }  // namespace
 
-StoreFileText::~StoreFileText() {
+FileText::~FileText() {
   if (map_ != nullptr) ::munmap(map_, size_);
 }
 
-Status StoreFileText::Open(const std::filesystem::path& file) {
+Status FileText::Open(const std::filesystem::path& file) {
   int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ReadError(file, errno);
+  if (fd < 0) return ReadError(errno);
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ,
@@ -49,7 +42,7 @@ Status StoreFileText::Open(const std::filesystem::path& file) {
     if (n < 0) {
       int e = errno;
       ::close(fd);
-      return ReadError(file, e);
+      return ReadError(e);
     }
     if (n == 0) break;
     copy_.append(buf, static_cast<size_t>(n));
@@ -58,9 +51,9 @@ Status StoreFileText::Open(const std::filesystem::path& file) {
   return Status::Ok();
 }
 
-std::string_view StoreFileText::text() const {
+std::string_view FileText::text() const {
   if (map_ != nullptr) return std::string_view(static_cast<const char*>(map_), size_);
   return copy_;
 }
 
-}  // namespace testqav::mailbox
+}  // namespace testqav
