@@ -77,7 +77,6 @@ TEST(EntryStoreTest, TextsSurviveManyBlocksAndLargeValues) {
     store.Add(e);
     added.push_back(std::move(e));
   }
-  store.ShrinkToFit();
   for (size_t i = 0; i < added.size(); ++i) {
     DirectoryEntry back = store[i].ToEntry();
     ASSERT_EQ(back.dn, added[i].dn);

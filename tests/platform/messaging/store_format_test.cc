@@ -452,6 +452,31 @@ TEST(StoreFormat, MessagesKeepTheirOwnClassAndSubject) {
   EXPECT_EQ(SerializeStore(**again), text);
 }
 
+// A store large enough to be written out in several pieces is written exactly as its text.
+TEST(StoreFormat, WriteBackOfALargeStoreWritesItsWholeText) {
+  TempHost host;
+  std::filesystem::path file = host.dir() / "big.json";
+  std::string json =
+      R"({"displayName": "Big", "root": {"name": "", "folders": [{"name": "R", "messages": [)";
+  for (int i = 0; i < 6000; ++i) {
+    if (i) json += ",";
+    json += R"({"class": "IPM.Note", "subject": "registration )" + std::to_string(i) +
+            R"(", "named": [{"name": "P", "type": "string", "value": ")" +
+            std::string(200 + static_cast<size_t>(i % 300), static_cast<char>('a' + i % 26)) +
+            R"("}]})";
+  }
+  json += "]}]}}";
+  WriteFile(file, json);
+  auto store = LoadStore(file, false, "seed");
+  ASSERT_TRUE(store.ok()) << store.status().description();
+  const std::string text = SerializeStore(**store);
+  ASSERT_GT(text.size(), 2 * kSpillBytes);
+  ASSERT_TRUE((*store)->WriteBack().ok());
+  const std::string written = ReadFile(file);
+  EXPECT_TRUE(written == text) << "written " << written.size() << " bytes of " << text.size();
+  EXPECT_FALSE(std::filesystem::exists(host.dir() / "big.json.tmp"));
+}
+
 TEST(StoreFormat, UnreadableFileIsALogonFailure) {
   TempHost host;
   for (const std::filesystem::path& file : {host.dir() / "missing.json", host.dir()}) {

@@ -1,7 +1,10 @@
 #include "platform/directory/embedded/entry_store.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <type_traits>
 
 #include "platform/common/text.h"
 #include "platform/directory/matching.h"
@@ -18,7 +21,7 @@ std::string_view StoredEntry::name() const { return store_->entries_[index_].nam
 
 std::span<const std::string_view> StoredEntry::rdns() const {
   const EntryStore::Entry& e = store_->entries_[index_];
-  return {store_->rdns_.data() + e.first_rdn, e.rdn_count};
+  return {e.rdns, e.rdn_count};
 }
 
 const std::vector<std::string>& StoredEntry::classes() const {
@@ -28,19 +31,17 @@ const std::vector<std::string>& StoredEntry::classes() const {
 size_t StoredEntry::attribute_count() const { return store_->entries_[index_].attribute_count; }
 
 const AttributeType* StoredEntry::type(size_t i) const {
-  const EntryStore::Entry& e = store_->entries_[index_];
-  return store_->name_types_[store_->attributes_[e.first_attribute + i].name];
+  return store_->name_types_[store_->entries_[index_].attributes[i].name];
 }
 
 std::string_view StoredEntry::attribute_name(size_t i) const {
-  const EntryStore::Entry& e = store_->entries_[index_];
-  return store_->names_[store_->attributes_[e.first_attribute + i].name];
+  return store_->names_[store_->entries_[index_].attributes[i].name];
 }
 
 std::span<const std::string_view> StoredEntry::values(size_t i) const {
   const EntryStore::Entry& e = store_->entries_[index_];
-  const EntryStore::Attribute& a = store_->attributes_[e.first_attribute + i];
-  return {store_->values_.data() + a.first_value, a.value_count};
+  const EntryStore::Attribute& a = e.attributes[i];
+  return {e.values + a.first_value, a.value_count};
 }
 
 std::span<const std::string_view> StoredEntry::Values(std::string_view name) const {
@@ -66,23 +67,38 @@ EntryStore::EntryStore(std::shared_ptr<const Schema> schema) : schema_(std::move
   name_type_ = schema_->FindAttribute("name");
 }
 
-std::string_view EntryStore::Keep(std::string_view text) {
-  if (text.empty()) return {};
-  if (text.size() > left_) {
-    if (text.size() > kBlockSize / 4) {
-      // A large text gets a block of its own; the current block goes on being filled.
-      blocks_.push_back(std::make_unique<char[]>(text.size()));
-      std::memcpy(blocks_.back().get(), text.data(), text.size());
-      return {blocks_.back().get(), text.size()};
+char* EntryStore::Room(size_t bytes, size_t align) {
+  size_t pad = (align - reinterpret_cast<uintptr_t>(free_) % align) % align;
+  if (bytes + pad > left_) {
+    if (bytes > kBlockSize / 4) {
+      // A large piece gets a block of its own; the current block goes on being filled.
+      blocks_.push_back(std::make_unique<char[]>(bytes));
+      return blocks_.back().get();
     }
     blocks_.push_back(std::make_unique<char[]>(kBlockSize));
     free_ = blocks_.back().get();
     left_ = kBlockSize;
+    pad = 0;  // a new block is aligned for any object
   }
-  char* at = free_;
+  char* at = free_ + pad;
+  free_ += pad + bytes;
+  left_ -= pad + bytes;
+  return at;
+}
+
+template <typename T>
+T* EntryStore::Allocate(size_t count) {
+  static_assert(std::is_trivially_destructible_v<T>, "blocks are freed without destructors");
+  if (count == 0) return nullptr;
+  T* at = reinterpret_cast<T*>(Room(sizeof(T) * count, alignof(T)));
+  std::uninitialized_value_construct_n(at, count);
+  return at;
+}
+
+std::string_view EntryStore::Keep(std::string_view text) {
+  if (text.empty()) return {};
+  char* at = Room(text.size(), 1);
   std::memcpy(at, text.data(), text.size());
-  free_ += text.size();
-  left_ -= text.size();
   return {at, text.size()};
 }
 
@@ -96,6 +112,10 @@ uint32_t EntryStore::NameId(std::string_view spelling) {
   return id;
 }
 
+bool EntryStore::IsName(uint32_t name_id) const {
+  return name_type_ != nullptr ? name_types_[name_id] == name_type_ : names_[name_id] == "name";
+}
+
 uint32_t EntryStore::ClassSetId(std::vector<std::string> classes) {
   auto found = class_set_ids_.find(classes);
   if (found != class_set_ids_.end()) return found->second;
@@ -105,36 +125,64 @@ uint32_t EntryStore::ClassSetId(std::vector<std::string> classes) {
   return id;
 }
 
-void EntryStore::AddAttribute(uint32_t name, std::span<const std::string> values) {
-  attributes_.push_back(
-      {name, static_cast<uint32_t>(values_.size()), static_cast<uint32_t>(values.size())});
-  for (const std::string& v : values) values_.push_back(Keep(v));
-}
-
 void EntryStore::Add(const DirectoryEntry& entry) {
   Entry e{};
   e.dn = Keep(entry.dn);
-  e.first_attribute = static_cast<uint32_t>(attributes_.size());
-  e.first_rdn = static_cast<uint32_t>(rdns_.size());
   std::string rdn_value;
   if (std::optional<ParsedDn> dn = ParseDn(entry.dn, *schema_)) {
-    for (const std::string& rdn : dn->rdns) rdns_.push_back(Keep(rdn));
+    auto* rdns = Allocate<std::string_view>(dn->rdns.size());
+    for (size_t i = 0; i < dn->rdns.size(); ++i) rdns[i] = Keep(dn->rdns[i]);
+    e.rdns = rdns;
+    e.rdn_count = static_cast<uint32_t>(dn->rdns.size());
     rdn_value = std::move(dn->first_value);
   }
-  e.rdn_count = static_cast<uint32_t>(rdns_.size()) - e.first_rdn;
+
+  // The tables are sized first so that each is written once, in place.
+  std::vector<uint32_t> ids;
+  ids.reserve(entry.attributes.size() + 1);
+  bool has_name = false;
+  size_t value_count = 0;
+  for (const DirectoryAttribute& a : entry.attributes) {
+    uint32_t id = NameId(a.name);
+    ids.push_back(id);
+    if (IsName(id)) {
+      has_name = true;
+      value_count += 1;
+    } else {
+      value_count += a.values.size();
+    }
+  }
+  if (!has_name) {
+    ids.push_back(NameId(name_type_ != nullptr ? name_type_->PrimaryName() : "name"));
+    value_count += 1;
+  }
+  auto* attributes = Allocate<Attribute>(ids.size());
+  auto* values = Allocate<std::string_view>(value_count);
+  e.attributes = attributes;
+  e.values = values;
+  e.attribute_count = static_cast<uint32_t>(ids.size());
 
   std::vector<std::string> classes;
   auto add_class = [&classes](std::string_view c) {
     if (std::find(classes.begin(), classes.end(), c) == classes.end()) classes.emplace_back(c);
   };
-  const std::string name_value[] = {rdn_value};
-  bool has_name = false;
-  for (const DirectoryAttribute& a : entry.attributes) {
-    uint32_t id = NameId(a.name);
-    const AttributeType* t = name_types_[id];
+  uint32_t next_value = 0;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    Attribute& a = attributes[i];
+    a.name = ids[i];
+    a.first_value = next_value;
+    if (IsName(ids[i])) {
+      // The RDN value, as Active Directory keeps it, whatever the file gives.
+      e.name = Keep(rdn_value);
+      values[next_value++] = e.name;
+      a.value_count = 1;
+      continue;
+    }
+    const std::vector<std::string>& given = entry.attributes[i].values;
+    const AttributeType* t = name_types_[ids[i]];
     if (t != nullptr && t == object_class_) {
       // The closures are computed once in the schema; only unknown classes need folding.
-      for (const std::string& v : a.values) {
+      for (const std::string& v : given) {
         const std::vector<std::string>* closure = schema_->ClassClosureOf(v);
         if (closure != nullptr && !closure->empty()) {
           for (const std::string& c : *closure) add_class(c);
@@ -143,34 +191,11 @@ void EntryStore::Add(const DirectoryEntry& entry) {
         }
       }
     }
-    bool is_name = name_type_ != nullptr ? t == name_type_ : EqualsIgnoreCase(a.name, "name");
-    if (is_name) {
-      has_name = true;
-      AddAttribute(id, name_value);
-    } else {
-      AddAttribute(id, a.values);
-    }
-  }
-  if (!has_name) {
-    AddAttribute(NameId(name_type_ != nullptr ? name_type_->PrimaryName() : "name"), name_value);
-  }
-  e.attribute_count = static_cast<uint32_t>(attributes_.size()) - e.first_attribute;
-  // The RDN value is the stored value of `name`.
-  for (uint32_t i = e.first_attribute; i < attributes_.size(); ++i) {
-    const AttributeType* t = name_types_[attributes_[i].name];
-    if (name_type_ != nullptr ? t == name_type_ : names_[attributes_[i].name] == "name") {
-      e.name = values_[attributes_[i].first_value];
-    }
+    for (const std::string& v : given) values[next_value++] = Keep(v);
+    a.value_count = static_cast<uint32_t>(given.size());
   }
   e.class_set = ClassSetId(std::move(classes));
   entries_.push_back(e);
-}
-
-void EntryStore::ShrinkToFit() {
-  entries_.shrink_to_fit();
-  attributes_.shrink_to_fit();
-  values_.shrink_to_fit();
-  rdns_.shrink_to_fit();
 }
 
 bool EntryStore::SpelledOnlyAs(const AttributeType* type, std::string_view spelling) const {

@@ -1,8 +1,9 @@
-// Directory entries held compactly for searching. Every text is copied once into large
-// blocks; values and attributes sit in flat tables; attribute types, the normalised DN and
-// the object classes are worked out once, when an entry is added. An entry then costs its
-// text plus 16 bytes a value and 12 an attribute, where separate strings and vectors cost
-// several times its text.
+// Directory entries held compactly for searching. Every text, and each entry's tables of
+// attributes and values, is copied once into large blocks; attribute types, the normalised
+// DN and the object classes are worked out once, when an entry is added. An entry then costs
+// its text plus 16 bytes a value and 12 an attribute, where separate strings and vectors cost
+// several times its text, and nothing grows by copying: a table that doubled its way to
+// tens of megabytes would leave its earlier copies behind in the heap.
 #pragma once
 
 #include <cstdint>
@@ -58,8 +59,6 @@ class EntryStore {
   // Adds `entry` at the end. Its `name` attribute is stored as the RDN value (added when
   // the entry has none), as Active Directory keeps it.
   void Add(const DirectoryEntry& entry);
-  // Gives back the room that growing the tables left over.
-  void ShrinkToFit();
 
   size_t size() const { return entries_.size(); }
   StoredEntry operator[](size_t i) const { return StoredEntry(this, static_cast<uint32_t>(i)); }
@@ -71,25 +70,30 @@ class EntryStore {
 
  private:
   friend class StoredEntry;
+  struct Attribute {
+    uint32_t name;         // into names_
+    uint32_t first_value;  // into the entry's values
+    uint32_t value_count;
+  };
   struct Entry {
     std::string_view dn;
     std::string_view name;
-    uint32_t first_attribute;
+    const Attribute* attributes;  // in the blocks
+    const std::string_view* values;
+    const std::string_view* rdns;
     uint32_t attribute_count;
-    uint32_t first_rdn;
     uint32_t rdn_count;
     uint32_t class_set;
   };
-  struct Attribute {
-    uint32_t name;  // into names_
-    uint32_t first_value;
-    uint32_t value_count;
-  };
 
   std::string_view Keep(std::string_view text);
+  // Room for `count` objects of T in the blocks, suitably aligned.
+  template <typename T>
+  T* Allocate(size_t count);
+  char* Room(size_t bytes, size_t align);
   uint32_t NameId(std::string_view spelling);
   uint32_t ClassSetId(std::vector<std::string> classes);
-  void AddAttribute(uint32_t name, std::span<const std::string> values);
+  bool IsName(uint32_t name_id) const;
 
   std::shared_ptr<const Schema> schema_;
   const AttributeType* object_class_ = nullptr;
@@ -100,9 +104,6 @@ class EntryStore {
   size_t left_ = 0;
 
   std::vector<Entry> entries_;
-  std::vector<Attribute> attributes_;
-  std::vector<std::string_view> values_;
-  std::vector<std::string_view> rdns_;
 
   // Attribute spellings: a file uses a few dozen, each for many entries.
   std::vector<std::string> names_;

@@ -63,7 +63,6 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         use_index_(options.use_index),
         evaluator_(schema_),
         store_(std::move(store)) {
-    store_.ShrinkToFit();
     std::vector<std::pair<uint64_t, uint32_t>> by_dn;
     by_dn.reserve(store_.size());
     for (size_t i = 0; i < store_.size(); ++i) {

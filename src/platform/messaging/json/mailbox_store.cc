@@ -535,7 +535,8 @@ void AppendMessage(std::string& out, const StoreData& s, const MessageRec& m, in
   out += "}";
 }
 
-void AppendFolder(std::string& out, const StoreData& s, const FolderRec& f, int depth) {
+void AppendFolder(std::string& out, const StoreData& s, const FolderRec& f, int depth,
+                  const TextSpill& spill) {
   out += "{\n";
   Member(out, depth + 1, "name", true);
   AppendString(out, f.name);
@@ -547,7 +548,7 @@ void AppendFolder(std::string& out, const StoreData& s, const FolderRec& f, int 
     for (size_t i = 0; i < f.folders.size(); ++i) {
       if (i) out += ",\n";
       Indent(out, depth + 2);
-      AppendFolder(out, s, *f.folders[i], depth + 2);
+      AppendFolder(out, s, *f.folders[i], depth + 2, spill);
     }
     out += "\n";
     Indent(out, depth + 1);
@@ -559,6 +560,7 @@ void AppendFolder(std::string& out, const StoreData& s, const FolderRec& f, int 
     for (size_t i = 0; i < f.messages.size(); ++i) {
       if (i) out += ",\n";
       AppendMessage(out, s, *f.messages[i], depth + 2);
+      if (spill && out.size() >= kSpillBytes) spill(out);
     }
     out += "\n";
     Indent(out, depth + 1);
@@ -573,7 +575,12 @@ void AppendFolder(std::string& out, const StoreData& s, const FolderRec& f, int 
 
 std::string SerializeStore(const StoreData& s) {
   std::string out;
-  out.reserve(1 << 16);
+  SerializeStoreTo(s, out, nullptr);
+  return out;
+}
+
+void SerializeStoreTo(const StoreData& s, std::string& out, const TextSpill& spill) {
+  out.reserve(out.size() + (1 << 16));
   out += "{\n";
   Member(out, 1, "displayName", true);
   AppendString(out, s.display_name);
@@ -584,9 +591,8 @@ std::string SerializeStore(const StoreData& s) {
     out += "true";
   }
   Member(out, 1, "root", false);
-  AppendFolder(out, s, *s.root, 1);
+  AppendFolder(out, s, *s.root, 1, spill);
   out += "\n}\n";
-  return out;
 }
 
 namespace {
@@ -596,7 +602,6 @@ Status DiskError(const std::string& what, const std::filesystem::path& p, int e)
 }  // namespace
 
 Status StoreData::WriteBack() const {
-  const std::string text = SerializeStore(*this);
   std::filesystem::path tmp = file;
   tmp += ".tmp";
   std::filesystem::path dir = file.parent_path();
@@ -608,17 +613,28 @@ Status StoreData::WriteBack() const {
 
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return DiskError("cannot create", tmp, errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return DiskError("cannot write", tmp, e);
+  // The text goes to the file a megabyte at a time: a large store held whole as text would
+  // leave that much memory behind in the heap for the rest of the run.
+  int write_error = 0;
+  auto write_out = [&](std::string& text) {
+    size_t done = 0;
+    while (write_error == 0 && done < text.size()) {
+      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0) {
+        if (errno != EINTR) write_error = errno;
+        continue;
+      }
+      done += static_cast<size_t>(n);
     }
-    done += static_cast<size_t>(n);
+    text.clear();
+  };
+  std::string text;
+  SerializeStoreTo(*this, text, write_out);
+  write_out(text);
+  if (write_error != 0) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return DiskError("cannot write", tmp, write_error);
   }
   if (::fsync(fd) != 0) {
     int e = errno;

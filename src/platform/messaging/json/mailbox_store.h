@@ -190,6 +190,11 @@ Result<std::unique_ptr<StoreData>> LoadStore(const std::filesystem::path& file, 
 
 // The file's canonical text (what WriteBack writes).
 std::string SerializeStore(const StoreData& store);
+// The same text appended to `out`, which `spill` (when set) may empty along the way: it is
+// called between messages once `out` holds kSpillBytes or more.
+using TextSpill = std::function<void(std::string&)>;
+inline constexpr size_t kSpillBytes = size_t{1} << 20;
+void SerializeStoreTo(const StoreData& store, std::string& out, const TextSpill& spill);
 
 // Helpers shared by the loader, writer and session.
 std::string HexUpper(std::string_view bytes);
