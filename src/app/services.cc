@@ -18,9 +18,8 @@ std::unique_ptr<Registry> LoadHostRegistry(const std::string& host_dir, std::ost
 
 Result<SessionPtr> CreateHostSession(const std::string& host_dir, std::ostream& diagnostics) {
   // The address book is a view of the server's directory (directory.ldif or directory.conf).
-  std::ostream* diag = &diagnostics;
-  AddressBookOpener opener = [diag](const std::filesystem::path& server_dir) {
-    return OpenAddressBook(server_dir, *diag);
+  AddressBookOpener opener = [](const std::filesystem::path& server_dir, std::ostream& diag) {
+    return OpenAddressBook(server_dir, diag);
   };
   return CreateJsonSession(host_dir, diagnostics, opener);
 }

@@ -199,8 +199,9 @@ std::vector<Row> ExpectedQavGal() {
 TEST(SampleOrganisation, DumpsMatchTheHandDerivedRecords) {
   HostFolder h;
   h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
-  testing::RunResult r =
-      h.Run([](const std::filesystem::path& dir) { return OpenAddressBook(dir, std::cerr); });
+  testing::RunResult r = h.Run([](const std::filesystem::path& dir, std::ostream& diag) {
+    return OpenAddressBook(dir, diag);
+  });
   ASSERT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
   ExpectDump(ReadText(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1");
   ExpectDump(ReadText(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL");

@@ -117,7 +117,8 @@ struct Registration {
 };
 
 inline AddressBookOpener RealAddressBook() {
-  return [](const std::filesystem::path& d) { return OpenAddressBook(d, std::cerr); };
+  return
+      [](const std::filesystem::path& d, std::ostream& diag) { return OpenAddressBook(d, diag); };
 }
 
 // The organisation in a host folder: registry, directory and the agent's mailbox with its

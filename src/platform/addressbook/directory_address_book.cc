@@ -359,6 +359,10 @@ Result<AddressEntryPtr> DirectoryAddressBook::GetEntry(std::string_view entry_id
 
 std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
                                                       std::string base_dn) {
+  // Every look-up tests these; a directory that indexes on demand can do it while the
+  // address book is opened (on the session's own thread) rather than at the first names.
+  directory->ExpectEqualitySearches({"legacyExchangeDN", "mail", "proxyAddresses", "displayName",
+                                     "mailNickname", "givenName", "sn"});
   return std::make_shared<DirectoryAddressBook>(std::move(directory), std::move(base_dn));
 }
 

@@ -24,6 +24,8 @@ Result<std::vector<DirectoryEntry>> Directory::SearchTree(
   return Search(base_dn, scope, FilterToString(filter), attributes);
 }
 
+void Directory::ExpectEqualitySearches(const std::vector<std::string>& /*attributes*/) {}
+
 Result<std::vector<SharedDirectoryEntry>> Directory::SearchShared(
     std::string_view base_dn, SearchScope scope, const FilterNode& filter,
     const std::vector<std::string>& attributes) {

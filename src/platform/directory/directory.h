@@ -130,6 +130,10 @@ class Directory {
   // least the requested attributes, under the requested spelling and with the values that
   // SearchTree gives; it may hold more attributes, in another order. The default wraps the
   // entries of SearchTree.
+  // A hint, given before the searches come, that they will test these attributes for
+  // equality: a backend that builds its indexes on demand may build them now. The default
+  // does nothing.
+  virtual void ExpectEqualitySearches(const std::vector<std::string>& attributes);
   virtual Result<std::vector<SharedDirectoryEntry>> SearchShared(
       std::string_view base_dn, SearchScope scope, const FilterNode& filter,
       const std::vector<std::string>& attributes);

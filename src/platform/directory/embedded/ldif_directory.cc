@@ -144,6 +144,22 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     return out;
   }
 
+  void ExpectEqualitySearches(const std::vector<std::string>& attributes) override {
+    if (!use_index_) return;
+    std::vector<const AttributeType*> types;
+    for (const std::string& a : attributes) {
+      const AttributeType* type = schema_->FindAttribute(a);
+      if (type == nullptr || type->equality == MatchKind::kNone) continue;
+      if (EqualsIgnoreCase(a, "name")) {
+        IndexFor(type, true);
+      } else {
+        types.push_back(type);
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    BuildIndexes(types);
+  }
+
   Result<std::vector<SharedDirectoryEntry>> SearchShared(
       std::string_view base_dn, SearchScope scope, const FilterNode& filter,
       const std::vector<std::string>& attributes) override {
@@ -422,30 +438,56 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
 
   const HashPostings& IndexFor(const AttributeType* type, bool is_name) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto& slot = is_name ? name_index_ : index_[type];
-    if (slot) return *slot;
-    std::vector<std::pair<uint64_t, uint32_t>> pairs;
-    auto add = [&](std::string_view key, uint32_t i) { pairs.emplace_back(HashText(key), i); };
+    if (is_name) {
+      if (!name_index_) name_index_ = std::make_unique<HashPostings>(NamePairs(type));
+      return *name_index_;
+    }
+    BuildIndexes({type});
+    return *index_[type];
+  }
+
+  // Builds the missing indexes of `types` (attributes, not `name`) in one pass over the
+  // entries. Called with mutex_ held.
+  void BuildIndexes(const std::vector<const AttributeType*>& types) {
+    std::vector<const AttributeType*> missing;
+    for (const AttributeType* t : types) {
+      if (!index_[t] && std::find(missing.begin(), missing.end(), t) == missing.end()) {
+        missing.push_back(t);
+      }
+    }
+    if (missing.empty()) return;
+    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(missing.size());
     for (size_t i = 0; i < store_.size(); ++i) {
       const StoredEntry p = store_[i];
       auto id = static_cast<uint32_t>(i);
-      if (is_name) {
-        if (auto key = NormalizeValue(type->equality, p.name(), *schema_)) add(*key, id);
-        continue;
-      }
-      if (type->equality == MatchKind::kObjectIdentifier) {
-        for (const std::string& c : p.classes()) add(c, id);
-        continue;
+      for (size_t k = 0; k < missing.size(); ++k) {
+        if (missing[k]->equality != MatchKind::kObjectIdentifier) continue;
+        for (const std::string& c : p.classes()) pairs[k].emplace_back(HashText(c), id);
       }
       for (size_t a = 0; a < p.attribute_count(); ++a) {
-        if (p.type(a) != type) continue;
+        auto k = static_cast<size_t>(std::find(missing.begin(), missing.end(), p.type(a)) -
+                                     missing.begin());
+        if (k == missing.size() || missing[k]->equality == MatchKind::kObjectIdentifier) continue;
         for (std::string_view v : p.values(a)) {
-          if (auto key = NormalizeValue(type->equality, v, *schema_)) add(*key, id);
+          if (auto key = NormalizeValue(missing[k]->equality, v, *schema_)) {
+            pairs[k].emplace_back(HashText(*key), id);
+          }
         }
       }
     }
-    slot = std::make_unique<HashPostings>(std::move(pairs));
-    return *slot;
+    for (size_t k = 0; k < missing.size(); ++k) {
+      index_[missing[k]] = std::make_unique<HashPostings>(std::move(pairs[k]));
+    }
+  }
+
+  std::vector<std::pair<uint64_t, uint32_t>> NamePairs(const AttributeType* type) const {
+    std::vector<std::pair<uint64_t, uint32_t>> pairs;
+    for (size_t i = 0; i < store_.size(); ++i) {
+      if (auto key = NormalizeValue(type->equality, store_[i].name(), *schema_)) {
+        pairs.emplace_back(HashText(*key), static_cast<uint32_t>(i));
+      }
+    }
+    return pairs;
   }
 
   std::shared_ptr<const Schema> schema_;

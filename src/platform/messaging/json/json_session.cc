@@ -13,7 +13,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
+#include <sstream>
 #include <system_error>
 
 #include "platform/common/error_codes.h"
@@ -47,10 +49,35 @@ Status NotLoggedOn() { return Status(err::kNotLoggedOn, "the session is not logg
 Status NoAddressBook() { return Status(err::kNoSupport, "address book not available"); }
 Status Deleted() { return Status(err::kObjectDeleted, "the message has been deleted"); }
 
+using BookResult = Result<std::shared_ptr<AddressBook>>;
+
 struct SessionState {
   std::vector<StorePtr> stores;  // mailbox first, then the public store
-  std::shared_ptr<AddressBook> book;
   bool logged_on = false;
+
+  // The address book. It is opened on a second thread at logon and waited for here, on
+  // first use: loading a large directory then overlaps with everything the run does before
+  // it resolves its first name.
+  AddressBook* Book() {
+    if (opening.valid()) {
+      BookResult opened = opening.get();
+      if (opened.ok() && *opened) {
+        book = *opened;
+      } else if (diag != nullptr) {
+        *diag << "address book not available for " << server_dir.string() << ": "
+              << (opened.ok() ? std::string("none") : opened.status().description()) << "\n";
+      }
+      if (diag != nullptr) *diag << opening_diag.str();
+    }
+    return book.get();
+  }
+
+  std::shared_ptr<AddressBook> book;
+  std::ostringstream opening_diag;  // what the opener wrote, passed on once it is done
+  std::ostream* diag = nullptr;
+  std::filesystem::path server_dir;
+  // Last, so that it goes first: its destructor waits for the opener, which uses the above.
+  std::future<BookResult> opening;
 };
 using StatePtr = std::shared_ptr<SessionState>;
 
@@ -218,8 +245,9 @@ class RecipientImpl : public Recipient {
   Status Resolve(bool) override {
     if (r_->resolved) return Status::Ok();
     if (!st_->logged_on) return NotLoggedOn();
-    if (!st_->book) return NoAddressBook();
-    auto e = st_->book->ResolveName(r_->name);
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    auto e = book->ResolveName(r_->name);
     if (!e.ok()) return e.status();
     r_->entry = *e;
     r_->resolved = true;
@@ -994,13 +1022,15 @@ class HelperSessionImpl : public HelperSession {
   explicit HelperSessionImpl(StatePtr st) : st_(std::move(st)) {}
   Result<AddressEntryPtr> GalEntryByDN(std::string_view dn) override {
     if (!st_->logged_on) return NotLoggedOn();
-    if (!st_->book) return NoAddressBook();
-    return st_->book->FindByDN(dn);
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    return book->FindByDN(dn);
   }
   Result<AddressEntryPtr> GetAddressEntryFromID(std::string_view entry_id) override {
     if (!st_->logged_on) return NotLoggedOn();
-    if (!st_->book) return NoAddressBook();
-    return st_->book->GetEntry(entry_id);
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    return book->GetEntry(entry_id);
   }
   Result<FolderPtr> GetFolderFromID(std::string_view entry_id, std::string_view store_id) override {
     return FolderById(st_, entry_id, store_id);
@@ -1020,8 +1050,9 @@ class MapiUtilsImpl : public MapiUtils {
   explicit MapiUtilsImpl(StatePtr st) : st_(std::move(st)) {}
   Result<UtilsEntry> ResolveName(std::string_view text) override {
     if (!st_->logged_on) return NotLoggedOn();
-    if (!st_->book) return NoAddressBook();
-    auto e = st_->book->ResolveName(text);
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    auto e = book->ResolveName(text);
     if (!e.ok()) return e.status();
     auto type = (*e)->Type();
     if (!type.ok()) return type.status();
@@ -1099,6 +1130,13 @@ class JsonSession : public Session {
                     "unknown mailbox " + std::string(alias) + ": no file " + mailbox_file.string());
     }
     auto state = std::make_shared<SessionState>();
+    if (opener_) {
+      state->diag = &diag_;
+      state->server_dir = server_dir;
+      state->opening = std::async(std::launch::async, [opener = opener_, state = state.get()] {
+        return opener(state->server_dir, state->opening_diag);
+      });
+    }
     auto mailbox = Open(mailbox_file, false, "mailbox\x1F" + LowerCase(alias));
     if (!mailbox.ok()) return mailbox.status();
     state->stores.push_back(*mailbox);
@@ -1111,15 +1149,6 @@ class JsonSession : public Session {
       }
       state->stores.push_back(*pub);
     }
-    if (opener_) {
-      auto book = opener_(server_dir);
-      if (book.ok() && *book) {
-        state->book = *book;
-      } else {
-        diag_ << "address book not available for " << server_dir.string() << ": "
-              << (book.ok() ? std::string("none") : book.status().description()) << "\n";
-      }
-    }
     state->logged_on = true;
     st_ = state;
     return Status::Ok();
@@ -1127,6 +1156,7 @@ class JsonSession : public Session {
 
   Status Logoff() override {
     if (!st_) return Status::Ok();
+    st_->Book();  // an opening still under way ends first
     for (auto& s : st_->stores) s->Close();
     st_->logged_on = false;
     st_->stores.clear();
@@ -1169,8 +1199,9 @@ class JsonSession : public Session {
   }
   Result<AddressEntryPtr> GetAddressEntry(std::string_view entry_id) override {
     if (!LoggedOn()) return NotLoggedOn();
-    if (!st_->book) return NoAddressBook();
-    return st_->book->GetEntry(entry_id);
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    return book->GetEntry(entry_id);
   }
   Result<FolderPtr> Inbox() override {
     if (!LoggedOn()) return NotLoggedOn();

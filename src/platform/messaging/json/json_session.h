@@ -21,8 +21,10 @@
 
 namespace testqav {
 
-using AddressBookOpener =
-    std::function<Result<std::shared_ptr<AddressBook>>(const std::filesystem::path& server_dir)>;
+// Opens the address book of a server folder, writing what goes wrong to `diagnostics`. The
+// session calls it on a thread of its own at logon.
+using AddressBookOpener = std::function<Result<std::shared_ptr<AddressBook>>(
+    const std::filesystem::path& server_dir, std::ostream& diagnostics)>;
 
 // `diagnostics` receives one line per store file that cannot be loaded (file, line, column,
 // what is wrong) and per address book that cannot be opened; it must outlive the session.
