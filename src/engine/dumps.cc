@@ -9,6 +9,25 @@
 
 namespace testqav {
 
+namespace {
+
+// Appends a field's text: "," becomes ";" (the separator), and so does each line break (CR
+// LF, CR or LF), in one pass.
+void AppendField(std::string& line, std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      c = ';';
+    } else if (c == '\n' || c == ',') {
+      c = ';';
+    }
+    line.push_back(c);
+  }
+}
+
+}  // namespace
+
 void QAV::DumpQAV(const std::string& name) { Dump(rstQAV.get(), name); }
 void QAV::DumpSourceMCL(const std::string& name) { Dump(rstSourceMCL.get(), name); }
 
@@ -33,13 +52,18 @@ void QAV::Dump(Recordset* rst, const std::string& name) {
     line.clear();
     for (int32_t i = 0; i < count; ++i) {
       auto v = rst->Value(i);
-      line += ReplaceAll(v.ok() ? v->ToText() : std::string(), ",", ";") + ",";
+      if (v.ok()) {
+        if (v->IsString()) {
+          AppendField(line, v->string_value());
+        } else {
+          AppendField(line, v->ToText());
+        }
+      }
+      line += ',';
     }
-    line = ReplaceAll(line, "\r\n", ";");
-    line = ReplaceAll(line, "\r", ";");
-    line = ReplaceAll(line, "\n", ";");
     if (!line.empty()) line.pop_back();
-    out << line << "\r\n";
+    line += "\r\n";
+    out << line;
     rst->MoveNext().IgnoreError();
     rt_.DoEvents();
   }

@@ -6,8 +6,10 @@
 // Logon loads both files and holds an exclusive lock on "<file>.lock" beside each for the
 // session's life. Every change is written back atomically before the call that made it
 // returns. Address operations go to the address book that `opener` gives for the server's
-// folder; without one they fail with kNoSupport "address book not available". The file
-// format is described in docs/mailbox-store.md.
+// folder; without one they fail with kNoSupport "address book not available". The opener
+// runs on a thread of its own from logon on, and the session waits for it at the first
+// address operation (or at logoff), so that a large directory loads while the stores do. The
+// file format is described in docs/mailbox-store.md.
 #pragma once
 
 #include <filesystem>
