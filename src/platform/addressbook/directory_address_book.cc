@@ -5,6 +5,7 @@
 // an entry, and kept (the directory does not change during a run). A run resolves each user
 // several times, so this saves copying every object's attributes again and again; where the
 // directory holds its entries in memory, the entry is shared with it instead of copied.
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -92,6 +93,9 @@ class DirectoryAddressBook : public AddressBook,
   Result<std::vector<AddressEntryPtr>> Entries(const std::vector<std::string>& dns);
   AddressEntryPtr MakeEntry(SharedDirectoryEntry e, EntryFacts facts);
   Result<AddressEntryPtr> ResolveUncached(std::string_view name);
+  // The key under which an entry found for `name` also answers every other text that names
+  // the same SMTP address; nullopt when `name` does not resolve as an SMTP address.
+  static std::optional<std::string> SmtpKey(std::string_view name);
   Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
   Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
   static AddressEntryPtr OneOff(std::string_view address);
@@ -103,6 +107,8 @@ class DirectoryAddressBook : public AddressBook,
   std::unordered_map<std::string, AddressEntryPtr> by_object_dn_;
   // Text given to ResolveName -> its answer.
   std::unordered_map<std::string, Result<AddressEntryPtr>> resolved_;
+  // SMTP address (as given) -> the entry found for it, whichever text named it.
+  std::unordered_map<std::string, AddressEntryPtr> resolved_by_smtp_;
 };
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
@@ -303,12 +309,34 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   std::string key(name);
   auto known = resolved_.find(key);
   if (known != resolved_.end()) return known->second;
+  // "SMTP:a@b.c" and "a@b.c" are one search for one address: an entry found for the one is
+  // the entry for the other. (A failure is kept per text only: its message names the text.)
+  std::optional<std::string> smtp_key = SmtpKey(name);
+  if (smtp_key) {
+    auto same = resolved_by_smtp_.find(*smtp_key);
+    if (same != resolved_by_smtp_.end()) {
+      resolved_.emplace(std::move(key), same->second);
+      return same->second;
+    }
+  }
   Result<AddressEntryPtr> answer = ResolveUncached(name);
   if (answer.ok() || answer.status().number() == err::kUnresolved ||
       answer.status().number() == err::kAmbiguous) {
     resolved_.emplace(std::move(key), answer);
   }
+  if (answer.ok() && smtp_key) resolved_by_smtp_.emplace(std::move(*smtp_key), *answer);
   return answer;
+}
+
+std::optional<std::string> DirectoryAddressBook::SmtpKey(std::string_view name) {
+  std::string text = Trim(name);
+  if (StartsWithIgnoreCase(text, "SMTP:")) {
+    std::string address = Trim(std::string_view(text).substr(5));
+    if (address.empty()) return std::nullopt;
+    return address;
+  }
+  if (!StartsWithIgnoreCase(text, "EX:") && IsSmtpAddressShaped(text)) return text;
+  return std::nullopt;
 }
 
 Result<AddressEntryPtr> DirectoryAddressBook::ResolveUncached(std::string_view name) {

@@ -487,6 +487,19 @@ TEST(AddressBookCostTest, AddressLookupsAreSingleEqualitySearches) {
   EXPECT_EQ(counting->filters.size(), 0u);
   EXPECT_EQ(counting->reads.size(), 0u);
 
+  // The same address without the prefix is the same search, already made.
+  for (int i = 0; i < 10000; i += 997) {
+    std::string n = std::to_string(i);
+    Result<AddressEntryPtr> bare = book->ResolveName("U" + n + "@OLD.example");
+    ASSERT_TRUE(bare.ok()) << n;
+    EXPECT_EQ((*bare)->Address().value_or(""), "/o=Big/cn=Recipients/cn=user" + n);
+  }
+  EXPECT_EQ(counting->filters.size(), 0u);
+  // Another spelling of it is another search (a one-off entry keeps the spelling given).
+  ASSERT_TRUE(book->ResolveName("u5@old.example").ok());
+  EXPECT_EQ(counting->filters.size(), 1u);
+  counting->filters.clear();
+
   // So is a name that resolves to nothing: the second attempt gives the same answer
   // without searching.
   Result<AddressEntryPtr> nobody = book->ResolveName("Nobody Known");
