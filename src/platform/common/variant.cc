@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "platform/common/text.h"
 
@@ -23,13 +24,16 @@ const std::string& Variant::EmptyText() {
   return kEmpty;
 }
 
-void Variant::CopyFrom(const Variant& other) {
+template <typename Source>
+void Variant::TakePayload(Source&& other) {
+  // `Source` is const Variant& (copy) or Variant (move): std::forward picks the member's
+  // copy or move constructor.
   switch (other.type_) {
     case VarType::kString:
-      new (&text_) std::string(other.text_);
+      new (&text_) std::string(std::forward<Source>(other).text_);
       break;
     case VarType::kArray:
-      new (&items_) std::shared_ptr<const std::vector<Variant>>(other.items_);
+      new (&items_) std::shared_ptr<const std::vector<Variant>>(std::forward<Source>(other).items_);
       break;
     case VarType::kDouble:
     case VarType::kDate:
@@ -42,24 +46,8 @@ void Variant::CopyFrom(const Variant& other) {
   type_ = other.type_;
 }
 
-void Variant::MoveFrom(Variant&& other) noexcept {
-  switch (other.type_) {
-    case VarType::kString:
-      new (&text_) std::string(std::move(other.text_));
-      break;
-    case VarType::kArray:
-      new (&items_) std::shared_ptr<const std::vector<Variant>>(std::move(other.items_));
-      break;
-    case VarType::kDouble:
-    case VarType::kDate:
-      real_ = other.real_;
-      break;
-    default:
-      int_ = other.int_;
-      break;
-  }
-  type_ = other.type_;
-}
+void Variant::CopyFrom(const Variant& other) { TakePayload(other); }
+void Variant::MoveFrom(Variant&& other) noexcept { TakePayload(std::move(other)); }
 
 void Variant::Destroy() noexcept {
   if (type_ == VarType::kString) {

@@ -113,6 +113,8 @@ class Variant {
   // These expect no payload to be alive (a fresh or destroyed value).
   void CopyFrom(const Variant& other);
   void MoveFrom(Variant&& other) noexcept;
+  template <typename Source>
+  void TakePayload(Source&& other);
   // Ends the payload; the value is Empty afterwards.
   void Destroy() noexcept;
 
