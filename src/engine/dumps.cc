@@ -14,16 +14,16 @@ namespace {
 // Appends a field's text: "," becomes ";" (the separator), and so does each line break (CR
 // LF, CR or LF), in one pass.
 void AppendField(std::string& line, std::string_view text) {
+  size_t plain = 0;  // start of the run of characters copied as they are
   for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      c = ';';
-    } else if (c == '\n' || c == ',') {
-      c = ';';
-    }
-    line.push_back(c);
+    const char c = text[i];
+    if (c != ',' && c != '\r' && c != '\n') continue;
+    line.append(text.data() + plain, i - plain);
+    line.push_back(';');
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    plain = i + 1;
   }
+  line.append(text.data() + plain, text.size() - plain);
 }
 
 }  // namespace

@@ -106,9 +106,18 @@ std::string LocaleTextToUtf8(std::string_view text, const char* codeset) {
   return out;
 }
 
-std::string FormatRunLogLine(double ole_date, const std::string& message, int32_t level) {
+std::string FormatRunLogStamp(double ole_date) {
   std::string stamp = FormatGeneralDate(ole_date);
   if (!IsAscii(stamp)) stamp = LocaleTextToUtf8(stamp, TimeLocaleCodeset().c_str());
+  return stamp;
+}
+
+std::string FormatRunLogLine(double ole_date, const std::string& message, int32_t level) {
+  return ComposeRunLogLine(FormatRunLogStamp(ole_date), message, level);
+}
+
+std::string ComposeRunLogLine(std::string_view stamp, const std::string& message,
+                              int32_t level) {
   const char* marker = level == kLevelError     ? ": [Error] "
                        : level == kLevelWarning ? ": [Warning] "
                                                 : ": ";
@@ -178,7 +187,13 @@ void RunLog::WriteLog(const std::string& message, int32_t level) {
   // runs in carry-on mode.
   try {
     const double now = host_.Now();
-    const std::string line = FormatRunLogLine(now, message, level);
+    // The date text names a whole second (see FormatGeneralDate).
+    const int64_t second = UnixFromOleDate(now);
+    if (stamp_.empty() || second != stamp_second_) {
+      stamp_ = FormatRunLogStamp(now);
+      stamp_second_ = second;
+    }
+    const std::string line = ComposeRunLogLine(stamp_, message, level);
     std::string path = Path();
     if (batching_ == LogBatching::kEachLine) {
       WriteOut(path, line);

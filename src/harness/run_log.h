@@ -17,6 +17,9 @@ inline constexpr char kRunLogFileName[] = "TestQAV.log";
 // when the locale's own encoding is another), the level marker (": [Error] " for 1,
 // ": [Warning] " for 2, ": " for any other level), the message byte for byte, CR LF.
 std::string FormatRunLogLine(double ole_date, const std::string& message, int32_t level);
+// The same line from the date's text as FormatRunLogStamp gives it.
+std::string ComposeRunLogLine(std::string_view stamp, const std::string& message, int32_t level);
+std::string FormatRunLogStamp(double ole_date);
 
 // Text in the given character set (an iconv name such as "ISO-8859-1") as UTF-8. Text
 // that is valid UTF-8 already, or plain ASCII, is returned unchanged; bytes that cannot be
@@ -69,6 +72,10 @@ class RunLog : public LogWriter {
   std::string waiting_;        // lines not yet written (kBatched)
   std::string waiting_path_;   // the file they belong to
   double oldest_waiting_ = 0;  // host time of the first of them
+  // The date text of the last line and the second it stands for: a run writes many lines
+  // a second.
+  int64_t stamp_second_ = 0;
+  std::string stamp_;
 };
 
 }  // namespace testqav

@@ -5,6 +5,7 @@
 // an entry, and kept (the directory does not change during a run). A run resolves each user
 // several times, so this saves copying every object's attributes again and again; where the
 // directory holds its entries in memory, the entry is shared with it instead of copied.
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -271,6 +272,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
       return prefix ? PrefixFilter(attribute, v) : EqualityFilter(attribute, v);
     };
     std::vector<FilterNode> any;
+    any.reserve(5 + 2 * static_cast<size_t>(std::count(value.begin(), value.end(), ' ')));
     for (const char* attribute : {"displayName", "mailNickname", "givenName", "sn"}) {
       any.push_back(match(attribute, value));
     }

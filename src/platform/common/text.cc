@@ -15,18 +15,29 @@ bool IsAscii(std::string_view s) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-std::string LowerCase(std::string_view s) {
-  if (IsAscii(s)) {
-    std::string out(s);
-    for (char& c : out) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
+namespace {
+
+// Lower-cases ASCII text in one pass; false (with `out` unspecified) at the first byte
+// outside ASCII, which needs the Unicode rules.
+bool AsciiLowerInto(std::string_view s, std::string& out) {
+  out.resize(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
+  return true;
+}
+
+}  // namespace
+
+std::string LowerCase(std::string_view s) {
+  std::string out;
+  if (AsciiLowerInto(s, out)) return out;
   icu::UnicodeString u =
       icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
   u.toLower(icu::Locale::getRoot());
-  std::string out;
+  out.clear();
   u.toUTF8String(out);
   return out;
 }
@@ -48,11 +59,13 @@ std::string UpperCase(std::string_view s) {
 }
 
 std::string FoldCase(std::string_view s) {
-  if (IsAscii(s)) return LowerCase(s);
+  // Case folding and lower-casing agree on ASCII.
+  std::string out;
+  if (AsciiLowerInto(s, out)) return out;
   icu::UnicodeString u =
       icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
   u.foldCase(U_FOLD_CASE_DEFAULT);
-  std::string out;
+  out.clear();
   u.toUTF8String(out);
   return out;
 }

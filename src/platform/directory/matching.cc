@@ -27,6 +27,7 @@ bool ValidUtf8(std::string_view s) {
 // them), inner runs folded to one blank.
 std::string FoldBlanks(std::string_view s, bool trim_front, bool trim_back) {
   std::string out;
+  out.reserve(s.size());
   bool pending = false;
   for (char c : s) {
     if (c == ' ') {
@@ -38,6 +39,30 @@ std::string FoldBlanks(std::string_view s, bool trim_front, bool trim_back) {
     out += c;
   }
   if (pending && !trim_back) out += ' ';
+  return out;
+}
+
+// What FoldBlanks(s, true, true), then lower-casing for kCaseIgnore, gives for ASCII text
+// ("" becomes " ", as for the directory-string rules); nullopt when `s` is not ASCII.
+std::optional<std::string> FoldAsciiBlanksAndCase(std::string_view s, MatchKind kind) {
+  const bool lower = kind == MatchKind::kCaseIgnore;
+  std::string out(s.size(), '\0');
+  char* const begin = out.data();
+  char* w = begin;
+  bool pending = false;
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    if (c == ' ') {
+      pending = true;
+      continue;
+    }
+    // A folded blank replaces at least one blank of the input, so `out` never overflows.
+    if (pending && w != begin) *w++ = ' ';
+    pending = false;
+    *w++ = lower && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  if (w == begin) return std::string(" ");
+  out.resize(static_cast<size_t>(w - begin));
   return out;
 }
 
@@ -77,7 +102,10 @@ std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value
       return std::nullopt;
     case MatchKind::kCaseIgnore:
     case MatchKind::kCaseExact: {
-      if (value.empty() || !ValidUtf8(value)) return std::nullopt;
+      if (value.empty()) return std::nullopt;
+      // Most values are ASCII: blanks folded and letters lowered in one pass.
+      if (std::optional<std::string> ascii = FoldAsciiBlanksAndCase(value, kind)) return ascii;
+      if (!ValidUtf8(value)) return std::nullopt;
       std::string folded = FoldBlanks(value, true, true);
       if (folded.empty()) folded = " ";
       return kind == MatchKind::kCaseIgnore ? FoldCase(folded) : folded;

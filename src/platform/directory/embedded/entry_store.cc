@@ -45,8 +45,14 @@ std::span<const std::string_view> StoredEntry::values(size_t i) const {
 }
 
 std::span<const std::string_view> StoredEntry::Values(std::string_view name) const {
+  // Attribute names are nearly always ASCII, and ASCII names of different lengths never
+  // match: most attributes are passed over without comparing a letter.
+  const bool ascii = IsAscii(name);
   for (size_t i = 0; i < attribute_count(); ++i) {
-    if (EqualsIgnoreCase(attribute_name(i), name)) return values(i);
+    const uint32_t id = store_->entries_[index_].attributes[i].name;
+    const std::string& spelled = store_->names_[id];
+    if (ascii && store_->name_ascii_[id] != 0 && spelled.size() != name.size()) continue;
+    if (EqualsIgnoreCase(spelled, name)) return values(i);
   }
   return {};
 }
@@ -107,6 +113,7 @@ uint32_t EntryStore::NameId(std::string_view spelling) {
   if (found != name_ids_.end()) return found->second;
   auto id = static_cast<uint32_t>(names_.size());
   names_.emplace_back(spelling);
+  name_ascii_.push_back(IsAscii(spelling) ? 1 : 0);
   name_types_.push_back(schema_->FindAttribute(spelling));
   name_ids_.emplace(std::string(spelling), id);
   return id;

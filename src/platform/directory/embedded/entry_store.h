@@ -107,6 +107,7 @@ class EntryStore {
 
   // Attribute spellings: a file uses a few dozen, each for many entries.
   std::vector<std::string> names_;
+  std::vector<uint8_t> name_ascii_;  // 1 where the spelling is ASCII
   std::vector<const AttributeType*> name_types_;
   std::unordered_map<std::string, uint32_t> name_ids_;
 
