@@ -116,8 +116,7 @@ std::string FormatRunLogLine(double ole_date, const std::string& message, int32_
   return ComposeRunLogLine(FormatRunLogStamp(ole_date), message, level);
 }
 
-std::string ComposeRunLogLine(std::string_view stamp, const std::string& message,
-                              int32_t level) {
+std::string ComposeRunLogLine(std::string_view stamp, const std::string& message, int32_t level) {
   const char* marker = level == kLevelError     ? ": [Error] "
                        : level == kLevelWarning ? ": [Warning] "
                                                 : ": ";
