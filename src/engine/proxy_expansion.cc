@@ -11,7 +11,7 @@ namespace testqav {
 namespace {
 
 bool InList(const std::string& element, const std::string& list) {
-  return ContainsIgnoreCase(";" + list + ";", ";" + element + ";");
+  return ContainsElementIgnoreCase(list, element, ';');
 }
 
 void CloseList(std::string& list) {

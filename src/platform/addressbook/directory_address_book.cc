@@ -23,6 +23,18 @@ namespace {
 
 class DirectoryAddressBook;
 
+// The case-folded form of `text` as a map key: `text` itself when folding leaves it as it
+// is (ASCII without capitals, as most of the names the engine passes are), else its folded
+// copy in `buffer`.
+std::string_view FoldedKey(std::string_view text, std::string& buffer) {
+  const bool unchanged = std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80 && !(c >= 'A' && c <= 'Z');
+  });
+  if (unchanged) return text;
+  buffer = FoldCase(text);
+  return buffer;
+}
+
 Status Unresolved(std::string_view name) {
   return Status(err::kUnresolved, "The name could not be resolved: " + std::string(name));
 }
@@ -104,12 +116,12 @@ class DirectoryAddressBook : public AddressBook,
   std::shared_ptr<Directory> directory_;
   std::string base_dn_;
   // Folded legacyExchangeDN / folded object DN -> entry.
-  std::unordered_map<std::string, AddressEntryPtr> by_legacy_dn_;
-  std::unordered_map<std::string, AddressEntryPtr> by_object_dn_;
+  TextMap<AddressEntryPtr> by_legacy_dn_;
+  TextMap<AddressEntryPtr> by_object_dn_;
   // Text given to ResolveName -> its answer.
-  std::unordered_map<std::string, Result<AddressEntryPtr>> resolved_;
+  TextMap<Result<AddressEntryPtr>> resolved_;
   // SMTP address (as given) -> the entry found for it, whichever text named it.
-  std::unordered_map<std::string, AddressEntryPtr> resolved_by_smtp_;
+  TextMap<AddressEntryPtr> resolved_by_smtp_;
 };
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
@@ -171,7 +183,8 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressBook::Entries(
 }
 
 Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string& object_dn) {
-  auto cached = by_object_dn_.find(FoldCase(object_dn));
+  std::string folded;
+  auto cached = by_object_dn_.find(FoldedKey(object_dn, folded));
   if (cached != by_object_dn_.end()) return cached->second;
   static const FilterNode kAnyObject = [] {
     FilterNode n;
@@ -196,7 +209,8 @@ Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string&
 
 Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
-  auto cached = by_legacy_dn_.find(FoldCase(dn));
+  std::string folded;
+  auto cached = by_legacy_dn_.find(FoldedKey(dn, folded));
   if (cached != by_legacy_dn_.end()) return cached->second;
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
@@ -308,9 +322,9 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   // A run resolves the same address several times (registration, proxy lists, GAL pass);
   // the directory does not change meanwhile, so an answer, found or not, stands. Failures
   // of the directory itself are not kept: the next attempt may succeed.
-  std::string key(name);
-  auto known = resolved_.find(key);
+  auto known = resolved_.find(name);
   if (known != resolved_.end()) return known->second;
+  std::string key(name);
   // "SMTP:a@b.c" and "a@b.c" are one search for one address: an entry found for the one is
   // the entry for the other. (A failure is kept per text only: its message names the text.)
   std::optional<std::string> smtp_key = SmtpKey(name);

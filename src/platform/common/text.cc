@@ -89,9 +89,51 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return FoldCase(a) == FoldCase(b);
 }
 
+namespace {
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Where `needle` occurs in `haystack` ignoring ASCII case, from `from` on; npos when not.
+size_t FindAsciiIgnoreCase(std::string_view haystack, std::string_view needle, size_t from) {
+  if (needle.size() > haystack.size()) return std::string_view::npos;
+  const char first = AsciiLower(needle.front());
+  for (size_t i = from; i + needle.size() <= haystack.size(); ++i) {
+    if (AsciiLower(haystack[i]) != first) continue;
+    size_t k = 1;
+    while (k < needle.size() && AsciiLower(haystack[i + k]) == AsciiLower(needle[k])) ++k;
+    if (k == needle.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) {
   if (needle.empty()) return true;
+  // ASCII letters fold to ASCII letters and nothing else folds to them, so ASCII text is
+  // searched as it stands.
+  if (IsAscii(haystack) && IsAscii(needle)) {
+    return FindAsciiIgnoreCase(haystack, needle, 0) != std::string_view::npos;
+  }
   return FoldCase(haystack).find(FoldCase(needle)) != std::string::npos;
+}
+
+bool ContainsElementIgnoreCase(std::string_view list, std::string_view element, char separator) {
+  if (element.empty() || !IsAscii(list) || !IsAscii(element)) {
+    const std::string sep(1, separator);
+    return ContainsIgnoreCase(sep + std::string(list) + sep, sep + std::string(element) + sep);
+  }
+  // An occurrence of the element counts when a separator, or an end of the list, is on
+  // either side of it: the same as finding it with separators around it in the list with
+  // separators around it.
+  for (size_t at = FindAsciiIgnoreCase(list, element, 0); at != std::string_view::npos;
+       at = FindAsciiIgnoreCase(list, element, at + 1)) {
+    const size_t end = at + element.size();
+    if ((at == 0 || list[at - 1] == separator) && (end == list.size() || list[end] == separator)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {

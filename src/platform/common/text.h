@@ -2,11 +2,22 @@
 // folding and lower casing are Unicode-correct (ICU) with an ASCII fast path.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace testqav {
+
+// Hashes std::string and std::string_view alike, so that a map keyed by text is searched
+// with a view and no temporary string.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <typename Value>
+using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
 
 // Lower case (the original's LCase), Unicode-aware.
 std::string LowerCase(std::string_view s);
@@ -16,6 +27,9 @@ std::string FoldCase(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // True when needle occurs in haystack ignoring case (an empty needle always occurs).
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle);
+// True when `separator` + element + `separator` occurs, ignoring case, in `separator` +
+// list + `separator`: whether a list such as "a;b;c" holds the element.
+bool ContainsElementIgnoreCase(std::string_view list, std::string_view element, char separator);
 bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix);
 bool StartsWith(std::string_view s, std::string_view prefix);
 bool EndsWith(std::string_view s, std::string_view suffix);

@@ -3,7 +3,6 @@
 // RDN value, the bitwise matching rules 1.2.840.113556.1.4.803 (AND) and .804 (OR).
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,10 +47,11 @@ class FilterEvaluator {
       }
       return nullptr;
     }
+    // The reference holds until the next Add.
     const Equality& Add(Equality e) { return equalities_.emplace_back(std::move(e)); }
 
    private:
-    std::deque<Equality> equalities_;  // stable addresses
+    std::vector<Equality> equalities_;
   };
 
   // `node` must already have its objectCategory short names rewritten. `cache`, when given,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/common/status.h"
+#include "platform/common/text.h"
 
 namespace testqav {
 
@@ -75,12 +76,7 @@ class Schema {
   static std::shared_ptr<const Schema> Builtin();
 
  private:
-  // Hashes std::string and std::string_view alike so look-ups need no temporary string.
-  struct TextHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using ExactIndex = std::unordered_map<std::string, size_t, TextHash, std::equal_to<>>;
+  using ExactIndex = TextMap<size_t>;
 
   void ResolveInheritance();
   void BuildLookups();

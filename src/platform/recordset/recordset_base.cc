@@ -187,6 +187,9 @@ Result<Variant> Convert(const FieldDef& field, const Variant& value) {
 Status RecordsetBase::CheckOpen() const { return open_ ? Status::Ok() : ClosedError(); }
 
 std::optional<int32_t> RecordsetBase::FindField(std::string_view name) const {
+  if (auto exact = field_by_spelling_.find(name); exact != field_by_spelling_.end()) {
+    return exact->second;
+  }
   auto it = field_by_name_.find(FoldCase(name));
   if (it == field_by_name_.end()) return std::nullopt;
   return it->second;
@@ -214,6 +217,7 @@ Status RecordsetBase::AppendField(std::string_view name, FieldType type, int32_t
   }
   const auto index = static_cast<int32_t>(fields_.size());
   field_by_name_.emplace(folded, index);
+  field_by_spelling_.emplace(std::string(name), index);
   fields_.push_back(FieldDef{std::string(name), std::move(folded), type, defined_size, attributes});
   return Status::Ok();
 }

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/common/text.h"
 #include "platform/recordset/filter.h"
 #include "platform/recordset/record.h"
 #include "platform/recordset/recordset.h"
@@ -69,7 +70,10 @@ class RecordsetBase : public Recordset {
   Result<Variant> ValueAt(int32_t field) const;
 
   std::vector<FieldDef> fields_;
-  std::unordered_map<std::string, int32_t> field_by_name_;  // folded name -> position
+  TextMap<int32_t> field_by_name_;  // folded name -> position
+  // Name as defined -> position: callers nearly always spell a field as it was defined,
+  // and this finds it without folding.
+  TextMap<int32_t> field_by_spelling_;
   std::vector<Record> records_;
   bool open_ = false;
 

@@ -198,9 +198,10 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
                     "There is no such object on the server: \"" + std::string(base_dn) + "\"");
     }
 
+    FilterEvaluator::SearchCache cache;
     std::optional<Postings> candidates;
     if (use_index_) {
-      candidates = Candidates(node);
+      candidates = Candidates(node, cache);
       // A base search reads one object: only the entries with that DN can be in scope.
       if (scope == SearchScope::kBase) {
         std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->rdns));
@@ -214,7 +215,6 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         candidates = std::move(narrowed);
       }
     }
-    FilterEvaluator::SearchCache cache;
     auto consider = [&](size_t i) {
       const StoredEntry p = store_[i];
       if (!InScope(p.rdns(), base->rdns, scope)) return;
@@ -346,21 +346,28 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
   // Entries that can satisfy `node` (sorted, file order), or nullopt when the index cannot
   // narrow the search. Items that can never be TRUE (unknown type, invalid value) narrow to
   // nothing.
-  std::optional<Postings> Candidates(const FilterNode& node) {
+  // The assertion values normalised here go into `cache`, where evaluating the candidates
+  // finds them.
+  std::optional<Postings> Candidates(const FilterNode& node, FilterEvaluator::SearchCache& cache) {
     using Kind = FilterNode::Kind;
     switch (node.kind) {
       case Kind::kEquality:
       case Kind::kApprox: {
         const AttributeType* type = schema_->FindAttribute(node.attribute);
         if (type == nullptr || type->equality == MatchKind::kNone) return Postings{};
-        std::optional<std::string> key = NormalizeValue(type->equality, node.value, *schema_);
-        if (!key) return Postings{};
-        return Lookup(IndexFor(type, EqualsIgnoreCase(node.attribute, "name")), HashText(*key));
+        const bool is_name = EqualsIgnoreCase(node.attribute, "name");
+        const FilterEvaluator::SearchCache::Equality* known = cache.Find(&node);
+        if (known == nullptr) {
+          known = &cache.Add(
+              {&node, type, is_name, NormalizeValue(type->equality, node.value, *schema_)});
+        }
+        if (!known->assertion) return Postings{};
+        return Lookup(IndexFor(type, is_name), HashText(*known->assertion));
       }
       case Kind::kAnd: {
         std::optional<Postings> result;
         for (const FilterNode& c : node.children) {
-          std::optional<Postings> p = Candidates(c);
+          std::optional<Postings> p = Candidates(c, cache);
           if (!p) continue;
           if (!result) {
             result = std::move(p);
@@ -378,7 +385,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         // Each child's list is short (an equality hit or two); gather, then sort once.
         Postings result;
         for (const FilterNode& c : node.children) {
-          std::optional<Postings> p = Candidates(c);
+          std::optional<Postings> p = Candidates(c, cache);
           if (!p) return std::nullopt;
           result.insert(result.end(), p->begin(), p->end());
         }

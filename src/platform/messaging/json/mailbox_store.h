@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/common/status.h"
+#include "platform/common/text.h"
 
 namespace testqav::mailbox {
 
@@ -134,14 +135,10 @@ class NamedRegistry {
   const NamedKey* KeyOf(uint16_t id) const;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
-  };
   // Writes the key's canonical text to canonical_ (reused: a store file names the same few
   // properties on every message).
   std::string_view Canonical(const NamedKey& key);
-  std::unordered_map<std::string, uint16_t, Hash, std::equal_to<>> ids_;
+  TextMap<uint16_t> ids_;
   std::vector<NamedKey> keys_;  // index = id - kFirstNamedId
   std::string canonical_;
 };
