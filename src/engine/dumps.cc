@@ -51,12 +51,12 @@ void QAV::Dump(Recordset* rst, const std::string& name) {
   while (!rst->Eof()) {
     line.clear();
     for (int32_t i = 0; i < count; ++i) {
-      auto v = rst->Value(i);
+      Result<const Variant*> v = rst->ValueView(i);
       if (v.ok()) {
-        if (v->IsString()) {
-          AppendField(line, v->string_value());
+        if ((*v)->IsString()) {
+          AppendField(line, (*v)->string_value());
         } else {
-          AppendField(line, v->ToText());
+          AppendField(line, (*v)->ToText());
         }
       }
       line += ',';

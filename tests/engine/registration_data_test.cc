@@ -302,6 +302,7 @@ class UnfilterableRecordset : public Recordset {
   Status Update() override { return inner_->Update(); }
   Result<Variant> Value(std::string_view f) const override { return inner_->Value(f); }
   Result<Variant> Value(int32_t i) const override { return inner_->Value(i); }
+  Result<const Variant*> ValueView(int32_t i) const override { return inner_->ValueView(i); }
   Status SetFilter(std::string_view) override {
     return Status(err::kAdoInvalidArg, "filter refused");
   }

@@ -56,6 +56,9 @@ class Recordset {
   // Field value of the current record (Null when never assigned). Errors as SetValue.
   virtual Result<Variant> Value(std::string_view field) const = 0;
   virtual Result<Variant> Value(int32_t index) const = 0;
+  // The same value as Value(index), not copied: valid until the record set is next changed
+  // or moved. For reading many values in a row (a dump).
+  virtual Result<const Variant*> ValueView(int32_t index) const = 0;
 
   // Restricts the visible records and moves to the first match. A filter text that does not
   // parse is an error (kAdoInvalidArg, with a description naming the fault) and leaves an

@@ -301,7 +301,8 @@ Status RecordsetBase::Update() {
   return Status::Ok();
 }
 
-Result<Variant> RecordsetBase::ValueAt(int32_t field) const {
+Result<const Variant*> RecordsetBase::ValueViewAt(int32_t field) const {
+  static const Variant kNull = Variant::Null();
   const Variant* v = nullptr;
   if (mode_ != EditMode::kNone) {
     v = buffer_.Get(field);
@@ -310,7 +311,19 @@ Result<Variant> RecordsetBase::ValueAt(int32_t field) const {
     if (!current) return NoCurrentRecord();
     v = records_[*current].Get(field);
   }
-  return v != nullptr ? *v : Variant::Null();
+  return v != nullptr ? v : &kNull;
+}
+
+Result<Variant> RecordsetBase::ValueAt(int32_t field) const {
+  Result<const Variant*> v = ValueViewAt(field);
+  if (!v.ok()) return v.status();
+  return **v;
+}
+
+Result<const Variant*> RecordsetBase::ValueView(int32_t index) const {
+  if (Status s = CheckOpen(); !s.ok()) return s;
+  if (index < 0 || index >= FieldCount()) return ItemNotFound(std::to_string(index));
+  return ValueViewAt(index);
 }
 
 Result<Variant> RecordsetBase::Value(std::string_view field) const {

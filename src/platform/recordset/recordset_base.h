@@ -31,6 +31,7 @@ class RecordsetBase : public Recordset {
   Status Update() override;
   Result<Variant> Value(std::string_view field) const override;
   Result<Variant> Value(int32_t index) const override;
+  Result<const Variant*> ValueView(int32_t index) const override;
 
   Status SetFilter(std::string_view filter) override;
   Status ClearFilter() override;
@@ -68,6 +69,7 @@ class RecordsetBase : public Recordset {
   void Commit();
   Status CheckOpen() const;
   Result<Variant> ValueAt(int32_t field) const;
+  Result<const Variant*> ValueViewAt(int32_t field) const;
 
   std::vector<FieldDef> fields_;
   TextMap<int32_t> field_by_name_;  // folded name -> position

@@ -154,6 +154,40 @@ TYPED_TEST(RecordsetContract, NullEmptyTextAndNeverAssigned) {
   EXPECT_EQ(*rs.RecordCount(), 1) << "Null never matches, not even '*'";
 }
 
+// A dump reads values by reference; they must be the values Value gives, in every state of
+// the cursor: a committed record, a pending edit, a new record, and past the end.
+TYPED_TEST(RecordsetContract, ValueViewShowsWhatValueGives) {
+  Recordset& rs = *this->rs_;
+  this->Add({{"SMTP", Variant("a@x.com")}, {"Count", Variant::Long(7)}, {"Any", Variant("text")}});
+  auto same_as_value = [&rs](const char* state) {
+    for (int32_t i = 0; i < rs.FieldCount(); ++i) {
+      Result<Variant> copy = rs.Value(i);
+      Result<const Variant*> view = rs.ValueView(i);
+      ASSERT_EQ(copy.ok(), view.ok()) << state << " field " << i;
+      if (!copy.ok()) {
+        EXPECT_EQ(view.status().number(), copy.status().number()) << state;
+        continue;
+      }
+      EXPECT_EQ((*view)->TypeName(), copy->TypeName()) << state << " field " << i;
+      EXPECT_EQ((*view)->ToText(), copy->ToText()) << state << " field " << i;
+    }
+  };
+  ASSERT_TRUE(rs.MoveFirst().ok());
+  same_as_value("committed");
+  ASSERT_TRUE(rs.SetValue("SMTP", "b@x.com").ok());
+  same_as_value("editing");
+  EXPECT_EQ((*rs.ValueView(0))->ToText(), "b@x.com");
+  ASSERT_TRUE(rs.AddNew().ok());
+  ASSERT_TRUE(rs.SetValue("ODN", "/o=x/cn=y").ok());
+  same_as_value("adding");
+  ASSERT_TRUE(rs.Update().ok());
+  ASSERT_TRUE(rs.MoveNext().ok());
+  ASSERT_TRUE(rs.Eof());
+  same_as_value("past the end");
+  EXPECT_EQ(rs.ValueView(0).status().number(), err::kAdoBof);
+  EXPECT_EQ(rs.ValueView(99).status().number(), err::kAdoItemNotFound);
+}
+
 TYPED_TEST(RecordsetContract, ValuesConvertToTheFieldType) {
   Recordset& rs = *this->rs_;
   ASSERT_TRUE(rs.AddNew().ok());
