@@ -49,6 +49,16 @@ class FilterEvaluator {
     }
     // The reference holds until the next Add.
     const Equality& Add(Equality e) { return equalities_.emplace_back(std::move(e)); }
+    // An assertion already normalised under `kind` for the same value text (a filter that
+    // tests one value against several attributes normalises it once).
+    const std::optional<std::string>* SameValue(MatchKind kind, std::string_view value) const {
+      for (const Equality& e : equalities_) {
+        if (e.type != nullptr && e.type->equality == kind && e.node->value == value) {
+          return &e.assertion;
+        }
+      }
+      return nullptr;
+    }
 
    private:
     std::vector<Equality> equalities_;

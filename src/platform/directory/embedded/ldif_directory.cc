@@ -358,8 +358,10 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         const bool is_name = EqualsIgnoreCase(node.attribute, "name");
         const FilterEvaluator::SearchCache::Equality* known = cache.Find(&node);
         if (known == nullptr) {
+          const std::optional<std::string>* same = cache.SameValue(type->equality, node.value);
           known = &cache.Add(
-              {&node, type, is_name, NormalizeValue(type->equality, node.value, *schema_)});
+              {&node, type, is_name,
+               same != nullptr ? *same : NormalizeValue(type->equality, node.value, *schema_)});
         }
         if (!known->assertion) return Postings{};
         return Lookup(IndexFor(type, is_name), HashText(*known->assertion));
