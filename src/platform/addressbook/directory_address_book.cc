@@ -67,7 +67,7 @@ class DirectoryAddressEntry : public AddressEntry {
   Result<std::string> Type() const override { return facts_.type; }
   Result<std::string> Address() const override { return facts_.address; }
   Result<std::string> Name() const override { return facts_.name; }
-  Result<std::string> ID() const override { return facts_.entry_id; }
+  Result<std::string> ID() const override { return EntryIdOf(facts_); }
   Result<int32_t> DisplayType() const override { return facts_.display_type; }
   Result<Variant> Field(uint32_t tag) const override {
     return DirectoryProperty(*entry_, facts_, tag);

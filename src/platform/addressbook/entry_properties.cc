@@ -231,14 +231,18 @@ Result<EntryFacts> FactsOf(const EntryView& e) {
     if (!f.name.empty()) break;
   }
   if (f.name.empty()) f.name = f.address;
-  f.entry_id = f.type == "EX"
-                   ? BytesToHex(EncodeAddressBookEntryId(static_cast<uint32_t>(f.display_type), dn))
-                   : BytesToHex(EncodeOneOffEntryId(f.name, "SMTP", f.address));
   return f;
 }
 
+std::string EntryIdOf(const EntryFacts& facts) {
+  if (!facts.entry_id.empty()) return facts.entry_id;
+  return facts.type == "EX" ? BytesToHex(EncodeAddressBookEntryId(
+                                  static_cast<uint32_t>(facts.display_type), facts.address))
+                            : BytesToHex(EncodeOneOffEntryId(facts.name, "SMTP", facts.address));
+}
+
 Result<Variant> DirectoryProperty(const EntryView& e, const EntryFacts& facts, uint32_t tag) {
-  if (tag == (0x0FFF0000 | kPtBinary)) return Variant(facts.entry_id);
+  if (tag == (0x0FFF0000 | kPtBinary)) return Variant(EntryIdOf(facts));
   if (tag == kPrDisplayType) return Variant::Long(facts.display_type);
   if (SameTextProperty(tag, kPrAddrType)) return Variant(facts.type);
   // Display name and e-mail address are what Name and Address show, fallbacks included.

@@ -72,8 +72,13 @@ struct EntryFacts {
   std::string address;
   std::string name;
   int32_t display_type = kDtMailUser;
-  std::string entry_id;  // hex text
+  // Hex text. Empty for a directory object: its ID follows from the facts above (EntryIdOf),
+  // and is worked out when asked for rather than kept for every entry.
+  std::string entry_id;
 };
+// The entry ID of `facts` (hex text): the one they hold, else the one the directory object
+// they describe has.
+std::string EntryIdOf(const EntryFacts& facts);
 // err::kNotFound when the object is not an address entry.
 Result<EntryFacts> FactsOf(const EntryView& e);
 

@@ -113,7 +113,7 @@ TEST(AddressBookEntryRulesTest, FactsOfExchangeAndInternetObjects) {
   EXPECT_EQ(ex->address, "/o=Contoso/ou=First/cn=Recipients/cn=jsmith");
   EXPECT_EQ(ex->name, "Jane Smith");
   EXPECT_EQ(ex->display_type, 0);
-  EXPECT_EQ(ex->entry_id,
+  EXPECT_EQ(EntryIdOf(*ex),
             BytesToHex(EncodeAddressBookEntryId(0, "/o=Contoso/ou=First/cn=Recipients/cn=jsmith")));
 
   // Without legacyExchangeDN: an internet entry with the mail address and a one-off ID; the
@@ -126,8 +126,12 @@ TEST(AddressBookEntryRulesTest, FactsOfExchangeAndInternetObjects) {
   EXPECT_EQ(smtp->address, "ext@partner.example");
   EXPECT_EQ(smtp->name, "Ext Person");
   EXPECT_EQ(smtp->display_type, 6);
-  EXPECT_EQ(smtp->entry_id,
+  EXPECT_EQ(EntryIdOf(*smtp),
             BytesToHex(EncodeOneOffEntryId("Ext Person", "SMTP", "ext@partner.example")));
+  // An ID the facts hold (a one-off entry re-opened from its ID) is the one given.
+  EntryFacts given = *smtp;
+  given.entry_id = "00000000ABCD";
+  EXPECT_EQ(EntryIdOf(given), "00000000ABCD");
 
   // Only a secondary proxy: that address; no name attributes: the address is the name.
   auto proxy_only = FactsOf(Object("CN=p", {{"proxyAddresses", {"smtp:p@x.example"}}}));
@@ -148,7 +152,7 @@ TEST(AddressBookPropertyTest, SingleValuedTagsReadTheirAttributes) {
       {0x3A1C001F, "+1 555 0100"},  // Unicode form of the same property
       {0x3A29001E, "1 Main St"},    // streetAddress, not street
       {0x3A44001E, "Q"},
-      {0x0FFF0102, facts.entry_id},
+      {0x0FFF0102, EntryIdOf(facts)},
   };
   for (const auto& [tag, expected] : cases) {
     auto v = DirectoryProperty(e, facts, tag);
