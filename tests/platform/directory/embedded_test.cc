@@ -99,6 +99,108 @@ TEST(DirectoryLdif, ReadsFoldingBase64CommentsAndOptions) {
   EXPECT_TRUE(diagnostics.str().empty());
 }
 
+// A large file is cut at record boundaries only: an empty line and then a "dn:" line. The
+// pieces put together are the text, and each knows the lines before it.
+TEST(DirectoryLdif, SplitsAtRecordBoundariesOnly) {
+  const std::string text =
+      "version: 1\r\n\r\n"
+      "dn: cn=a,dc=x\r\ncn: a\r\ndescription: one\r\n\r\n"  // boundary (CRLF)
+      "# comment\r\n\r\n"                                   // no "dn:" after the empty line
+      "dn: cn=b,dc=x\ndescription: folded\n \n text\n\n"    // folded with a blank piece
+      "DN: cn=c,dc=x\ncn: c\n";                             // boundary, any letter case
+  for (size_t count = 1; count <= 6; ++count) {
+    std::vector<LdifPiece> pieces = SplitLdif(text, count);
+    ASSERT_FALSE(pieces.empty());
+    EXPECT_LE(pieces.size(), count);
+    std::string joined;
+    size_t lines = 0;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      EXPECT_EQ(pieces[i].lines_before, lines) << count << " piece " << i;
+      if (i > 0) {
+        const std::string_view start = pieces[i].text.substr(0, 3);
+        EXPECT_TRUE(start == "dn:" || start == "DN:") << pieces[i].text;
+        EXPECT_TRUE(joined.ends_with("\n\n") || joined.ends_with("\r\n\r\n")) << joined;
+      }
+      joined += pieces[i].text;
+      lines += static_cast<size_t>(std::count(pieces[i].text.begin(), pieces[i].text.end(), '\n'));
+    }
+    EXPECT_EQ(joined, text);
+  }
+  EXPECT_EQ(SplitLdif(text, 3).size(), 3u);
+  EXPECT_EQ(SplitLdif("dn: cn=a\ncn: a\n", 4).size(), 1u);
+}
+
+// Parsed in two pieces at once, a directory is the one parsed in one go: entries in file
+// order with their values, the rootDSE from the last empty DN, and a fault in the second
+// piece still names its line in the file, ahead of nothing from the first piece.
+TEST(DirectoryLdif, ParsedInPiecesItIsTheSameDirectory) {
+  // From the 16th entry on, a new attribute comes first and the class changes, so that
+  // the second piece numbers attribute names and class sets otherwise than the first.
+  std::string text = "version: 1\n\n";
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    text += "dn: cn=u" + n + ",dc=example,dc=com\n" +
+            std::string(i < 15 ? "objectClass: person\n"
+                               : "description: late\nobjectClass: organizationalPerson\n") +
+            "cn: u" + n + "\nsn: S" + n + "\n" + (i % 3 == 0 ? "CN: again" + n + "\n" : "") + "\n";
+    if (i == 30) text += "dn:\ndefaultNamingContext: dc=example,dc=com\n\n";
+  }
+  LdifDirectoryOptions one_go;
+  LdifDirectoryOptions split;
+  split.split_parse_bytes = 1;
+  std::ostringstream diagnostics;
+  auto a = LdifDirectoryFromText(text, "p.ldif", diagnostics, one_go);
+  auto b = LdifDirectoryFromText(text, "p.ldif", diagnostics, split);
+  ASSERT_TRUE(a.ok() && b.ok()) << diagnostics.str();
+  auto all = [](Directory& d) {
+    auto r = d.Search("dc=example,dc=com", SearchScope::kSubtree, "(objectClass=*)", {});
+    EXPECT_TRUE(r.ok());
+    std::vector<std::string> out;
+    for (const DirectoryEntry& e : *r) {
+      std::string line = e.dn;
+      for (const DirectoryAttribute& at : e.attributes) {
+        line += "|" + at.name;
+        for (const std::string& v : at.values) line += "=" + v;
+      }
+      out.push_back(line);
+    }
+    return out;
+  };
+  std::vector<std::string> expected = all(**a);
+  ASSERT_EQ(expected.size(), 40u);
+  EXPECT_EQ(all(**b), expected);
+  EXPECT_EQ(Names(**b, "(|(sn=S7)(cn=again33))"), (std::set<std::string>{"u7", "u33"}));
+  EXPECT_EQ(Names(**b, "(&(objectClass=organizationalPerson)(description=late)(sn=S39))"),
+            (std::set<std::string>{"u39"}));
+  EXPECT_EQ(Names(**b, "(&(objectClass=person)(!(objectClass=organizationalPerson)))").size(), 15u);
+  EXPECT_EQ((*b)->RootDse()->First("defaultNamingContext"), "dc=example,dc=com");
+  EXPECT_TRUE(diagnostics.str().empty());
+
+  // A fault late in the file, and another in the first half: the first one is reported.
+  std::string late = text + "dn: cn=bad\ncn a\n";
+  const size_t late_line = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 2;
+  std::ostringstream late_diagnostics;
+  auto c = LdifDirectoryFromText(late, "p.ldif", late_diagnostics, split);
+  ASSERT_FALSE(c.ok());
+  EXPECT_EQ(c.status().description().rfind("p.ldif:" + std::to_string(late_line) + ": ", 0), 0u)
+      << c.status().description();
+  EXPECT_EQ(late_diagnostics.str(), c.status().description() + "\n");
+  std::string both = late;
+  both.replace(both.find("sn: S2\n"), 7, "sn S2\n");
+  std::ostringstream both_diagnostics;
+  auto d = LdifDirectoryFromText(both, "p.ldif", both_diagnostics, split);
+  ASSERT_FALSE(d.ok());
+  EXPECT_NE(d.status().description().find("missing \":\" in \"sn S2\""), std::string::npos)
+      << d.status().description();
+  EXPECT_EQ(both_diagnostics.str(), d.status().description() + "\n");
+  // A continuation line with nothing to continue, anywhere, goes before every other fault.
+  std::string orphan = both + "\n continued\n";
+  std::ostringstream orphan_diagnostics;
+  auto o = LdifDirectoryFromText(orphan, "p.ldif", orphan_diagnostics, split);
+  ASSERT_FALSE(o.ok());
+  EXPECT_NE(o.status().description().find("continuation line"), std::string::npos);
+}
+
 TEST(DirectoryLdif, MissingFileIsAnError) {
   std::ostringstream diagnostics;
   Result<std::shared_ptr<Directory>> r = LoadLdifDirectory("/nonexistent/x.ldif", diagnostics);

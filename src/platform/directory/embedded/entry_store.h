@@ -59,6 +59,9 @@ class EntryStore {
   // Adds `entry` at the end. Its `name` attribute is stored as the RDN value (added when
   // the entry has none), as Active Directory keeps it.
   void Add(const DirectoryEntry& entry);
+  // Moves the entries of `other` (same schema) to the end, in their order; `other` is left
+  // empty. Their texts stay where they are: the blocks that hold them move along.
+  void Append(EntryStore&& other);
 
   size_t size() const { return entries_.size(); }
   StoredEntry operator[](size_t i) const { return StoredEntry(this, static_cast<uint32_t>(i)); }
@@ -78,7 +81,7 @@ class EntryStore {
   struct Entry {
     std::string_view dn;
     std::string_view name;
-    const Attribute* attributes;  // in the blocks
+    Attribute* attributes;  // in the blocks
     const std::string_view* values;
     const std::string_view* rdns;
     uint32_t attribute_count;

@@ -20,6 +20,9 @@ struct LdifDirectoryOptions {
   // the indexed search is compared against).
   bool use_index = true;
   std::shared_ptr<const Schema> schema;  // nullptr: Schema::Builtin()
+  // A text at least this long is parsed in two pieces at once, on this thread and a second
+  // one; the directory is the same either way.
+  size_t split_parse_bytes = size_t{16} << 20;
 };
 
 // Loads an LDIF file. A malformed file writes "<path>:<line>: <fault>" to `diagnostics` and

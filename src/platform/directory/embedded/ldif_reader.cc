@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/common/error_codes.h"
@@ -193,18 +194,73 @@ Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string
   return entries;
 }
 
+namespace {
+
+Status Fault(std::string_view file_name, size_t line, const std::string& fault,
+             std::ostream& diagnostics) {
+  std::string message = std::string(file_name) + ":" + std::to_string(line) + ": " + fault;
+  diagnostics << message << "\n";
+  return Status(err::kCorrupt, message);
+}
+
+}  // namespace
+
 Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ostream& diagnostics,
                      const std::function<void(DirectoryEntry&&)>& each) {
-  auto fail = [&](size_t line, const std::string& fault) -> Status {
-    std::string message = std::string(file_name) + ":" + std::to_string(line) + ": " + fault;
-    diagnostics << message << "\n";
-    return Status(err::kCorrupt, message);
-  };
+  if (Status s = CheckLdifContinuations(text, file_name, diagnostics); !s.ok()) return s;
+  return ParseLdifPieceEach(LdifPiece{text, 0}, file_name, diagnostics, each);
+}
 
-  LogicalLines lines(text);
-  if (size_t orphan = lines.FirstOrphanContinuation(); orphan != 0) {
-    return fail(orphan, "continuation line without a line to continue");
+Status CheckLdifContinuations(std::string_view text, std::string_view file_name,
+                              std::ostream& diagnostics) {
+  if (size_t orphan = LogicalLines(text).FirstOrphanContinuation(); orphan != 0) {
+    return Fault(file_name, orphan, "continuation line without a line to continue", diagnostics);
   }
+  return Status();
+}
+
+std::vector<LdifPiece> SplitLdif(std::string_view text, size_t count) {
+  std::vector<LdifPiece> pieces;
+  size_t start = 0;
+  size_t lines_before = 0;
+  for (size_t k = 1; k < count; ++k) {
+    // The first record boundary at or after the k-th share of the text: an empty line
+    // (which ends any record, folded line and comment) followed by a line starting "dn:".
+    size_t at = std::max(start, text.size() * k / count);
+    size_t cut = std::string_view::npos;
+    while (at < text.size()) {
+      size_t nl = text.find('\n', at);
+      if (nl == std::string_view::npos) break;
+      size_t next = nl + 1;
+      std::string_view rest = text.substr(next);
+      size_t empty_end = StartsWith(rest, "\r\n") ? 2 : StartsWith(rest, "\n") ? 1 : 0;
+      if (empty_end != 0 &&
+          (StartsWith(rest.substr(empty_end), "dn:") || StartsWith(rest.substr(empty_end), "DN:") ||
+           StartsWith(rest.substr(empty_end), "Dn:") ||
+           StartsWith(rest.substr(empty_end), "dN:"))) {
+        cut = next + empty_end;
+        break;
+      }
+      at = next;
+    }
+    if (cut == std::string_view::npos) break;
+    std::string_view piece = text.substr(start, cut - start);
+    pieces.push_back({piece, lines_before});
+    lines_before += static_cast<size_t>(std::count(piece.begin(), piece.end(), '\n'));
+    start = cut;
+  }
+  pieces.push_back({text.substr(start), lines_before});
+  return pieces;
+}
+
+Status ParseLdifPieceEach(const LdifPiece& piece, std::string_view file_name,
+                          std::ostream& diagnostics,
+                          const std::function<void(DirectoryEntry&&)>& each) {
+  auto fail = [&](size_t line, const std::string& fault) -> Status {
+    return Fault(file_name, piece.lines_before + line, fault, diagnostics);
+  };
+  std::string_view text = piece.text;
+  LogicalLines lines(text);
 
   DirectoryEntry current;
   bool have_current = false;
