@@ -467,28 +467,50 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
       }
     }
     if (missing.empty()) return;
-    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(missing.size());
+    // The indexes of a large directory are built in two groups at once, the second on a
+    // thread of its own: a run waits for them before it resolves its first name.
+    constexpr size_t kSplitEntries = 20000;
+    const size_t first = missing.size() > 1 && store_.size() >= kSplitEntries
+                             ? (missing.size() + 1) / 2
+                             : missing.size();
+    const auto cut = missing.begin() + static_cast<std::ptrdiff_t>(first);
+    std::vector<const AttributeType*> head(missing.begin(), cut);
+    std::vector<const AttributeType*> tail(cut, missing.end());
+    std::vector<std::unique_ptr<HashPostings>> tail_built;
+    std::thread second;
+    if (!tail.empty()) second = std::thread([&] { tail_built = IndexesOf(tail); });
+    std::vector<std::unique_ptr<HashPostings>> head_built = IndexesOf(head);
+    if (second.joinable()) second.join();
+    for (size_t k = 0; k < head.size(); ++k) index_[head[k]] = std::move(head_built[k]);
+    for (size_t k = 0; k < tail.size(); ++k) index_[tail[k]] = std::move(tail_built[k]);
+  }
+
+  // The indexes of `types` (attributes, not `name`), built in one pass over the entries.
+  std::vector<std::unique_ptr<HashPostings>> IndexesOf(
+      const std::vector<const AttributeType*>& types) const {
+    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(types.size());
+    for (auto& p : pairs) p.reserve(store_.size());
     for (size_t i = 0; i < store_.size(); ++i) {
       const StoredEntry p = store_[i];
       auto id = static_cast<uint32_t>(i);
-      for (size_t k = 0; k < missing.size(); ++k) {
-        if (missing[k]->equality != MatchKind::kObjectIdentifier) continue;
+      for (size_t k = 0; k < types.size(); ++k) {
+        if (types[k]->equality != MatchKind::kObjectIdentifier) continue;
         for (const std::string& c : p.classes()) pairs[k].emplace_back(HashText(c), id);
       }
       for (size_t a = 0; a < p.attribute_count(); ++a) {
-        auto k = static_cast<size_t>(std::find(missing.begin(), missing.end(), p.type(a)) -
-                                     missing.begin());
-        if (k == missing.size() || missing[k]->equality == MatchKind::kObjectIdentifier) continue;
+        auto k =
+            static_cast<size_t>(std::find(types.begin(), types.end(), p.type(a)) - types.begin());
+        if (k == types.size() || types[k]->equality == MatchKind::kObjectIdentifier) continue;
         for (std::string_view v : p.values(a)) {
-          if (auto key = NormalizeValue(missing[k]->equality, v, *schema_)) {
+          if (auto key = NormalizeValue(types[k]->equality, v, *schema_)) {
             pairs[k].emplace_back(HashText(*key), id);
           }
         }
       }
     }
-    for (size_t k = 0; k < missing.size(); ++k) {
-      index_[missing[k]] = std::make_unique<HashPostings>(std::move(pairs[k]));
-    }
+    std::vector<std::unique_ptr<HashPostings>> built;
+    for (auto& p : pairs) built.push_back(std::make_unique<HashPostings>(std::move(p)));
+    return built;
   }
 
   std::vector<std::pair<uint64_t, uint32_t>> NamePairs(const AttributeType* type) const {
