@@ -199,6 +199,11 @@ TEST(DirectoryLdif, ParsedInPiecesItIsTheSameDirectory) {
   auto o = LdifDirectoryFromText(orphan, "p.ldif", orphan_diagnostics, split);
   ASSERT_FALSE(o.ok());
   EXPECT_NE(o.status().description().find("continuation line"), std::string::npos);
+  const size_t orphan_line = static_cast<size_t>(std::count(both.begin(), both.end(), '\n')) + 2;
+  EXPECT_EQ(o.status().description().rfind("p.ldif:" + std::to_string(orphan_line) + ": ", 0),
+            0u)
+      << o.status().description();
+  EXPECT_EQ(orphan_diagnostics.str(), o.status().description() + "\n");
 }
 
 TEST(DirectoryLdif, MissingFileIsAnError) {

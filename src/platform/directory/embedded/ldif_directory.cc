@@ -552,8 +552,14 @@ struct ParsedPiece {
   std::optional<DirectoryEntry> root_dse;  // the piece's last entry with the empty DN
   std::ostringstream diagnostics;
   Status status;
+  bool orphan_continuation = false;  // the fault is one that goes before all others
 
   void Parse(const LdifPiece& piece, std::string_view name) {
+    status = CheckLdifContinuations(piece, name, diagnostics);
+    if (!status.ok()) {
+      orphan_continuation = true;
+      return;
+    }
     status = ParseLdifPieceEach(piece, name, diagnostics, [this](DirectoryEntry&& e) {
       if (e.dn.empty()) {
         root_dse = std::move(e);
@@ -568,7 +574,6 @@ Result<std::shared_ptr<Directory>> BuildDirectory(std::string_view text, std::st
                                                   std::ostream& diagnostics,
                                                   LdifDirectoryOptions options) {
   if (!options.schema) options.schema = Schema::Builtin();
-  if (Status s = CheckLdifContinuations(text, name, diagnostics); !s.ok()) return s;
   // A large directory is most of what a run waits for at its start: its second half is
   // parsed on a thread of its own meanwhile.
   const std::vector<LdifPiece> pieces =
@@ -583,11 +588,14 @@ Result<std::shared_ptr<Directory>> BuildDirectory(std::string_view text, std::st
   }
   parsed[0]->Parse(pieces[0], name);
   if (second.joinable()) second.join();
-  // The first fault in the file is the one to report, as if it had been read in one go.
-  for (const auto& p : parsed) {
-    if (!p->status.ok()) {
-      diagnostics << p->diagnostics.str();
-      return p->status;
+  // The fault to report is the one a reading in one go would report: the first orphan
+  // continuation line, else the first fault in the file.
+  for (bool orphans : {true, false}) {
+    for (const auto& p : parsed) {
+      if (!p->status.ok() && (p->orphan_continuation || !orphans)) {
+        diagnostics << p->diagnostics.str();
+        return p->status;
+      }
     }
   }
   EntryStore store = std::move(parsed[0]->store);

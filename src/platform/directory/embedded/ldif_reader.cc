@@ -207,14 +207,16 @@ Status Fault(std::string_view file_name, size_t line, const std::string& fault,
 
 Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ostream& diagnostics,
                      const std::function<void(DirectoryEntry&&)>& each) {
-  if (Status s = CheckLdifContinuations(text, file_name, diagnostics); !s.ok()) return s;
-  return ParseLdifPieceEach(LdifPiece{text, 0}, file_name, diagnostics, each);
+  const LdifPiece whole{text, 0};
+  if (Status s = CheckLdifContinuations(whole, file_name, diagnostics); !s.ok()) return s;
+  return ParseLdifPieceEach(whole, file_name, diagnostics, each);
 }
 
-Status CheckLdifContinuations(std::string_view text, std::string_view file_name,
+Status CheckLdifContinuations(const LdifPiece& piece, std::string_view file_name,
                               std::ostream& diagnostics) {
-  if (size_t orphan = LogicalLines(text).FirstOrphanContinuation(); orphan != 0) {
-    return Fault(file_name, orphan, "continuation line without a line to continue", diagnostics);
+  if (size_t orphan = LogicalLines(piece.text).FirstOrphanContinuation(); orphan != 0) {
+    return Fault(file_name, piece.lines_before + orphan,
+                 "continuation line without a line to continue", diagnostics);
   }
   return Status();
 }

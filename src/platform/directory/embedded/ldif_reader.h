@@ -35,11 +35,12 @@ struct LdifPiece {
 // `text` cut into at most `count` pieces of about equal size at record boundaries; fewer
 // when it has fewer such boundaries. Together the pieces are the text.
 std::vector<LdifPiece> SplitLdif(std::string_view text, size_t count);
-// Continuation lines that have nothing to continue make the whole file unreadable; the
-// pieces of a file are parsed only after this check of the whole of it.
-Status CheckLdifContinuations(std::string_view text, std::string_view file_name,
+// Continuation lines that have nothing to continue make the whole file unreadable: this
+// fault goes before any other, wherever it is. Checks a whole file or one of its pieces
+// (a piece starts where no line can be continued).
+Status CheckLdifContinuations(const LdifPiece& piece, std::string_view file_name,
                               std::ostream& diagnostics);
-// ParseLdifEach for one piece of a file that passed CheckLdifContinuations.
+// ParseLdifEach for one piece of a file whose pieces all passed CheckLdifContinuations.
 Status ParseLdifPieceEach(const LdifPiece& piece, std::string_view file_name,
                           std::ostream& diagnostics,
                           const std::function<void(DirectoryEntry&&)>& each);
