@@ -108,17 +108,21 @@ class Parser {
         ++i;
         bool closed = false;
         while (i < n) {
-          if (text_[i] == '\'') {
-            if (i + 1 < n && text_[i + 1] == '\'') {
-              t.text.push_back('\'');
-              i += 2;
-              continue;
-            }
-            ++i;
-            closed = true;
+          const size_t quote = text_.find('\'', i);
+          if (quote == std::string_view::npos) {
+            t.text.append(text_.substr(i));
+            i = n;
             break;
           }
-          t.text.push_back(text_[i++]);
+          t.text.append(text_.substr(i, quote - i));
+          if (quote + 1 < n && text_[quote + 1] == '\'') {
+            t.text.push_back('\'');
+            i = quote + 2;
+            continue;
+          }
+          i = quote + 1;
+          closed = true;
+          break;
         }
         if (!closed) return Fail("unterminated quoted value", t.offset);
         t.tok = Tok::kString;
