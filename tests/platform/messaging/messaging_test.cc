@@ -654,6 +654,32 @@ TEST_P(MessagingContract, AddressOperationsUseTheBook) {
   EXPECT_EQ(e->entry_id, "AB01");
 }
 
+// What a logon held is freed on a thread of its own after Logoff: the session logs on again
+// at once, with its own book, and entries handed out before keep what they had.
+TEST_P(MessagingContract, LogsOnAgainWhileTheLastLogonIsFreed) {
+  int opened = 0;
+  SessionPtr s = LoggedOn([&opened](const std::filesystem::path&,
+                                    std::ostream&) -> Result<std::shared_ptr<AddressBook>> {
+    ++opened;
+    return std::shared_ptr<AddressBook>(std::make_shared<FakeBook>());
+  });
+  AddressEntryPtr kept = *s->GetAddressEntry("AB01");
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(s->Logoff().ok());
+    EXPECT_FALSE(s->LoggedOn());
+    EXPECT_EQ(s->GetAddressEntry("AB01").status().number(), err::kNotLoggedOn);
+    ASSERT_TRUE(s->Logon("EXSRV\nagent").ok());
+    EXPECT_EQ(*(*s->GetAddressEntry("AB01"))->Name(), "Alice");
+    EXPECT_EQ(*Registrations(s)->Name(), "Registrations");
+  }
+  EXPECT_EQ(opened, 4);
+  EXPECT_EQ(*kept->Name(), "Alice");
+  SessionPtr other = NewSession();
+  EXPECT_EQ(other->Logon("EXSRV\nagent").number(), err::kLogonFailed) << "still held by s";
+  ASSERT_TRUE(s->Logoff().ok());
+  EXPECT_TRUE(other->Logon("EXSRV\nagent").ok());
+}
+
 // ---------------------------------------------------------------------------------------
 // Named properties and tables
 

@@ -17,6 +17,7 @@
 #include <limits>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -1100,7 +1101,10 @@ class JsonSession : public Session {
  public:
   JsonSession(std::filesystem::path host, std::ostream& diag, AddressBookOpener opener)
       : host_(std::move(host)), diag_(diag), opener_(std::move(opener)) {}
-  ~JsonSession() override { Logoff().IgnoreError(); }
+  ~JsonSession() override {
+    Logoff().IgnoreError();
+    if (releasing_.joinable()) releasing_.join();
+  }
 
   Status Logon(std::string_view profile_info) override {
     if (st_ && st_->logged_on) return Status(err::kLogonFailed, "the session is already logged on");
@@ -1159,8 +1163,16 @@ class JsonSession : public Session {
     st_->Book();  // an opening still under way ends first
     for (auto& s : st_->stores) s->Close();
     st_->logged_on = false;
+    // The stores are closed and their locks given back; what they and the address book
+    // hold in memory (the whole mailbox and directory of a large organisation) is freed on
+    // a thread of its own rather than before Logoff returns.
+    if (releasing_.joinable()) releasing_.join();
+    releasing_ =
+        std::thread([stores = std::move(st_->stores), book = std::move(st_->book)]() mutable {
+          book.reset();
+          stores.clear();
+        });
     st_->stores.clear();
-    st_->book.reset();
     st_.reset();
     return Status::Ok();
   }
@@ -1237,6 +1249,7 @@ class JsonSession : public Session {
   std::ostream& diag_;
   AddressBookOpener opener_;
   StatePtr st_;
+  std::thread releasing_;  // frees what the last logon held (see Logoff)
 };
 
 }  // namespace
