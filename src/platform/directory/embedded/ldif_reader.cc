@@ -221,6 +221,16 @@ Status CheckLdifContinuations(const LdifPiece& piece, std::string_view file_name
   return Status();
 }
 
+namespace {
+
+// "dn:" in any letter case (the keyword is ASCII).
+bool StartsWithDnKeyword(std::string_view s) {
+  return s.size() >= 3 && (s[0] == 'd' || s[0] == 'D') && (s[1] == 'n' || s[1] == 'N') &&
+         s[2] == ':';
+}
+
+}  // namespace
+
 std::vector<LdifPiece> SplitLdif(std::string_view text, size_t count) {
   std::vector<LdifPiece> pieces;
   size_t start = 0;
@@ -236,10 +246,7 @@ std::vector<LdifPiece> SplitLdif(std::string_view text, size_t count) {
       size_t next = nl + 1;
       std::string_view rest = text.substr(next);
       size_t empty_end = StartsWith(rest, "\r\n") ? 2 : StartsWith(rest, "\n") ? 1 : 0;
-      if (empty_end != 0 &&
-          (StartsWith(rest.substr(empty_end), "dn:") || StartsWith(rest.substr(empty_end), "DN:") ||
-           StartsWith(rest.substr(empty_end), "Dn:") ||
-           StartsWith(rest.substr(empty_end), "dN:"))) {
+      if (empty_end != 0 && StartsWithDnKeyword(rest.substr(empty_end))) {
         cut = next + empty_end;
         break;
       }
