@@ -36,8 +36,13 @@ const GalRow kRowsAfterPhone2[] = {
     {"Country", 0x3A26001E, "Country;"},
 };
 
-bool IsBlank(const Result<Variant>& v) {
-  return !v.ok() || v->IsNull() || v->IsEmpty() || v->ToText().empty();
+// Whether a stored field counts as not filled yet (read in place: the GAL pass asks this of
+// every field of every record).
+bool IsBlank(const Result<const Variant*>& v) {
+  if (!v.ok()) return true;
+  const Variant& value = **v;
+  if (value.IsNull() || value.IsEmpty()) return true;
+  return value.IsString() ? value.string_value().empty() : value.ToText().empty();
 }
 
 }  // namespace
@@ -95,7 +100,7 @@ void QAV::UpdateRstFromGAL() {
         rt_.WriteLog(kPrefix + "checking for supplemental data for " + s, kLogTrace);
         // Row 1: the distinguished name and its entry ID.
         auto a = entry->Address();
-        if (IsBlank(rst.Value("ODN")) && a.ok() && !a->empty()) {
+        if (IsBlank(rst.ValueView("ODN")) && a.ok() && !a->empty()) {
           const std::string id = GetIdForODN(rt_, *a);
           if (!id.empty()) {
             changed = true;
@@ -133,7 +138,7 @@ void QAV::UpdateRstFromGAL() {
           }
         }
         auto fill = [&](const char* field, const std::string& value, const char* label) {
-          if (value.empty() || !IsBlank(rst.Value(field))) return;
+          if (value.empty() || !IsBlank(rst.ValueView(field))) return;
           rst.SetValue(field, Variant(value)).IgnoreError();
           changed = true;
           updates += label;

@@ -303,6 +303,9 @@ class UnfilterableRecordset : public Recordset {
   Result<Variant> Value(std::string_view f) const override { return inner_->Value(f); }
   Result<Variant> Value(int32_t i) const override { return inner_->Value(i); }
   Result<const Variant*> ValueView(int32_t i) const override { return inner_->ValueView(i); }
+  Result<const Variant*> ValueView(std::string_view f) const override {
+    return inner_->ValueView(f);
+  }
   Status SetFilter(std::string_view) override {
     return Status(err::kAdoInvalidArg, "filter refused");
   }

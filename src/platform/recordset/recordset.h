@@ -59,6 +59,7 @@ class Recordset {
   // The same value as Value(index), not copied: valid until the record set is next changed
   // or moved. For reading many values in a row (a dump).
   virtual Result<const Variant*> ValueView(int32_t index) const = 0;
+  virtual Result<const Variant*> ValueView(std::string_view field) const = 0;
 
   // Restricts the visible records and moves to the first match. A filter text that does not
   // parse is an error (kAdoInvalidArg, with a description naming the fault) and leaves an

@@ -320,6 +320,13 @@ Result<Variant> RecordsetBase::ValueAt(int32_t field) const {
   return **v;
 }
 
+Result<const Variant*> RecordsetBase::ValueView(std::string_view field) const {
+  if (Status s = CheckOpen(); !s.ok()) return s;
+  std::optional<int32_t> index = FindField(field);
+  if (!index) return ItemNotFound(field);
+  return ValueViewAt(*index);
+}
+
 Result<const Variant*> RecordsetBase::ValueView(int32_t index) const {
   if (Status s = CheckOpen(); !s.ok()) return s;
   if (index < 0 || index >= FieldCount()) return ItemNotFound(std::to_string(index));

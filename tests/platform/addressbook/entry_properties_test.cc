@@ -194,6 +194,11 @@ TEST(AddressBookPropertyTest, MissingPropertiesAreNotFound) {
     ASSERT_FALSE(v.ok()) << std::hex << tag;
     EXPECT_EQ(v.status().number(), err::kNotFound) << std::hex << tag;
   }
+  // The message names the tag in eight hexadecimal digits.
+  EXPECT_EQ(DirectoryProperty(e, facts, 0x3A08001Eu).status().description(),
+            "The entry has no property 0x3A08001E");
+  EXPECT_EQ(DirectoryProperty(e, facts, 0x00000003u).status().description(),
+            "The entry has no property 0x00000003");
 }
 
 TEST(AddressBookPropertyTest, PrimarySmtpAndAddressMatching) {

@@ -170,6 +170,11 @@ TYPED_TEST(RecordsetContract, ValueViewShowsWhatValueGives) {
       }
       EXPECT_EQ((*view)->TypeName(), copy->TypeName()) << state << " field " << i;
       EXPECT_EQ((*view)->ToText(), copy->ToText()) << state << " field " << i;
+      Result<std::string> name = rs.FieldName(i);
+      ASSERT_TRUE(name.ok());
+      Result<const Variant*> by_name = rs.ValueView(*name);
+      ASSERT_TRUE(by_name.ok()) << *name;
+      EXPECT_EQ(*by_name, *view) << state << " " << *name;
     }
   };
   ASSERT_TRUE(rs.MoveFirst().ok());
@@ -186,6 +191,7 @@ TYPED_TEST(RecordsetContract, ValueViewShowsWhatValueGives) {
   same_as_value("past the end");
   EXPECT_EQ(rs.ValueView(0).status().number(), err::kAdoBof);
   EXPECT_EQ(rs.ValueView(99).status().number(), err::kAdoItemNotFound);
+  EXPECT_EQ(rs.ValueView("Nope").status().number(), err::kAdoItemNotFound);
 }
 
 TYPED_TEST(RecordsetContract, ValuesConvertToTheFieldType) {
