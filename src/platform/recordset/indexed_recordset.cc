@@ -8,8 +8,12 @@
 //   - list elements: every run of text between two consecutive ";" of a value. A value
 //     contains ";x;" (x free of ";") exactly when x is such a run, so LIKE '*;x;*' is one
 //     lookup.
-// Every other comparison (prefixes, suffixes, other substrings, non-text fields) scans, with
-// the same matching rule as the reference record set, so both always agree.
+// The indexes keep the 64-bit hashes of the keys, not the keys: a record set of a large
+// organisation would otherwise hold every address a second time. A look-up therefore checks
+// each record it finds with the comparison's own matching rule (a record whose key only
+// shares the hash drops out). Every other comparison (prefixes, suffixes, other substrings,
+// non-text fields) scans, with the same matching rule as the reference record set, so both
+// always agree.
 #include <algorithm>
 #include <iterator>
 #include <memory>
@@ -31,10 +35,12 @@ using recordset_internal::FilterNode;
 using recordset_internal::MatchKind;
 using recordset_internal::Record;
 
-using Postings = std::vector<uint32_t>;  // record positions, ascending
-using KeyIndex = std::unordered_map<std::string, Postings>;
+using Postings = std::vector<uint32_t>;                   // record positions, ascending
+using KeyIndex = std::unordered_map<uint64_t, Postings>;  // hash of a folded key -> records
 
-void InsertPosting(KeyIndex& index, const std::string& key, uint32_t id) {
+uint64_t KeyHash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+void InsertPosting(KeyIndex& index, uint64_t key, uint32_t id) {
   Postings& p = index[key];
   if (p.empty() || p.back() < id) {
     p.push_back(id);
@@ -44,7 +50,7 @@ void InsertPosting(KeyIndex& index, const std::string& key, uint32_t id) {
   if (it == p.end() || *it != id) p.insert(it, id);
 }
 
-void RemovePosting(KeyIndex& index, const std::string& key, uint32_t id) {
+void RemovePosting(KeyIndex& index, uint64_t key, uint32_t id) {
   auto found = index.find(key);
   if (found == index.end()) return;
   Postings& p = found->second;
@@ -53,14 +59,15 @@ void RemovePosting(KeyIndex& index, const std::string& key, uint32_t id) {
   if (p.empty()) index.erase(found);
 }
 
-// The distinct runs between consecutive ";" of a folded value.
-std::vector<std::string> ElementKeys(std::string_view folded) {
-  std::vector<std::string> keys;
+// The hashes of the runs between consecutive ";" of a folded value, each once (a value's
+// record is listed once under a hash, whichever of its runs gave it).
+std::vector<uint64_t> ElementKeys(std::string_view folded) {
+  std::vector<uint64_t> keys;
   size_t start = folded.find(';');
   while (start != std::string_view::npos) {
     size_t end = folded.find(';', start + 1);
     if (end == std::string_view::npos) break;
-    keys.emplace_back(folded.substr(start + 1, end - start - 1));
+    keys.push_back(KeyHash(folded.substr(start + 1, end - start - 1)));
     start = end;
   }
   std::sort(keys.begin(), keys.end());
@@ -139,16 +146,16 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
   }
 
   static void Add(FieldIndex& index, uint32_t id, const std::string& folded) {
-    if (index.full_built) InsertPosting(index.full, folded, id);
+    if (index.full_built) InsertPosting(index.full, KeyHash(folded), id);
     if (index.elements_built) {
-      for (const std::string& key : ElementKeys(folded)) InsertPosting(index.elements, key, id);
+      for (uint64_t key : ElementKeys(folded)) InsertPosting(index.elements, key, id);
     }
   }
 
   static void Remove(FieldIndex& index, uint32_t id, const std::string& folded) {
-    if (index.full_built) RemovePosting(index.full, folded, id);
+    if (index.full_built) RemovePosting(index.full, KeyHash(folded), id);
     if (index.elements_built) {
-      for (const std::string& key : ElementKeys(folded)) RemovePosting(index.elements, key, id);
+      for (uint64_t key : ElementKeys(folded)) RemovePosting(index.elements, key, id);
     }
   }
 
@@ -166,7 +173,7 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
       const auto& all = records();
       for (size_t i = 0; i < all.size(); ++i) {
         if (const Variant* v = all[i].Get(field)) {
-          index.full[FoldCase(v->string_value())].push_back(static_cast<uint32_t>(i));
+          index.full[KeyHash(FoldCase(v->string_value()))].push_back(static_cast<uint32_t>(i));
         }
       }
     }
@@ -181,7 +188,7 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
       for (size_t i = 0; i < all.size(); ++i) {
         const Variant* v = all[i].Get(field);
         if (v == nullptr || v->string_value().find(';') == std::string::npos) continue;
-        for (const std::string& key : ElementKeys(FoldCase(v->string_value()))) {
+        for (uint64_t key : ElementKeys(FoldCase(v->string_value()))) {
           index.elements[key].push_back(static_cast<uint32_t>(i));
         }
       }
@@ -189,9 +196,16 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
     return index.elements;
   }
 
-  static Postings Lookup(const KeyIndex& index, std::string_view key) {
-    auto it = index.find(std::string(key));
-    return it == index.end() ? Postings() : it->second;
+  // The records listed under the hash of `key` that `c` matches.
+  Postings Lookup(const KeyIndex& index, std::string_view key, const Comparison& c) const {
+    auto it = index.find(KeyHash(key));
+    if (it == index.end()) return {};
+    Postings matches;
+    const auto& all = records();
+    for (uint32_t id : it->second) {
+      if (recordset_internal::MatchesValue(c, all[id].Get(c.field))) matches.push_back(id);
+    }
+    return matches;
   }
 
   Postings Scan(const Comparison& c) const {
@@ -209,9 +223,9 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
     // Only text fields hold their values as texts; the text form of other types (dates
     // follow the locale) is left to the scan.
     if (fields()[static_cast<size_t>(c.field)].type == FieldType::kText) {
-      if (c.kind == MatchKind::kExact) return Lookup(FullIndex(c.field), c.folded_core);
+      if (c.kind == MatchKind::kExact) return Lookup(FullIndex(c.field), c.folded_core, c);
       if (std::optional<std::string_view> element = ElementOf(c)) {
-        return Lookup(ElementIndex(c.field), *element);
+        return Lookup(ElementIndex(c.field), *element, c);
       }
     }
     return Scan(c);
