@@ -1,6 +1,7 @@
 #include "platform/directory/embedded/ldif_directory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iterator>
@@ -467,30 +468,49 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
       }
     }
     if (missing.empty()) return;
-    // The indexes of a large directory are built in two groups at once, the second on a
-    // thread of its own: a run waits for them before it resolves its first name.
+    // A run waits for these before it resolves its first name: for a large directory two
+    // threads share the work, each reading half of the entries, then each sorting whole
+    // indexes, the largest first, until none is left.
     constexpr size_t kSplitEntries = 20000;
-    const size_t first = missing.size() > 1 && store_.size() >= kSplitEntries
-                             ? (missing.size() + 1) / 2
-                             : missing.size();
-    const auto cut = missing.begin() + static_cast<std::ptrdiff_t>(first);
-    std::vector<const AttributeType*> head(missing.begin(), cut);
-    std::vector<const AttributeType*> tail(cut, missing.end());
-    std::vector<std::unique_ptr<HashPostings>> tail_built;
-    std::thread second;
-    if (!tail.empty()) second = std::thread([&] { tail_built = IndexesOf(tail); });
-    std::vector<std::unique_ptr<HashPostings>> head_built = IndexesOf(head);
-    if (second.joinable()) second.join();
-    for (size_t k = 0; k < head.size(); ++k) index_[head[k]] = std::move(head_built[k]);
-    for (size_t k = 0; k < tail.size(); ++k) index_[tail[k]] = std::move(tail_built[k]);
+    const bool two = store_.size() >= kSplitEntries;
+    const size_t half = two ? store_.size() / 2 : store_.size();
+    using Pairs = std::vector<std::pair<uint64_t, uint32_t>>;
+    std::vector<Pairs> front;
+    std::vector<Pairs> back;
+    std::thread helper;
+    if (two) helper = std::thread([&] { back = IndexPairs(missing, half, store_.size()); });
+    front = IndexPairs(missing, 0, half);
+    if (helper.joinable()) helper.join();
+    std::vector<size_t> order(missing.size());
+    for (size_t k = 0; k < missing.size(); ++k) {
+      if (two) {
+        front[k].insert(front[k].end(), back[k].begin(), back[k].end());
+        Pairs().swap(back[k]);
+      }
+      order[k] = k;
+    }
+    std::sort(order.begin(), order.end(),
+              [&front](size_t a, size_t b) { return front[a].size() > front[b].size(); });
+    std::vector<std::unique_ptr<HashPostings>> built(missing.size());
+    std::atomic<size_t> next{0};
+    auto build = [&] {
+      for (size_t i = next++; i < order.size(); i = next++) {
+        built[order[i]] = std::make_unique<HashPostings>(std::move(front[order[i]]));
+      }
+    };
+    if (two) helper = std::thread(build);
+    build();
+    if (helper.joinable()) helper.join();
+    for (size_t k = 0; k < missing.size(); ++k) index_[missing[k]] = std::move(built[k]);
   }
 
-  // The indexes of `types` (attributes, not `name`), built in one pass over the entries.
-  std::vector<std::unique_ptr<HashPostings>> IndexesOf(
-      const std::vector<const AttributeType*>& types) const {
+  // (hash of normalised value, entry) pairs of `types` (attributes, not `name`) for the
+  // entries [first, last), one list a type.
+  std::vector<std::vector<std::pair<uint64_t, uint32_t>>> IndexPairs(
+      const std::vector<const AttributeType*>& types, size_t first, size_t last) const {
     std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(types.size());
-    for (auto& p : pairs) p.reserve(store_.size());
-    for (size_t i = 0; i < store_.size(); ++i) {
+    for (auto& p : pairs) p.reserve(last - first);
+    for (size_t i = first; i < last; ++i) {
       const StoredEntry p = store_[i];
       auto id = static_cast<uint32_t>(i);
       for (size_t k = 0; k < types.size(); ++k) {
@@ -508,9 +528,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         }
       }
     }
-    std::vector<std::unique_ptr<HashPostings>> built;
-    for (auto& p : pairs) built.push_back(std::make_unique<HashPostings>(std::move(p)));
-    return built;
+    return pairs;
   }
 
   std::vector<std::pair<uint64_t, uint32_t>> NamePairs(const AttributeType* type) const {
