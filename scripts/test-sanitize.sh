@@ -6,7 +6,8 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$here/build-asan}"
 targets=(registry_test recordset_test messaging_test directory_filter_test
          directory_embedded_test addressbook_test engine_test engine_session_test
-         store_test integration_test variant_test text_test directory_contract_test)
+         store_test integration_test variant_test text_test directory_contract_test
+         background_release_test)
 cmake -S "$here" -B "$build" -G Ninja -DTESTQAV_SANITIZE=ON -DTESTQAV_WERROR=ON \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build "$build" --target "${targets[@]}"

@@ -127,7 +127,8 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
     }
   }
 
-  void OnCleared() override {
+  void OnCleared(std::vector<std::shared_ptr<void>>& garbage) override {
+    garbage.push_back(std::make_shared<std::vector<FieldIndex>>(std::move(indexes_)));
     indexes_.clear();
     indexed_fields_.clear();
   }

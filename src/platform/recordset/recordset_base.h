@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,7 +55,9 @@ class RecordsetBase : public Recordset {
   // changed in place (before holds the previous values).
   virtual void OnCommitted(uint32_t id, const Record* before, const Record& after) = 0;
   // Every record was dropped (Close).
-  virtual void OnCleared() = 0;
+  // Also on Close: moves what the subclass keeps for its records into `garbage`, which is
+  // freed after Close returns.
+  virtual void OnCleared(std::vector<std::shared_ptr<void>>& garbage) = 0;
 
   const std::vector<FieldDef>& fields() const { return fields_; }
   const std::vector<Record>& records() const { return records_; }

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/common/background_release.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "platform/messaging/json/mailbox_store.h"
@@ -1101,10 +1102,7 @@ class JsonSession : public Session {
  public:
   JsonSession(std::filesystem::path host, std::ostream& diag, AddressBookOpener opener)
       : host_(std::move(host)), diag_(diag), opener_(std::move(opener)) {}
-  ~JsonSession() override {
-    Logoff().IgnoreError();
-    if (releasing_.joinable()) releasing_.join();
-  }
+  ~JsonSession() override { Logoff().IgnoreError(); }
 
   Status Logon(std::string_view profile_info) override {
     if (st_ && st_->logged_on) return Status(err::kLogonFailed, "the session is already logged on");
@@ -1165,13 +1163,9 @@ class JsonSession : public Session {
     st_->logged_on = false;
     // The stores are closed and their locks given back; what they and the address book
     // hold in memory (the whole mailbox and directory of a large organisation) is freed on
-    // a thread of its own rather than before Logoff returns.
-    if (releasing_.joinable()) releasing_.join();
-    releasing_ =
-        std::thread([stores = std::move(st_->stores), book = std::move(st_->book)]() mutable {
-          book.reset();
-          stores.clear();
-        });
+    // another thread rather than before Logoff returns.
+    ReleaseInBackground(std::make_shared<std::vector<StorePtr>>(std::move(st_->stores)));
+    ReleaseInBackground(std::move(st_->book));
     st_->stores.clear();
     st_.reset();
     return Status::Ok();
@@ -1249,7 +1243,6 @@ class JsonSession : public Session {
   std::ostream& diag_;
   AddressBookOpener opener_;
   StatePtr st_;
-  std::thread releasing_;  // frees what the last logon held (see Logoff)
 };
 
 }  // namespace
