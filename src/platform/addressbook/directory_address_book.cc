@@ -35,6 +35,15 @@ std::string_view FoldedKey(std::string_view text, std::string& buffer) {
   return buffer;
 }
 
+// The nodes as a list, moved in: a braced list would copy every node and its texts.
+template <typename... Nodes>
+std::vector<FilterNode> NodeList(Nodes&&... nodes) {
+  std::vector<FilterNode> list;
+  list.reserve(sizeof...(nodes));
+  (list.push_back(std::forward<Nodes>(nodes)), ...);
+  return list;
+}
+
 Status Unresolved(std::string_view name) {
   return Status(err::kUnresolved, "The name could not be resolved: " + std::string(name));
 }
@@ -250,9 +259,9 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveSmtp(std::string_view addre
   std::string v(address);
   // Both prefix spellings are asked for so that a server whose proxyAddresses match is
   // case-exact still finds primary and secondary addresses.
-  Result<std::vector<std::string>> found =
-      Search(AnyOfFilter({EqualityFilter("mail", v), EqualityFilter("proxyAddresses", "smtp:" + v),
-                          EqualityFilter("proxyAddresses", "SMTP:" + v)}));
+  Result<std::vector<std::string>> found = Search(
+      AnyOfFilter(NodeList(EqualityFilter("mail", v), EqualityFilter("proxyAddresses", "smtp:" + v),
+                           EqualityFilter("proxyAddresses", "SMTP:" + v))));
   if (!found.ok()) return found.status();
   Result<std::vector<AddressEntryPtr>> entries = Entries(*found);
   if (!entries.ok()) return entries.status();
@@ -293,13 +302,13 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
     // An Exchange distinguished name resolves by its legacyExchangeDN, and only exactly.
     if (!prefix) any.push_back(EqualityFilter("legacyExchangeDN", value));
     for (size_t i = value.find(' '); i != std::string::npos; i = value.find(' ', i + 1)) {
-      std::string left = Trim(value.substr(0, i));
-      std::string right = Trim(value.substr(i + 1));
+      std::string left = Trim(std::string_view(value).substr(0, i));
+      std::string right = Trim(std::string_view(value).substr(i + 1));
       if (left.empty() || right.empty()) continue;
       // The first part is matched exactly in the prefix phase too: "Ann Sm" means given name
       // Ann and a surname beginning Sm.
-      any.push_back(AllOfFilter({EqualityFilter("givenName", left), match("sn", right)}));
-      any.push_back(AllOfFilter({EqualityFilter("sn", left), match("givenName", right)}));
+      any.push_back(AllOfFilter(NodeList(EqualityFilter("givenName", left), match("sn", right))));
+      any.push_back(AllOfFilter(NodeList(EqualityFilter("sn", left), match("givenName", right))));
     }
     return AnyOfFilter(std::move(any));
   };
