@@ -17,7 +17,6 @@
 #include <limits>
 #include <sstream>
 #include <system_error>
-#include <thread>
 
 #include "platform/common/background_release.h"
 #include "platform/common/error_codes.h"
