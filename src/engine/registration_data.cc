@@ -1,5 +1,7 @@
 // Building the QAV data set from the registration messages: one record per registered
 // handheld user, the most recently changed registration of a user winning.
+#include <deque>
+
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -28,6 +30,23 @@ const char* const kNamedColumns[] = {
     "QAV Pager",
     "QAV Private Fields",
 };
+
+// Registrations are read this many rows ahead of the one in hand (and at most twice as many).
+constexpr size_t kReadAhead = 256;
+
+// The look-ups that the row's turn will start with: the ODN's GAL entry, the ODN as a
+// recipient (its proxies) when it has one, and the primary SMTP address of the topic.
+void AddLookups(const std::vector<Variant>& row, std::vector<AnticipatedLookup>& lookups) {
+  using Kind = AnticipatedLookup::Kind;
+  if (row.size() > 4) {
+    std::string odn = LowerCase(row[4].ToText());
+    if (!odn.empty()) lookups.push_back({Kind::kDistinguishedName, std::move(odn), true});
+  }
+  if (row.size() > 3) {
+    std::string smtp = row[3].ToText();
+    if (!smtp.empty()) lookups.push_back({Kind::kName, "SMTP:" + LowerCase(smtp)});
+  }
+}
 
 void CloseList(std::string& list) {
   if (list.empty()) return;
@@ -78,11 +97,33 @@ void QAV::GetQAVData() {
   auto total = contents->RowCount();
   int64_t done = 0;
 
+  // Rows are read ahead of the one in hand and their look-ups announced to the session, which
+  // may answer them on the other core while this one works through the rows before.
+  std::deque<Variant> ahead;
+  bool exhausted = false;
+  auto read_ahead = [&] {
+    std::vector<AnticipatedLookup> lookups;
+    while (!exhausted && ahead.size() < 2 * kReadAhead) {
+      auto next = contents->NextRow();
+      if (!next.ok() || next->IsEmpty() || !next->IsArray()) {
+        exhausted = true;
+        break;
+      }
+      AddLookups(next->array(), lookups);
+      ahead.push_back(std::move(*next));
+    }
+    if (!lookups.empty() && rt_.g.MapiSession) {
+      rt_.g.MapiSession->AnticipateLookups(std::move(lookups));
+    }
+  };
+
   Recordset& rst = *rstQAV;
   while (true) {
-    auto next = contents->NextRow();
-    if (!next.ok() || next->IsEmpty() || !next->IsArray()) break;
-    const std::vector<Variant>& row = next->array();
+    if (ahead.size() <= kReadAhead) read_ahead();
+    if (ahead.empty()) break;
+    const Variant current = std::move(ahead.front());
+    ahead.pop_front();
+    const std::vector<Variant>& row = current.array();
     auto col = [&](size_t i) { return i < row.size() ? row[i] : Variant(); };
     auto text = [&](size_t i) { return GetTypedValue(col(i), 0).ToText(); };
     rt_.host().SetProgress("registrations", ++done, total.ok() ? *total : -1);

@@ -29,11 +29,17 @@ class AddressBook {
   // The Global Address List entry whose distinguished name (legacyExchangeDN) is `dn`,
   // compared ignoring case. kNotFound when none.
   virtual Result<AddressEntryPtr> FindByDN(std::string_view dn) = 0;
+  // A hint that ResolveName (kName) and FindByDN (kDistinguishedName) will soon be asked
+  // these texts, about in this order. An address book that can search from a second thread
+  // answers them there ahead of the caller and keeps the answers, so the calls find them
+  // ready; what the calls return is the same either way. The default does nothing.
+  virtual void Anticipate(std::vector<AnticipatedLookup> /*lookups*/) {}
 };
 
 // The address book over `directory`, searching the subtree under `base_dn`. Entries, and
 // the answers of ResolveName (entry, unresolved or ambiguous), are kept for the life of the
-// address book: the directory does not change during a run.
+// address book: the directory does not change during a run. Where the directory allows
+// concurrent searches, Anticipate works on a thread of the address book's own.
 std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
                                                       std::string base_dn);
 

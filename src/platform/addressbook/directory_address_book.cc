@@ -6,7 +6,12 @@
 // several times, so this saves copying every object's attributes again and again; where the
 // directory holds its entries in memory, the entry is shared with it instead of copied.
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -97,10 +102,14 @@ class DirectoryAddressBook : public AddressBook,
  public:
   DirectoryAddressBook(std::shared_ptr<Directory> directory, std::string base_dn)
       : directory_(std::move(directory)), base_dn_(std::move(base_dn)) {}
+  ~DirectoryAddressBook() override;
+  DirectoryAddressBook(const DirectoryAddressBook&) = delete;
+  DirectoryAddressBook& operator=(const DirectoryAddressBook&) = delete;
 
   Result<AddressEntryPtr> ResolveName(std::string_view name) override;
   Result<AddressEntryPtr> GetEntry(std::string_view entry_id) override;
   Result<AddressEntryPtr> FindByDN(std::string_view dn) override;
+  void Anticipate(std::vector<AnticipatedLookup> lookups) override;
 
   // The entry for the directory object `object_dn` (a member value); kNotFound when the
   // object does not exist or is not an address entry.
@@ -121,9 +130,16 @@ class DirectoryAddressBook : public AddressBook,
   Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
   Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
   static AddressEntryPtr OneOff(std::string_view address);
+  // The anticipating thread: answers the queued look-ups in order until stopped.
+  void AnswerAhead();
 
   std::shared_ptr<Directory> directory_;
   std::string base_dn_;
+  // Guards the four maps below, which the anticipating thread fills beside the caller. It
+  // is held for a map operation only, never across a search: the caller never waits for a
+  // look-up that the other thread happens to be making, it makes it too (the answer is the
+  // same, and the first one kept is the one both hand out).
+  std::mutex cache_mutex_;
   // Folded legacyExchangeDN / folded object DN -> entry.
   TextMap<AddressEntryPtr> by_legacy_dn_;
   TextMap<AddressEntryPtr> by_object_dn_;
@@ -131,7 +147,55 @@ class DirectoryAddressBook : public AddressBook,
   TextMap<Result<AddressEntryPtr>> resolved_;
   // SMTP address (as given) -> the entry found for it, whichever text named it.
   TextMap<AddressEntryPtr> resolved_by_smtp_;
+
+  std::mutex queue_mutex_;
+  std::condition_variable queue_ready_;
+  std::deque<std::vector<AnticipatedLookup>> queue_;  // under queue_mutex_
+  std::atomic<bool> stopping_{false};
+  std::thread ahead_;  // started by the first Anticipate
 };
+
+DirectoryAddressBook::~DirectoryAddressBook() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    stopping_ = true;
+  }
+  queue_ready_.notify_all();
+  if (ahead_.joinable()) ahead_.join();
+}
+
+void DirectoryAddressBook::Anticipate(std::vector<AnticipatedLookup> lookups) {
+  // A directory that cannot be searched from two threads at once gains nothing from a
+  // second thread that would have to take turns with the caller.
+  if (lookups.empty() || !directory_->ConcurrentSearches()) return;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (!ahead_.joinable()) ahead_ = std::thread([this] { AnswerAhead(); });
+    queue_.push_back(std::move(lookups));
+  }
+  queue_ready_.notify_one();
+}
+
+void DirectoryAddressBook::AnswerAhead() {
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  while (true) {
+    queue_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    std::vector<AnticipatedLookup> batch = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    for (const AnticipatedLookup& l : batch) {
+      if (stopping_) break;
+      // Only the kept answers matter here; what the caller gets comes from its own call.
+      if (l.kind == AnticipatedLookup::Kind::kDistinguishedName) {
+        if (FindByDN(l.text).ok() && l.then_as_name) ResolveName(l.text).IgnoreError();
+      } else {
+        ResolveName(l.text).IgnoreError();
+      }
+    }
+    lock.lock();
+  }
+}
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
   std::vector<AddressEntryPtr> members;
@@ -154,9 +218,10 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
 
 AddressEntryPtr DirectoryAddressBook::MakeEntry(SharedDirectoryEntry e, EntryFacts facts) {
   std::string object_key = FoldCase(e->Dn());
+  std::string legacy_key = facts.type == "EX" ? FoldCase(facts.address) : std::string();
+  std::lock_guard<std::mutex> lock(cache_mutex_);
   auto cached = by_object_dn_.find(object_key);
   if (cached != by_object_dn_.end()) return cached->second;
-  std::string legacy_key = facts.type == "EX" ? FoldCase(facts.address) : std::string();
   auto entry =
       std::make_shared<DirectoryAddressEntry>(std::move(e), std::move(facts), weak_from_this());
   by_object_dn_.emplace(std::move(object_key), entry);
@@ -193,8 +258,12 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressBook::Entries(
 
 Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string& object_dn) {
   std::string folded;
-  auto cached = by_object_dn_.find(FoldedKey(object_dn, folded));
-  if (cached != by_object_dn_.end()) return cached->second;
+  const std::string_view key = FoldedKey(object_dn, folded);
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    auto cached = by_object_dn_.find(key);
+    if (cached != by_object_dn_.end()) return cached->second;
+  }
   static const FilterNode kAnyObject = [] {
     FilterNode n;
     n.kind = FilterNode::Kind::kPresent;
@@ -219,8 +288,12 @@ Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string&
 Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
   std::string folded;
-  auto cached = by_legacy_dn_.find(FoldedKey(dn, folded));
-  if (cached != by_legacy_dn_.end()) return cached->second;
+  const std::string_view key = FoldedKey(dn, folded);
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    auto cached = by_legacy_dn_.find(key);
+    if (cached != by_legacy_dn_.end()) return cached->second;
+  }
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
   Result<std::vector<SharedDirectoryEntry>> found = directory_->SearchShared(
@@ -331,26 +404,32 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   // A run resolves the same address several times (registration, proxy lists, GAL pass);
   // the directory does not change meanwhile, so an answer, found or not, stands. Failures
   // of the directory itself are not kept: the next attempt may succeed.
-  auto known = resolved_.find(name);
-  if (known != resolved_.end()) return known->second;
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    auto known = resolved_.find(name);
+    if (known != resolved_.end()) return known->second;
+  }
   std::string key(name);
   // "SMTP:a@b.c" and "a@b.c" are one search for one address: an entry found for the one is
   // the entry for the other. (A failure is kept per text only: its message names the text.)
   std::optional<std::string> smtp_key = SmtpKey(name);
   if (smtp_key) {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
     auto same = resolved_by_smtp_.find(*smtp_key);
     if (same != resolved_by_smtp_.end()) {
-      resolved_.emplace(std::move(key), same->second);
-      return same->second;
+      return resolved_.emplace(std::move(key), same->second).first->second;
     }
   }
   Result<AddressEntryPtr> answer = ResolveUncached(name);
-  if (answer.ok() || answer.status().number() == err::kUnresolved ||
-      answer.status().number() == err::kAmbiguous) {
-    resolved_.emplace(std::move(key), answer);
-  }
-  if (answer.ok() && smtp_key) resolved_by_smtp_.emplace(std::move(*smtp_key), *answer);
-  return answer;
+  const bool lasting = answer.ok() || answer.status().number() == err::kUnresolved ||
+                       answer.status().number() == err::kAmbiguous;
+  if (!lasting) return answer;
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  // Where the other thread kept an answer first, that one is handed out: equal to this one,
+  // and the same object as every later call gets.
+  const Result<AddressEntryPtr>& kept = resolved_.emplace(std::move(key), answer).first->second;
+  if (kept.ok() && smtp_key) resolved_by_smtp_.emplace(std::move(*smtp_key), *kept);
+  return kept;
 }
 
 std::optional<std::string> DirectoryAddressBook::SmtpKey(std::string_view name) {

@@ -130,13 +130,16 @@ class Directory {
   // least the requested attributes, under the requested spelling and with the values that
   // SearchTree gives; it may hold more attributes, in another order. The default wraps the
   // entries of SearchTree.
+  virtual Result<std::vector<SharedDirectoryEntry>> SearchShared(
+      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+      const std::vector<std::string>& attributes);
   // A hint, given before the searches come, that they will test these attributes for
   // equality: a backend that builds its indexes on demand may build them now. The default
   // does nothing.
   virtual void ExpectEqualitySearches(const std::vector<std::string>& attributes);
-  virtual Result<std::vector<SharedDirectoryEntry>> SearchShared(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes);
+  // Whether two threads may search at the same time (RootDse, Search, SearchTree and
+  // SearchShared). The default says no: a caller then searches from one thread at a time.
+  virtual bool ConcurrentSearches() const { return false; }
 };
 
 }  // namespace testqav

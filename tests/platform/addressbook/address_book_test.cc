@@ -10,11 +10,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "platform/addressbook/address_book.h"
 #include "platform/addressbook/entry_id.h"
@@ -526,6 +529,174 @@ TEST(AddressBookCostTest, AddressLookupsAreSingleEqualitySearches) {
       book->GetEntry(BytesToHex(EncodeAddressBookEntryId(0, "/o=Big/cn=x"))).status().number() ==
       err::kNotFound);
   EXPECT_EQ(counting->filters.size(), 1u);
+}
+
+}  // namespace
+}  // namespace testqav
+
+namespace testqav {
+namespace {
+
+// Like CountingDirectory, for a directory that may be searched from two threads: it says so,
+// and counts under a lock.
+class ConcurrentCountingDirectory : public Directory {
+ public:
+  ConcurrentCountingDirectory(std::shared_ptr<Directory> inner, bool concurrent)
+      : inner_(std::move(inner)), concurrent_(concurrent) {}
+  Result<DirectoryEntry> RootDse() override { return inner_->RootDse(); }
+  Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
+                                             std::string_view filter,
+                                             const std::vector<std::string>& attributes) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      filters_.emplace_back(filter);
+    }
+    return inner_->Search(base_dn, scope, filter, attributes);
+  }
+  bool ConcurrentSearches() const override { return concurrent_; }
+  std::vector<std::string> Filters() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return filters_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    filters_.clear();
+  }
+
+ private:
+  std::shared_ptr<Directory> inner_;
+  bool concurrent_;
+  std::mutex mutex_;
+  std::vector<std::string> filters_;  // every search, base ones included
+};
+
+// Waits (up to a minute, for slow sanitized builds) until `done` holds.
+template <typename Done>
+bool Eventually(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+using Kind = AnticipatedLookup::Kind;
+
+std::shared_ptr<Directory> EmbeddedOrg() {
+  std::ostringstream diagnostics;
+  Result<std::shared_ptr<Directory>> dir =
+      LoadLdifDirectory((DataDir() / "org.ldif").string(), diagnostics);
+  return dir.ok() ? *dir : nullptr;
+}
+
+// What a look-up answered, as text, for comparing two address books.
+std::string Outcome(const Result<AddressEntryPtr>& e) {
+  if (!e.ok())
+    return "error " + std::to_string(e.status().number()) + " " + e.status().description();
+  return (*e)->Type().value_or("?") + " " + (*e)->Address().value_or("?") + " " +
+         (*e)->ID().value_or("?");
+}
+
+TEST(AddressBookAnticipationTest, AnswersAreThoseOfABookNotToldAhead) {
+  std::shared_ptr<Directory> dir = EmbeddedOrg();
+  ASSERT_NE(dir, nullptr);
+  ASSERT_TRUE(dir->ConcurrentSearches());
+  const std::string base = dir->RootDse()->First("defaultNamingContext");
+  // Found and not found, ambiguous, one-off, prefix-only and hidden: every kind of answer.
+  const std::vector<std::string> names = {"EX:" + Dn("jsmith"),
+                                          LowerCase(Dn("jsmith")),
+                                          "SMTP:Jane.Smith@contoso.com",
+                                          "js@contoso.com",
+                                          "SMTP:Someone@Elsewhere.example",
+                                          "Smith",
+                                          "Jo",
+                                          "Johan",
+                                          "Nobody Here",
+                                          "Hidden.User@contoso.com",
+                                          "SMTP:not an address",
+                                          "",
+                                          "Zoë Ünal",
+                                          "sales@contoso.com"};
+  const std::vector<std::string> dns = {Dn("jsmith"), UpperCase(Dn("jbrown")),
+                                        "/o=Contoso/cn=nobody", Dn("sales"), ""};
+  std::shared_ptr<AddressBook> plain = MakeDirectoryAddressBook(EmbeddedOrg(), base);
+  // Several rounds, so that the caller races the other thread at different points.
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    std::shared_ptr<AddressBook> ahead = MakeDirectoryAddressBook(dir, base);
+    std::vector<AnticipatedLookup> lookups;
+    for (const std::string& n : names) lookups.push_back({Kind::kName, n});
+    for (const std::string& d : dns) lookups.push_back({Kind::kDistinguishedName, d, true});
+    ahead->Anticipate(lookups);
+    for (size_t i = 0; i < names.size(); ++i) {
+      const std::string& n = names[(i + round) % names.size()];
+      Result<AddressEntryPtr> first = ahead->ResolveName(n);
+      EXPECT_EQ(Outcome(first), Outcome(plain->ResolveName(n))) << n;
+      // Every later call hands out the very same entry.
+      Result<AddressEntryPtr> again = ahead->ResolveName(n);
+      if (first.ok() && again.ok()) {
+        EXPECT_EQ(first->get(), again->get()) << n;
+      }
+    }
+    for (const std::string& d : dns) {
+      EXPECT_EQ(Outcome(ahead->FindByDN(d)), Outcome(plain->FindByDN(d))) << d;
+    }
+    // The book goes with work possibly still queued: it must stop its thread cleanly.
+    ahead->Anticipate(lookups);
+  }
+}
+
+TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
+  std::ostringstream diagnostics;
+  auto inner = LdifDirectoryFromText(LargeOrg(2000), "big.ldif", diagnostics);
+  ASSERT_TRUE(inner.ok()) << inner.status().description();
+  auto counting = std::make_shared<ConcurrentCountingDirectory>(*inner, true);
+  std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
+
+  std::vector<AnticipatedLookup> lookups;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=user" + n, true});
+    lookups.push_back({Kind::kName, "SMTP:u" + n + "@old.example"});
+  }
+  // A DN that the directory does not know is not resolved as a name afterwards: that would
+  // be a search for every prefix of it, over every entry.
+  lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=gone", true});
+  book->Anticipate(lookups);
+  // One search for each DN and each address, then one (the name's) for each DN found.
+  ASSERT_TRUE(Eventually([&] { return counting->Filters().size() >= 6001; }))
+      << counting->Filters().size() << " searches";
+  for (const std::string& f : counting->Filters()) ASSERT_EQ(f.find('*'), std::string::npos) << f;
+  counting->Clear();
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string dn = "/o=Big/cn=Recipients/cn=user" + n;
+    Result<AddressEntryPtr> by_dn = book->FindByDN(dn);
+    Result<AddressEntryPtr> by_name = book->ResolveName(dn);
+    Result<AddressEntryPtr> by_smtp = book->ResolveName("SMTP:u" + n + "@old.example");
+    ASSERT_TRUE(by_dn.ok() && by_name.ok() && by_smtp.ok()) << n;
+    ASSERT_EQ(by_dn->get(), by_name->get()) << n;
+    ASSERT_EQ(by_dn->get(), by_smtp->get()) << n;
+  }
+  EXPECT_EQ(counting->Filters().size(), 0u);
+}
+
+TEST(AddressBookAnticipationTest, DirectoryThatCannotBeSharedIsLeftToTheCaller) {
+  std::ostringstream diagnostics;
+  auto inner = LdifDirectoryFromText(LargeOrg(50), "big.ldif", diagnostics);
+  ASSERT_TRUE(inner.ok()) << inner.status().description();
+  auto counting = std::make_shared<ConcurrentCountingDirectory>(*inner, false);
+  {
+    std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
+    std::vector<AnticipatedLookup> lookups;
+    for (int i = 0; i < 50; ++i) {
+      lookups.push_back({Kind::kName, "SMTP:u" + std::to_string(i) + "@old.example"});
+    }
+    book->Anticipate(lookups);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }  // the book is gone: nothing of it may still search
+  EXPECT_EQ(counting->Filters().size(), 0u);
 }
 
 }  // namespace

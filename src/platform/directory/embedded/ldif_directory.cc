@@ -102,6 +102,10 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
 
   Result<DirectoryEntry> RootDse() override { return root_dse_; }
 
+  // The entries never change after loading; what searches build or keep on the way (indexes,
+  // parsed bases, attribute requests) is guarded by mutex_.
+  bool ConcurrentSearches() const override { return true; }
+
   Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
                                              std::string_view filter,
                                              const std::vector<std::string>& attributes) override {

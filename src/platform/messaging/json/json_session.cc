@@ -1221,6 +1221,11 @@ class JsonSession : public Session {
     if (!LoggedOn()) return NotLoggedOn();
     return MapiUtilsPtr(std::make_shared<MapiUtilsImpl>(st_));
   }
+  void AnticipateLookups(std::vector<AnticipatedLookup> lookups) override {
+    if (!LoggedOn()) return;
+    AddressBook* book = st_->Book();
+    if (book != nullptr) book->Anticipate(std::move(lookups));
+  }
 
  private:
   Result<StorePtr> Open(const std::filesystem::path& file, bool is_public,
