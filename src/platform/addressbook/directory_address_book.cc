@@ -20,6 +20,7 @@
 #include "platform/addressbook/entry_id.h"
 #include "platform/addressbook/entry_properties.h"
 #include "platform/common/error_codes.h"
+#include "platform/common/spin_lock.h"
 #include "platform/common/text.h"
 #include "platform/directory/filter.h"
 
@@ -138,8 +139,9 @@ class DirectoryAddressBook : public AddressBook,
   // Guards the four maps below, which the anticipating thread fills beside the caller. It
   // is held for a map operation only, never across a search: the caller never waits for a
   // look-up that the other thread happens to be making, it makes it too (the answer is the
-  // same, and the first one kept is the one both hand out).
-  std::mutex cache_mutex_;
+  // same, and the first one kept is the one both hand out). Both threads take it several
+  // times a look-up, briefly: a spinning lock, not a sleeping one.
+  SpinLock cache_mutex_;
   // Folded legacyExchangeDN / folded object DN -> entry.
   TextMap<AddressEntryPtr> by_legacy_dn_;
   TextMap<AddressEntryPtr> by_object_dn_;
@@ -219,11 +221,13 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
 AddressEntryPtr DirectoryAddressBook::MakeEntry(SharedDirectoryEntry e, EntryFacts facts) {
   std::string object_key = FoldCase(e->Dn());
   std::string legacy_key = facts.type == "EX" ? FoldCase(facts.address) : std::string();
-  std::lock_guard<std::mutex> lock(cache_mutex_);
-  auto cached = by_object_dn_.find(object_key);
-  if (cached != by_object_dn_.end()) return cached->second;
+  // Made before the lock is taken, and dropped in the rare case that the other thread kept
+  // one for the object meanwhile.
   auto entry =
       std::make_shared<DirectoryAddressEntry>(std::move(e), std::move(facts), weak_from_this());
+  std::lock_guard<SpinLock> lock(cache_mutex_);
+  auto cached = by_object_dn_.find(object_key);
+  if (cached != by_object_dn_.end()) return cached->second;
   by_object_dn_.emplace(std::move(object_key), entry);
   if (!legacy_key.empty()) by_legacy_dn_.emplace(std::move(legacy_key), entry);
   return entry;
@@ -260,7 +264,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string&
   std::string folded;
   const std::string_view key = FoldedKey(object_dn, folded);
   {
-    std::lock_guard<std::mutex> lock(cache_mutex_);
+    std::lock_guard<SpinLock> lock(cache_mutex_);
     auto cached = by_object_dn_.find(key);
     if (cached != by_object_dn_.end()) return cached->second;
   }
@@ -290,7 +294,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   std::string folded;
   const std::string_view key = FoldedKey(dn, folded);
   {
-    std::lock_guard<std::mutex> lock(cache_mutex_);
+    std::lock_guard<SpinLock> lock(cache_mutex_);
     auto cached = by_legacy_dn_.find(key);
     if (cached != by_legacy_dn_.end()) return cached->second;
   }
@@ -405,7 +409,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   // the directory does not change meanwhile, so an answer, found or not, stands. Failures
   // of the directory itself are not kept: the next attempt may succeed.
   {
-    std::lock_guard<std::mutex> lock(cache_mutex_);
+    std::lock_guard<SpinLock> lock(cache_mutex_);
     auto known = resolved_.find(name);
     if (known != resolved_.end()) return known->second;
   }
@@ -414,7 +418,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   // the entry for the other. (A failure is kept per text only: its message names the text.)
   std::optional<std::string> smtp_key = SmtpKey(name);
   if (smtp_key) {
-    std::lock_guard<std::mutex> lock(cache_mutex_);
+    std::lock_guard<SpinLock> lock(cache_mutex_);
     auto same = resolved_by_smtp_.find(*smtp_key);
     if (same != resolved_by_smtp_.end()) {
       return resolved_.emplace(std::move(key), same->second).first->second;
@@ -424,7 +428,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   const bool lasting = answer.ok() || answer.status().number() == err::kUnresolved ||
                        answer.status().number() == err::kAmbiguous;
   if (!lasting) return answer;
-  std::lock_guard<std::mutex> lock(cache_mutex_);
+  std::lock_guard<SpinLock> lock(cache_mutex_);
   // Where the other thread kept an answer first, that one is handed out: equal to this one,
   // and the same object as every later call gets.
   const Result<AddressEntryPtr>& kept = resolved_.emplace(std::move(key), answer).first->second;
