@@ -5,7 +5,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$here/build-tsan}"
-targets=(directory_embedded_test addressbook_test engine_test engine_session_test integration_test)
+targets=(spin_lock_test sharded_text_map_test directory_embedded_test addressbook_test engine_test engine_session_test integration_test)
 cmake -S "$here" -B "$build" -G Ninja -DTESTQAV_TSAN=ON -DTESTQAV_WERROR=ON \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build "$build" --target "${targets[@]}"

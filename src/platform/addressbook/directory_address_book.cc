@@ -20,7 +20,7 @@
 #include "platform/addressbook/entry_id.h"
 #include "platform/addressbook/entry_properties.h"
 #include "platform/common/error_codes.h"
-#include "platform/common/spin_lock.h"
+#include "platform/common/sharded_text_map.h"
 #include "platform/common/text.h"
 #include "platform/directory/filter.h"
 
@@ -136,19 +136,17 @@ class DirectoryAddressBook : public AddressBook,
 
   std::shared_ptr<Directory> directory_;
   std::string base_dn_;
-  // Guards the four maps below, which the anticipating thread fills beside the caller. It
-  // is held for a map operation only, never across a search: the caller never waits for a
-  // look-up that the other thread happens to be making, it makes it too (the answer is the
-  // same, and the first one kept is the one both hand out). Both threads take it several
-  // times a look-up, briefly: a spinning lock, not a sleeping one.
-  SpinLock cache_mutex_;
+  // The anticipating thread fills these maps beside the caller. No lock is held across a
+  // search: the caller never waits for a look-up that the other thread happens to be
+  // making, it makes it too (the answer is the same, and the first one kept is the one both
+  // hand out).
   // Folded legacyExchangeDN / folded object DN -> entry.
-  TextMap<AddressEntryPtr> by_legacy_dn_;
-  TextMap<AddressEntryPtr> by_object_dn_;
+  ShardedTextMap<AddressEntryPtr> by_legacy_dn_;
+  ShardedTextMap<AddressEntryPtr> by_object_dn_;
   // Text given to ResolveName -> its answer.
-  TextMap<Result<AddressEntryPtr>> resolved_;
+  ShardedTextMap<Result<AddressEntryPtr>> resolved_;
   // SMTP address (as given) -> the entry found for it, whichever text named it.
-  TextMap<AddressEntryPtr> resolved_by_smtp_;
+  ShardedTextMap<AddressEntryPtr> resolved_by_smtp_;
 
   std::mutex queue_mutex_;
   std::condition_variable queue_ready_;
@@ -221,15 +219,11 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressEntry::Members() {
 AddressEntryPtr DirectoryAddressBook::MakeEntry(SharedDirectoryEntry e, EntryFacts facts) {
   std::string object_key = FoldCase(e->Dn());
   std::string legacy_key = facts.type == "EX" ? FoldCase(facts.address) : std::string();
-  // Made before the lock is taken, and dropped in the rare case that the other thread kept
-  // one for the object meanwhile.
-  auto entry =
-      std::make_shared<DirectoryAddressEntry>(std::move(e), std::move(facts), weak_from_this());
-  std::lock_guard<SpinLock> lock(cache_mutex_);
-  auto cached = by_object_dn_.find(object_key);
-  if (cached != by_object_dn_.end()) return cached->second;
-  by_object_dn_.emplace(std::move(object_key), entry);
-  if (!legacy_key.empty()) by_legacy_dn_.emplace(std::move(legacy_key), entry);
+  // Dropped in the rare case that the other thread kept one for the object meanwhile.
+  AddressEntryPtr entry = by_object_dn_.Emplace(
+      std::move(object_key),
+      std::make_shared<DirectoryAddressEntry>(std::move(e), std::move(facts), weak_from_this()));
+  if (!legacy_key.empty()) by_legacy_dn_.Emplace(std::move(legacy_key), entry);
   return entry;
 }
 
@@ -263,11 +257,7 @@ Result<std::vector<AddressEntryPtr>> DirectoryAddressBook::Entries(
 Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string& object_dn) {
   std::string folded;
   const std::string_view key = FoldedKey(object_dn, folded);
-  {
-    std::lock_guard<SpinLock> lock(cache_mutex_);
-    auto cached = by_object_dn_.find(key);
-    if (cached != by_object_dn_.end()) return cached->second;
-  }
+  if (std::optional<AddressEntryPtr> cached = by_object_dn_.Find(key)) return *cached;
   static const FilterNode kAnyObject = [] {
     FilterNode n;
     n.kind = FilterNode::Kind::kPresent;
@@ -293,11 +283,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
   std::string folded;
   const std::string_view key = FoldedKey(dn, folded);
-  {
-    std::lock_guard<SpinLock> lock(cache_mutex_);
-    auto cached = by_legacy_dn_.find(key);
-    if (cached != by_legacy_dn_.end()) return cached->second;
-  }
+  if (std::optional<AddressEntryPtr> cached = by_legacy_dn_.Find(key)) return *cached;
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
   Result<std::vector<SharedDirectoryEntry>> found = directory_->SearchShared(
@@ -408,31 +394,24 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   // A run resolves the same address several times (registration, proxy lists, GAL pass);
   // the directory does not change meanwhile, so an answer, found or not, stands. Failures
   // of the directory itself are not kept: the next attempt may succeed.
-  {
-    std::lock_guard<SpinLock> lock(cache_mutex_);
-    auto known = resolved_.find(name);
-    if (known != resolved_.end()) return known->second;
-  }
+  if (std::optional<Result<AddressEntryPtr>> known = resolved_.Find(name)) return *known;
   std::string key(name);
   // "SMTP:a@b.c" and "a@b.c" are one search for one address: an entry found for the one is
   // the entry for the other. (A failure is kept per text only: its message names the text.)
   std::optional<std::string> smtp_key = SmtpKey(name);
   if (smtp_key) {
-    std::lock_guard<SpinLock> lock(cache_mutex_);
-    auto same = resolved_by_smtp_.find(*smtp_key);
-    if (same != resolved_by_smtp_.end()) {
-      return resolved_.emplace(std::move(key), same->second).first->second;
+    if (std::optional<AddressEntryPtr> same = resolved_by_smtp_.Find(*smtp_key)) {
+      return resolved_.Emplace(std::move(key), *same);
     }
   }
   Result<AddressEntryPtr> answer = ResolveUncached(name);
   const bool lasting = answer.ok() || answer.status().number() == err::kUnresolved ||
                        answer.status().number() == err::kAmbiguous;
   if (!lasting) return answer;
-  std::lock_guard<SpinLock> lock(cache_mutex_);
   // Where the other thread kept an answer first, that one is handed out: equal to this one,
   // and the same object as every later call gets.
-  const Result<AddressEntryPtr>& kept = resolved_.emplace(std::move(key), answer).first->second;
-  if (kept.ok() && smtp_key) resolved_by_smtp_.emplace(std::move(*smtp_key), *kept);
+  Result<AddressEntryPtr> kept = resolved_.Emplace(std::move(key), std::move(answer));
+  if (kept.ok() && smtp_key) resolved_by_smtp_.Emplace(std::move(*smtp_key), *kept);
   return kept;
 }
 
