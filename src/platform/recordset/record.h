@@ -33,7 +33,18 @@ class Record {
 
   // Gives back the room that growing left over. A set keeps every record for its life; a
   // record that grew one field at a time holds up to twice the room it needs otherwise.
+  // (Nothing is moved when the record has exactly the room it needs.)
   void Compact() { cells_.shrink_to_fit(); }
+
+  // Room for `cells` fields in all, so that filling them does not move the record again.
+  void Reserve(size_t cells) { cells_.reserve(cells); }
+  // This record becomes a copy of `from` with room for `extra` more fields.
+  void AssignWithRoom(const Record& from, size_t extra) {
+    cells_.clear();
+    cells_.reserve(from.cells_.size() + extra);
+    cells_.insert(cells_.end(), from.cells_.begin(), from.cells_.end());
+  }
+  size_t size() const { return cells_.size(); }
 
   // Stores an already converted value; Null removes the field.
   void Set(int32_t field, Variant value) {

@@ -260,6 +260,7 @@ int32_t RecordsetBase::State() const { return open_ ? kStateOpen : kStateClosed;
 void RecordsetBase::Commit() {
   if (mode_ == EditMode::kAdd) {
     const auto id = static_cast<uint32_t>(records_.size());
+    added_record_cells_ = buffer_.size();
     buffer_.Compact();
     records_.push_back(std::move(buffer_));
     OnCommitted(id, nullptr, records_.back());
@@ -269,6 +270,7 @@ void RecordsetBase::Commit() {
   } else if (mode_ == EditMode::kEdit) {
     const uint32_t id = *CurrentId();
     Record before = std::move(records_[id]);
+    edit_added_cells_ = buffer_.size() > before.size() ? buffer_.size() - before.size() : 0;
     buffer_.Compact();
     records_[id] = std::move(buffer_);
     OnCommitted(id, &before, records_[id]);
@@ -282,6 +284,7 @@ Status RecordsetBase::AddNew() {
   Commit();
   mode_ = EditMode::kAdd;
   buffer_ = Record();
+  buffer_.Reserve(added_record_cells_);
   return Status::Ok();
 }
 
@@ -294,7 +297,7 @@ Status RecordsetBase::SetValue(std::string_view field, const Variant& value) {
   Result<Variant> converted = Convert(fields_[static_cast<size_t>(*index)], value);
   if (!converted.ok()) return converted.status();
   if (mode_ == EditMode::kNone) {
-    buffer_ = records_[*current];
+    buffer_.AssignWithRoom(records_[*current], edit_added_cells_);
     mode_ = EditMode::kEdit;
   }
   buffer_.Set(*index, std::move(converted).value());

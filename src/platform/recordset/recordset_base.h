@@ -91,6 +91,11 @@ class RecordsetBase : public Recordset {
 
   EditMode mode_ = EditMode::kNone;
   Record buffer_;  // the pending values of the edited or new record
+  // Fields of the last record added, and fields that the last edit added: a set is filled
+  // and supplemented record after record in the same way, so the buffer is given that room
+  // at once instead of growing (and being compacted) field by field.
+  size_t added_record_cells_ = 0;
+  size_t edit_added_cells_ = 0;
 };
 
 }  // namespace testqav::recordset_internal
