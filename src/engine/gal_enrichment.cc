@@ -58,6 +58,22 @@ void QAV::UpdateRstFromGAL() {
   auto recipients = scratch.Recipients();
   auto total = rst.RecordCount();
   int64_t done = 0;
+  // The SMTP address of every record, in the order this pass resolves them, is announced to
+  // the session, which may resolve them on the other core while the pass works.
+  if (rt_.g.MapiSession) {
+    constexpr size_t kBatch = 1024;
+    std::vector<AnticipatedLookup> lookups;
+    for (rst.MoveFirst().IgnoreError(); !rst.Eof(); rst.MoveNext().IgnoreError()) {
+      auto smtp = rst.ValueView("SMTP");
+      if (!smtp.ok() || !(*smtp)->IsString() || (*smtp)->string_value().empty()) continue;
+      lookups.push_back({AnticipatedLookup::Kind::kName, DecodeWildcards((*smtp)->string_value())});
+      if (lookups.size() == kBatch) {
+        rt_.g.MapiSession->AnticipateLookups(std::move(lookups));
+        lookups.clear();
+      }
+    }
+    if (!lookups.empty()) rt_.g.MapiSession->AnticipateLookups(std::move(lookups));
+  }
   rst.MoveFirst().IgnoreError();
   while (!rst.Eof()) {
     rt_.host().SetProgress("GAL supplement", ++done, total.ok() ? *total : -1);

@@ -78,10 +78,10 @@ char* EntryStore::Room(size_t bytes, size_t align) {
   if (bytes + pad > left_) {
     if (bytes > kBlockSize / 4) {
       // A large piece gets a block of its own; the current block goes on being filled.
-      blocks_.push_back(std::make_unique<char[]>(bytes));
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(bytes));
       return blocks_.back().get();
     }
-    blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
     free_ = blocks_.back().get();
     left_ = kBlockSize;
     pad = 0;  // a new block is aligned for any object
