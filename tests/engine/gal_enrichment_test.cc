@@ -4,6 +4,7 @@
 
 #include "engine/qav.h"
 #include "support/org_fixture.h"
+#include "support/recording_session.h"
 
 namespace testqav {
 namespace {
@@ -58,9 +59,10 @@ class GalSupplement : public ::testing::Test {
                {"co", "United States"}})
         .User("plain", "plain@contoso.test", {"SMTP:plain@contoso.test"});
     org_.Write();
-    SessionPtr session = CreateJsonSession(org_.path(), diagnostics_, testing::RealAddressBook());
-    ASSERT_TRUE(session->Logon("EXCH01\nagent").ok()) << diagnostics_.str();
-    rt_.g.MapiSession = session;
+    session_ = std::make_shared<testing::RecordingSession>(
+        CreateJsonSession(org_.path(), diagnostics_, testing::RealAddressBook()));
+    ASSERT_TRUE(session_->Logon("EXCH01\nagent").ok()) << diagnostics_.str();
+    rt_.g.MapiSession = session_;
     engine_ = std::make_unique<QAV>(rt_);
     engine_->CreateQAVData();
     log_.lines.clear();
@@ -87,6 +89,7 @@ class GalSupplement : public ::testing::Test {
 
   testing::OrgFixture org_;
   std::ostringstream diagnostics_;
+  std::shared_ptr<testing::RecordingSession> session_;
   FullLog log_;
   testing::FakeHost host_;
   Runtime rt_{log_, host_};
@@ -228,6 +231,23 @@ TEST_F(GalSupplement, NoDataSetIsAWarning) {
   engine_->rstQAV.reset();
   engine_->UpdateRstFromGAL();
   EXPECT_TRUE(log_.Has("QAV::UpdateRstFromGAL: aborted: QAV recordset is nothing", kLogWarning));
+}
+
+// The pass announces the address of every record, decoded, in the order it resolves them,
+// before it resolves the first; records without one are left out.
+TEST_F(GalSupplement, AnnouncesEveryRecordsAddressFirst) {
+  Add({{"SMTP", Variant("plain@contoso.test")}});
+  Add({{"PIN", Variant("no address")}});
+  Add({{"SMTP", Variant("gal#951#25x@contoso.test")}});
+  Add({{"SMTP", Variant("gal1@contoso.test")}});
+  session_->announced.clear();
+  engine_->UpdateRstFromGAL();
+  EXPECT_EQ(testing::Describe(session_->announced),
+            (std::vector<std::string>{"N:plain@contoso.test", "N:gal_1%x@contoso.test",
+                                      "N:gal1@contoso.test"}));
+  // And the records are supplemented as ever.
+  EXPECT_EQ(Text(3, "Company"), "Contoso");
+  EXPECT_EQ(Text(0, "ODN"), OrgDN("plain"));
 }
 
 }  // namespace

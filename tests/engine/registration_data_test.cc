@@ -7,6 +7,7 @@
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "support/org_fixture.h"
+#include "support/recording_session.h"
 
 namespace testqav {
 namespace {
@@ -353,6 +354,32 @@ TEST_F(RegistrationRun, SecondRunStartsFromAnEmptyDataSet) {
   Dump d = testing::ReadDump(org_.path() / "QAV-1.csv");
   ASSERT_EQ(d.rows.size(), 1u);
   EXPECT_FALSE(again.log.HasContaining("found existing record")) << again.log.Dump();
+}
+
+// Before a row's turn, its look-ups are announced, in the order the rows come (newest
+// first): the ODN as given, lower-cased, as a distinguished name and then as a name, and the
+// topic as an SMTP address. The outcome is the run's as ever.
+TEST_F(RegistrationRun, AnnouncesEachRowsLookUps) {
+  org_.registrations = {
+      Reg("Ann@Contoso.test", "2024-03-01T10:00:00Z", {{"PIN", "A1"}, {"ODN", OrgDN("ann")}}),
+      Reg("bob@contoso.test", "2024-03-02T10:00:00Z", {{"PIN", "B1"}}),
+      Reg("DeviceInfo:X1", "2024-03-03T10:00:00Z", {{"PIN", "C1"}}),
+  };
+  org_.Write();
+  std::shared_ptr<testing::RecordingSession> recording;
+  RunUpdate(org_, t_, 0, false, [&recording](SessionPtr inner) {
+    recording = std::make_shared<testing::RecordingSession>(std::move(inner));
+    return recording;
+  });
+  ASSERT_NE(recording, nullptr);
+  EXPECT_EQ(
+      testing::Describe(recording->announced),
+      (std::vector<std::string>{"N:SMTP:deviceinfo:x1", "N:SMTP:bob@contoso.test",
+                                "D+N:" + LowerCase(OrgDN("ann")), "N:SMTP:ann@contoso.test"}));
+  Dump d = testing::ReadDump(org_.path() / "QAV-1.csv");
+  ASSERT_EQ(d.rows.size(), 2u) << t_.log.Dump();
+  EXPECT_EQ(d.rows[0].at("SMTP"), "bob@contoso.test");
+  EXPECT_EQ(d.rows[1].at("ODN"), LowerCase(OrgDN("ann")));
 }
 
 }  // namespace

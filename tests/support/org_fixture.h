@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -219,9 +220,15 @@ inline Dump ReadDump(const std::filesystem::path& file) {
 // One update run of the engine over the fixture's folder, as the driver makes it but with
 // the mobile number mode and the GAL switch chosen by the test. The log lines go to
 // `t.log`, the dumps to the host folder.
+// `wrap`, when given, puts a session of the test's own around the real one.
 inline void RunUpdate(OrgFixture& org, TestRuntime& t, int16_t mobile_mode,
-                      bool include_gal = false) {
+                      bool include_gal = false,
+                      const std::function<SessionPtr(SessionPtr)>& wrap = nullptr) {
   SessionPtr session = org.Logon(t.rt);
+  if (wrap) {
+    session = wrap(session);
+    t.rt.g.MapiSession = session;
+  }
   GetAgentFolders(t.rt);
   GetAgentSettings(t.rt);
   {

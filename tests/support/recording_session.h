@@ -1,0 +1,61 @@
+// A session that passes every call on to a real one and records the look-ups announced to
+// it, so that a test can check what a pass announces before it resolves.
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "platform/messaging/messaging.h"
+
+namespace testqav::testing {
+
+class RecordingSession : public Session {
+ public:
+  explicit RecordingSession(SessionPtr inner) : inner_(std::move(inner)) {}
+  Status Logon(std::string_view profile_info) override { return inner_->Logon(profile_info); }
+  Status Logoff() override { return inner_->Logoff(); }
+  bool LoggedOn() const override { return inner_->LoggedOn(); }
+  Result<std::vector<InfoStorePtr>> InfoStores() override { return inner_->InfoStores(); }
+  Result<InfoStorePtr> GetInfoStore(std::string_view store_id) override {
+    return inner_->GetInfoStore(store_id);
+  }
+  Result<FolderPtr> GetFolder(std::string_view entry_id, std::string_view store_id) override {
+    return inner_->GetFolder(entry_id, store_id);
+  }
+  Result<MessagePtr> GetMessage(std::string_view entry_id, std::string_view store_id) override {
+    return inner_->GetMessage(entry_id, store_id);
+  }
+  Result<bool> CompareIDs(std::string_view a, std::string_view b) override {
+    return inner_->CompareIDs(a, b);
+  }
+  Result<AddressEntryPtr> GetAddressEntry(std::string_view entry_id) override {
+    return inner_->GetAddressEntry(entry_id);
+  }
+  Result<FolderPtr> Inbox() override { return inner_->Inbox(); }
+  Result<HelperSessionPtr> CreateHelperSession() override { return inner_->CreateHelperSession(); }
+  Result<MapiUtilsPtr> CreateMapiUtils() override { return inner_->CreateMapiUtils(); }
+  void AnticipateLookups(std::vector<AnticipatedLookup> lookups) override {
+    announced.insert(announced.end(), lookups.begin(), lookups.end());
+    inner_->AnticipateLookups(std::move(lookups));
+  }
+
+  std::vector<AnticipatedLookup> announced;
+
+ private:
+  SessionPtr inner_;
+};
+
+// "N:text" for a name, "D:text" or "D+N:text" for a distinguished name (then as a name).
+inline std::vector<std::string> Describe(const std::vector<AnticipatedLookup>& lookups) {
+  std::vector<std::string> out;
+  for (const AnticipatedLookup& l : lookups) {
+    if (l.kind == AnticipatedLookup::Kind::kName) {
+      out.push_back("N:" + l.text);
+    } else {
+      out.push_back((l.then_as_name ? "D+N:" : "D:") + l.text);
+    }
+  }
+  return out;
+}
+
+}  // namespace testqav::testing
