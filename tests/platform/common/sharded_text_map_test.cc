@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,19 @@ TEST(ShardedTextMapTest, BothThreadsGetTheValueKeptFirst) {
   std::thread a([&] {
     for (int i = 0; i < kKeys; ++i) got_a[i] = map.Emplace("key " + std::to_string(i), i);
   });
+  // A reader meanwhile: a key, once found, keeps its value while the tables grow under it.
+  std::vector<int> seen(kKeys, 0);
+  bool changed = false;
+  std::thread reader([&] {
+    for (int round = 0; round < 3; ++round) {
+      for (int i = 0; i < kKeys; i += 7) {
+        std::optional<int> v = map.Find("key " + std::to_string(i));
+        if (!v) continue;
+        if (seen[i] != 0 && seen[i] != *v + kKeys + 1) changed = true;
+        seen[i] = *v + kKeys + 1;
+      }
+    }
+  });
   std::thread b([&] {
     for (int i = kKeys - 1; i >= 0; --i) {
       got_b[i] = map.Emplace("key " + std::to_string(i), -i - 1);
@@ -37,11 +51,16 @@ TEST(ShardedTextMapTest, BothThreadsGetTheValueKeptFirst) {
   });
   a.join();
   b.join();
+  reader.join();
+  EXPECT_FALSE(changed);
   EXPECT_EQ(map.size(), size_t{kKeys});
   for (int i = 0; i < kKeys; ++i) {
     ASSERT_EQ(got_a[i], got_b[i]) << i;
     ASSERT_TRUE(got_a[i] == i || got_a[i] == -i - 1) << i;
     ASSERT_EQ(map.Find("key " + std::to_string(i)), got_a[i]) << i;
+    if (seen[i] != 0) {
+      ASSERT_EQ(seen[i], got_a[i] + kKeys + 1) << i;
+    }
   }
 }
 
