@@ -647,11 +647,18 @@ TEST(AddressBookAnticipationTest, AnswersAreThoseOfABookNotToldAhead) {
   }
 }
 
-TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
+// LargeOrg(users) in the embedded directory, behind a ConcurrentCountingDirectory; nullptr
+// when it does not load.
+std::shared_ptr<ConcurrentCountingDirectory> CountingLargeOrg(int users, bool concurrent) {
   std::ostringstream diagnostics;
-  auto inner = LdifDirectoryFromText(LargeOrg(2000), "big.ldif", diagnostics);
-  ASSERT_TRUE(inner.ok()) << inner.status().description();
-  auto counting = std::make_shared<ConcurrentCountingDirectory>(*inner, true);
+  auto inner = LdifDirectoryFromText(LargeOrg(users), "big.ldif", diagnostics);
+  if (!inner.ok()) return nullptr;
+  return std::make_shared<ConcurrentCountingDirectory>(*inner, concurrent);
+}
+
+TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
+  auto counting = CountingLargeOrg(2000, true);
+  ASSERT_NE(counting, nullptr);
   std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
 
   std::vector<AnticipatedLookup> lookups;
@@ -683,10 +690,8 @@ TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
 }
 
 TEST(AddressBookAnticipationTest, DirectoryThatCannotBeSharedIsLeftToTheCaller) {
-  std::ostringstream diagnostics;
-  auto inner = LdifDirectoryFromText(LargeOrg(50), "big.ldif", diagnostics);
-  ASSERT_TRUE(inner.ok()) << inner.status().description();
-  auto counting = std::make_shared<ConcurrentCountingDirectory>(*inner, false);
+  auto counting = CountingLargeOrg(50, false);
+  ASSERT_NE(counting, nullptr);
   {
     std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
     std::vector<AnticipatedLookup> lookups;
