@@ -231,36 +231,39 @@ bool UnescapeWineString(std::string_view s, size_t& pos, char end_char, std::str
   return true;
 }
 
-// One line's share of comma-separated hex bytes ("01,ff,a,"). `continued` tells that the part
-// ends with "\" and the data goes on in the next line. Returns what is wrong, or "".
-std::string ParseHexBytes(std::string_view s, std::vector<uint8_t>& out, bool& continued) {
-  continued = false;
+// One line's share of comma-separated hex bytes ("01,ff,a,"). Blanks may stand only before a
+// "\" or a ";" comment. A "\" ending the line carries the data on to the next line; it must
+// follow a comma or open the data, so "33,4\" cannot split a byte over two lines.
+struct HexLine {
+  std::string error;       // what is wrong, or ""
+  bool continued = false;  // the next line is read as more of the data, even after an error
+};
+
+HexLine ParseHexBytes(std::string_view s, std::vector<uint8_t>& out) {
   size_t i = 0;
-  auto skip_blanks = [&] {
-    while (i < s.size() && IsBlank(s[i])) ++i;
-  };
-  while (true) {
-    skip_blanks();
-    if (i == s.size() || s[i] == ';') return "";
-    if (s[i] == '\\') {
-      if (!OnlyComment(s.substr(i + 1))) return "text after \"\\\"";
-      continued = true;
-      return "";
-    }
-    if (s[i] == ',') return "empty hex byte";
-    if (!IsHexDigit(s[i])) return "bad hex data";
+  bool after_byte = false;
+  while (i < s.size() && IsHexDigit(s[i])) {
     uint32_t byte = HexDigitValue(s[i++]);
     if (i < s.size() && IsHexDigit(s[i])) byte = byte * 16 + HexDigitValue(s[i++]);
-    if (i < s.size() && IsHexDigit(s[i])) return "hex byte with more than two digits";
+    if (i < s.size() && IsHexDigit(s[i])) return {"hex byte with more than two digits"};
     out.push_back(static_cast<uint8_t>(byte));
-    if (i < s.size() && s[i] == ',') {
-      ++i;
-      continue;
-    }
-    skip_blanks();
-    if (i == s.size() || s[i] == ';' || s[i] == '\\') continue;  // handled at the loop's top
-    return "bad hex data";
+    after_byte = true;
+    if (i == s.size() || s[i] != ',') break;
+    ++i;
+    after_byte = false;
   }
+  size_t rest = i;
+  while (rest < s.size() && IsBlank(s[rest])) ++rest;
+  if (rest == s.size() || s[rest] == ';') return {};
+  if (s[rest] == '\\') {
+    if (!OnlyComment(s.substr(rest + 1))) return {"text after \"\\\""};
+    // The "\" still takes the next line, as regedit takes it, so that line goes with the value.
+    if (after_byte) return {"\"\\\" must follow a comma", true};
+    return {"", true};
+  }
+  if (rest > i) return {"blank inside hex data"};
+  if (s[i] == ',') return {"empty hex byte"};
+  return {"bad hex data"};
 }
 
 std::vector<uint8_t> Bytes(std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); }
@@ -551,30 +554,38 @@ class Parser {
     }
 
     std::vector<uint8_t> bytes;
-    bool continued = false;
-    std::string error = ParseHexBytes(hex, bytes, continued);
-    if (!error.empty()) {
-      fail(line_number, error);
-      return;
-    }
-    while (continued) {
-      if (index + 1 >= lines_.size()) break;  // end of file after "\" keeps what was read
+    HexLine part = ParseHexBytes(hex, bytes);
+    bool failed = !part.error.empty();
+    if (failed) fail(line_number, part.error);
+    // regedit reads the next line after a "\" as more hex data, whatever it holds, so a line
+    // that breaks the continuation is lost with the value. At the end of the file, what was
+    // read so far stays.
+    while (part.continued && index + 1 < lines_.size()) {
       ++index;
       std::string_view next = SkipBlanks(lines_[index]);
       if (next.empty() || next[0] == ';') continue;
-      if (!IsHexDigit(next[0])) {
+      if (IsHexDigit(next[0]) || next[0] == '\\') {
+        part = ParseHexBytes(next, bytes);
+        if (!failed && !part.error.empty()) fail(index + 1, part.error);
+        failed = failed || !part.error.empty();
+        continue;
+      }
+      part = HexLine{};
+      if (next[0] == '[') {
+        // The key line was data, so its key is never opened; the values after it belong to
+        // that key and must not land in the one before it.
+        Report(index + 1,
+               label + ": continuation line is a key line; the value and the key line are skipped");
+        CloseKey(NoKey::kBadKey);
+      } else if (next[0] == '@' || next[0] == '"') {
+        Report(index + 1,
+               label + ": continuation line is a value line; the value and that line are skipped");
+      } else if (!failed) {
         fail(index + 1, "continuation line is not hex data");
-        // regedit swallows this line; a key or value line is read as one instead, so that
-        // the values after it cannot land in the wrong key.
-        if (next[0] == '[' || next[0] == '@' || next[0] == '"') --index;
-        return;
       }
-      error = ParseHexBytes(next, bytes, continued);
-      if (!error.empty()) {
-        fail(index + 1, error);
-        return;
-      }
+      failed = true;
     }
+    if (failed) return;
     if (type == kRegSz || type == kRegExpandSz || type == kRegMultiSz) {
       Store(line_number, name, TextFromHex(type, bytes, hex_text_utf16_));
     } else {

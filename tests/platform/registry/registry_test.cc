@@ -174,8 +174,11 @@ TEST_F(RegistryFileTest, HexFormsAcceptedAndRejected) {
       {"hex:;comment", Bin(kRegBinary, {})},
       {"hex:01,02,", Bin(kRegBinary, {1, 2})},
       {"hex:1,a,FF", Bin(kRegBinary, {1, 0xA, 0xFF})},
-      {"hex: 01, 02", Bin(kRegBinary, {1, 2})},
       {"hex:01,02 ;c", Bin(kRegBinary, {1, 2})},
+      {"hex:01,02, ", Bin(kRegBinary, {1, 2})},
+      {"hex:\\", Bin(kRegBinary, {})},  // a "\" at the end of the file keeps what was read
+      {"hex:01,\\", Bin(kRegBinary, {1})},
+      {"hex(2):\\", Text("", kRegExpandSz)},
       {"hex:01,02;c", Bin(kRegBinary, {1, 2})},
       {"hex(0):01", Bin(kRegNone, {1})},
       {"hex(b):01,00,00,00,00,00,00,00", Bin(kRegQword, {1, 0, 0, 0, 0, 0, 0, 0})},
@@ -191,6 +194,10 @@ TEST_F(RegistryFileTest, HexFormsAcceptedAndRejected) {
       {"hex:01,,02", std::nullopt},
       {"hex:01 ,02", std::nullopt},
       {"hex:01 02", std::nullopt},
+      {"hex: 01", std::nullopt},
+      {"hex:01, 02", std::nullopt},
+      {"hex:01\\", std::nullopt},
+      {"hex:01 \\", std::nullopt},
       {"hex:0g", std::nullopt},
       {"hex:01#c", std::nullopt},
       {"hex:0x01", std::nullopt},
@@ -244,6 +251,8 @@ TEST_F(RegistryFileTest, DiagnosticTextsOfRejectedValues) {
       {R"("v"=dword:12 34)", R"(value "v": text after the dword; skipped)"},
       {R"("v"=hex:100)", R"(value "v": hex byte with more than two digits; skipped)"},
       {R"("v"=hex:,,)", R"(value "v": empty hex byte; skipped)"},
+      {R"("v"=hex:01, 02)", R"(value "v": blank inside hex data; skipped)"},
+      {R"("v"=hex:01\)", R"(value "v": "\" must follow a comma; skipped)"},
       {R"("v"=hex(0x2):01)", R"x(value "v": bad type number in "hex(...)"; skipped)x"},
       {R"("v"=text)", R"(value "v": unknown data type; skipped)"},
       {R"("v"=-x)", R"(value "v": text after "-"; skipped)"},
@@ -259,47 +268,126 @@ TEST_F(RegistryFileTest, DiagnosticTextsOfRejectedValues) {
   }
 }
 
-TEST_F(RegistryFileTest, ContinuationLinesInHexData) {
-  auto reg = Load(
-      "REGEDIT4\n"
-      "\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\T]\n"
-      "\"bin\"=hex:01,02,\\\n"
-      "  03,04,\\ ; comment after the backslash\n"
-      "\n"
-      "; a comment inside the continuation\n"
-      "  05\n"
-      "\"exp\"=hex(2):\\\n"
-      "  25,50,41,54,48,25,00\n"
-      "\"nocomma\"=hex:0a,0b\\\n"
-      "  0c\n"
-      "\"after\"=\"ok\"\n"
-      "\"comma\"=hex:01,\\\n"
-      "  ,02\n"
-      "\"str\"=\"abc\\\n"
-      "def\"\n"
-      "\"dw\"=dword:1\\\n"
-      "\"cut\"=hex:01,\\\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\U]\n"
-      "\"u\"=\"1\"\n"
-      "\"eof\"=hex:aa,\\\n");
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "bin", Bin(kRegBinary, {1, 2, 3, 4, 5})));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "exp", Text("%PATH%", kRegExpandSz)));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "nocomma", Bin(kRegBinary, {0xA, 0xB, 0xC})));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "after", Text("ok")));
-  EXPECT_TRUE(Absent(*reg, "Software\\T", "comma"));
-  EXPECT_TRUE(Absent(*reg, "Software\\T", "str"));
-  EXPECT_TRUE(Absent(*reg, "Software\\T", "dw"));
-  EXPECT_TRUE(Absent(*reg, "Software\\T", "cut"));
-  // The key line that broke the continuation still opens its key.
-  EXPECT_TRUE(HasValue(*reg, "Software\\U", "u", Text("1")));
-  EXPECT_TRUE(Absent(*reg, "Software\\T", "u"));
-  EXPECT_TRUE(HasValue(*reg, "Software\\U", "eof", Bin(kRegBinary, {0xAA})));
-  EXPECT_EQ(diag_, Diag(15, "value \"comma\": continuation line is not hex data; skipped") +
-                       Diag(16, "value \"str\": unterminated string; skipped") +
-                       Diag(17, "line not understood; ignored") +
-                       Diag(18, "value \"dw\": text after the dword; skipped") +
-                       Diag(20, "value \"cut\": continuation line is not hex data; skipped"));
+// Hex data continued over lines. Each case is the value "v" from line 4 of a REGEDIT4 file on,
+// after a valid "v" in line 3 and before "after" in the line that follows the case's lines.
+TEST_F(RegistryFileTest, HexContinuations) {
+  struct ContinuationCase {
+    std::string lines;                     // what follows "v"=, lines separated by "\n"
+    std::optional<RegValue> expected;      // nullopt: rejected, the earlier "v" stays
+    std::vector<std::string> diagnostics;  // "<line>: <what>"
+  };
+  const std::string skipped = "value \"v\": ";
+  const std::vector<ContinuationCase> cases = {
+      {"hex:01,02,\\\n  03,04,\\ ; comment after the backslash\n\n; a comment line\n  05",
+       Bin(kRegBinary, {1, 2, 3, 4, 5}),
+       {}},
+      {"hex(2):\\\n  25,50,41,54,48,25,00", Text("%PATH%", kRegExpandSz), {}},
+      {"hex:01, \\\n02", Bin(kRegBinary, {1, 2}), {}},
+      {"hex:01,\\\n  \\\n  02 ;c", Bin(kRegBinary, {1, 2}), {}},
+      {"hex:01,\\\n\t02,\\\n03,", Bin(kRegBinary, {1, 2, 3}), {}},
+      // A comment that ends in "\" continues nothing.
+      {"hex:01, ; c\\\n  02", Bin(kRegBinary, {1}), {"5: line not understood; ignored"}},
+      // A byte split over two lines, and "\" right after a byte: the next line is still read
+      // as the value's data, and so is the line after it when that one ends in "\" too.
+      {"hex:33,4\\\n  4,55",
+       std::nullopt,
+       {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
+      {"hex:01,44\\\n  55",
+       std::nullopt,
+       {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
+      {"hex:01 \\\n  02", std::nullopt, {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
+      {"hex:33,4\\\n  4,55,\\\n  66",
+       std::nullopt,
+       {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
+      {"hex:01,\\\n  02,03\\\n  04",
+       std::nullopt,
+       {"5: " + skipped + "\"\\\" must follow a comma; skipped"}},
+      {"hex:01,\\\n  ,02",
+       std::nullopt,
+       {"5: " + skipped + "continuation line is not hex data; skipped"}},
+      {"hex:01,\\\n# not a comment here",
+       std::nullopt,
+       {"5: " + skipped + "continuation line is not hex data; skipped"}},
+      {"hex:01,\\\n  0g", std::nullopt, {"5: " + skipped + "bad hex data; skipped"}},
+      {"hex:01,\\\n  02 03", std::nullopt, {"5: " + skipped + "blank inside hex data; skipped"}},
+      {"hex:01,\\\n  100",
+       std::nullopt,
+       {"5: " + skipped + "hex byte with more than two digits; skipped"}},
+      // Only hex data continues.
+      {"hex:01,\\x\n  02",
+       std::nullopt,
+       {"4: " + skipped + "text after \"\\\"; skipped", "5: line not understood; ignored"}},
+      {"\"abc\\\ndef\"",
+       std::nullopt,
+       {"4: " + skipped + "unterminated string; skipped", "5: line not understood; ignored"}},
+      {"dword:1\\\n  02",
+       std::nullopt,
+       {"4: " + skipped + "text after the dword; skipped", "5: line not understood; ignored"}},
+  };
+  for (const ContinuationCase& c : cases) {
+    SCOPED_TRACE(c.lines);
+    auto reg =
+        Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\T]\n\"v\"=\"earlier\"\n\"v\"=" + c.lines +
+             "\n\"after\"=\"a\"\n");
+    EXPECT_TRUE(HasValue(*reg, "Software\\T", "v", c.expected.value_or(Text("earlier"))));
+    EXPECT_TRUE(HasValue(*reg, "Software\\T", "after", Text("a")));
+    std::string expected_diagnostics;
+    for (const std::string& d : c.diagnostics) expected_diagnostics += path_ + ":" + d + "\n";
+    EXPECT_EQ(diag_, expected_diagnostics);
+  }
+}
+
+// A line that breaks a hex continuation is read as the value's data: the value and that line
+// are lost together, whatever the line holds.
+TEST_F(RegistryFileTest, LinesEatenByABrokenContinuation) {
+  struct EatenCase {
+    std::string line;  // line 7
+    bool key_line;     // a key line eaten is never opened, and "w" after it goes nowhere
+    std::string diagnostic;
+  };
+  const std::vector<EatenCase> cases = {
+      {"[HKEY_LOCAL_MACHINE\\Software\\U]", true,
+       "continuation line is a key line; the value and the key line are skipped"},
+      {"[-HKEY_LOCAL_MACHINE\\Software\\T]", true,
+       "continuation line is a key line; the value and the key line are skipped"},
+      {"  [HKEY_LOCAL_MACHINE\\Software\\U]", true,
+       "continuation line is a key line; the value and the key line are skipped"},
+      {"\"x\"=\"lost\"", false,
+       "continuation line is a value line; the value and that line are skipped"},
+      {"@=hex:02,\\", false,
+       "continuation line is a value line; the value and that line are skipped"},
+      {"#hash", false, "continuation line is not hex data; skipped"},
+      {"zz", false, "continuation line is not hex data; skipped"},
+  };
+  for (const EatenCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    auto reg = Load(
+        "REGEDIT4\n"                           // 1
+        "[HKEY_LOCAL_MACHINE\\Software\\T]\n"  // 2
+        "\"v\"=\"earlier\"\n"                  // 3
+        "\"v\"=hex:01,\\\n"                    // 4
+        "\n"                                   // 5
+        "  ; a comment line is skipped\n"      // 6
+        + c.line +
+        "\n"                                      // 7
+        "\"w\"=\"after\"\n"                       // 8
+        "[HKEY_LOCAL_MACHINE\\Software\\Next]\n"  // 9
+        "\"n\"=\"next\"\n"                        // 10
+        "\"eof\"=hex:0a,\\\n");                   // 11: the end of the file keeps what was read
+    EXPECT_TRUE(HasValue(*reg, "Software\\T", "v", Text("earlier")));
+    EXPECT_TRUE(Absent(*reg, "Software\\T", "x"));
+    EXPECT_TRUE(Absent(*reg, "Software\\T", ""));
+    EXPECT_EQ(reg->QueryValue(kHkeyLocalMachine, "Software\\U", "w").status(),
+              Status(err::kNotFound, "Registry key not found: HKEY_LOCAL_MACHINE\\Software\\U"));
+    if (c.key_line) {
+      EXPECT_TRUE(Absent(*reg, "Software\\T", "w"));
+    } else {
+      EXPECT_TRUE(HasValue(*reg, "Software\\T", "w", Text("after")));
+    }
+    EXPECT_TRUE(HasValue(*reg, "Software\\Next", "n", Text("next")));
+    EXPECT_TRUE(HasValue(*reg, "Software\\Next", "eof", Bin(kRegBinary, {0x0A})));
+    EXPECT_EQ(diag_, Diag(7, "value \"v\": " + c.diagnostic));
+  }
 }
 
 TEST_F(RegistryFileTest, ExpandableAndMultiStringsInEightBitFiles) {
