@@ -289,19 +289,22 @@ class Parser {
 
   void Parse(std::string_view bytes) {
     std::string text;
-    bool utf16 = false;
     if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
         static_cast<uint8_t>(bytes[1]) == 0xFE) {
-      utf16 = true;
       text = Utf16LeToUtf8(bytes.substr(2));
     } else {
+      // A UTF-8 byte order mark is skipped so that a file a user saved as UTF-8 still has its
+      // header first; regedit would see three bytes before the header and import nothing.
       if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
       text = SanitizeUtf8(bytes);
     }
     lines_ = SplitLines(text);
     std::string_view header = lines_.empty() ? std::string_view() : SkipBlanks(lines_[0]);
     if (header == kRegedit4Header || header == kRegedit5Header) {
-      hex_text_utf16_ = utf16;
+      // The header, not the encoding, tells how text given as hex is stored: regedit 5 writes
+      // it as UTF-16LE, and a user who re-encodes such an export as UTF-8 leaves the hex
+      // bytes as they are; REGEDIT4 exports write it in the 8-bit code page.
+      hex_text_utf16_ = header == kRegedit5Header;
     } else if (header == kWineHeader) {
       wine_ = true;
       hex_text_utf16_ = true;  // Wine stores texts as UTF-16 and dumps their bytes as they are

@@ -390,25 +390,49 @@ TEST_F(RegistryFileTest, LinesEatenByABrokenContinuation) {
   }
 }
 
-TEST_F(RegistryFileTest, ExpandableAndMultiStringsInEightBitFiles) {
-  auto reg = Load(
-      "REGEDIT4\n"
-      "\n"
-      "[HKEY_LOCAL_MACHINE\\Software\\T]\n"
-      "\"path\"=hex(2):25,50,41,54,48,25,00\n"
-      "\"nonul\"=hex(2):25,50,41,54,48,25\n"
-      "\"utf8\"=hex(2):63,3a,5c,c3,a9,00\n"
-      "\"invalid\"=hex(2):e9,00\n"
-      "\"multi\"=hex(7):61,00,62,63,00,00\n"
-      "\"sz\"=hex(1):61\n");
-  EXPECT_EQ(diag_, "");
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "path", Text("%PATH%", kRegExpandSz)));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "nonul", Text("%PATH%", kRegExpandSz)));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "utf8", Text("c:\\\xC3\xA9", kRegExpandSz)));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "invalid", Text("\xEF\xBF\xBD", kRegExpandSz)));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "multi",
-                       Bin(kRegMultiSz, Bytes(std::string_view("a\0bc\0\0", 6)))));
-  EXPECT_TRUE(HasValue(*reg, "Software\\T", "sz", Text("a")));
+// The header, not the file's encoding, tells how hex(1), hex(2) and hex(7) bytes are read:
+// UTF-16LE in a "Version 5.00" file even when a user re-encoded it as UTF-8, 8-bit text in a
+// REGEDIT4 file even when it is stored as UTF-16.
+TEST_F(RegistryFileTest, HexTextFollowsTheHeader) {
+  const std::string v5 = "Windows Registry Editor Version 5.00";
+  const std::string v4 = "REGEDIT4";
+  const std::string path16 = "hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00";
+  const std::string path8 = "hex(2):25,50,41,54,48,25,00";
+  struct EncodingCase {
+    std::string header;
+    bool utf16_file;
+    std::string data;
+    RegValue expected;
+  };
+  const std::vector<EncodingCase> cases = {
+      {v5, false, path16, Text("%PATH%", kRegExpandSz)},
+      {"\xEF\xBB\xBF" + v5, false, path16, Text("%PATH%", kRegExpandSz)},
+      {v5, true, path16, Text("%PATH%", kRegExpandSz)},
+      {v5, false, "hex(2):41,00,42,00", Text("AB", kRegExpandSz)},
+      {v5, false, "hex(1):e9,00,00,00", Text("\xC3\xA9")},
+      {v5, false, "hex(7):61,00,00,00,62,00,00,00,00,00",
+       Bin(kRegMultiSz, Bytes(std::string_view("a\0b\0\0", 5)))},
+      {v5, false, "hex:e9,00", Bin(kRegBinary, {0xE9, 0x00})},
+      {v4, false, path8, Text("%PATH%", kRegExpandSz)},
+      {v4, false, "hex(2):25,50,41,54,48,25", Text("%PATH%", kRegExpandSz)},
+      {v4, false, "hex(2):63,3a,5c,c3,a9,00", Text("c:\\\xC3\xA9", kRegExpandSz)},
+      {v4, false, "hex(2):e9,00", Text("\xEF\xBF\xBD", kRegExpandSz)},
+      {v4, false, "hex(7):61,00,62,63,00,00",
+       Bin(kRegMultiSz, Bytes(std::string_view("a\0bc\0\0", 6)))},
+      {v4, false, "hex(1):61", Text("a")},
+      {v4, true, path8, Text("%PATH%", kRegExpandSz)},
+      {v4, true, "hex(1):c3,a9,00", Text("\xC3\xA9")},
+      {v4, true, "hex(7):61,00,62,00,00", Bin(kRegMultiSz, Bytes(std::string_view("a\0b\0\0", 5)))},
+  };
+  for (const EncodingCase& c : cases) {
+    SCOPED_TRACE((c.header == v4 ? "REGEDIT4" : "5.00") +
+                 std::string(c.utf16_file ? " UTF-16 " : " 8-bit ") + c.data);
+    std::string text =
+        c.header + "\r\n[HKEY_LOCAL_MACHINE\\Software\\T]\r\n\"v\"=" + c.data + "\r\n";
+    auto reg = Load(c.utf16_file ? Utf16File(std::u16string(text.begin(), text.end())) : text);
+    EXPECT_TRUE(HasValue(*reg, "Software\\T", "v", c.expected));
+    EXPECT_EQ(diag_, "");
+  }
 }
 
 TEST_F(RegistryFileTest, Utf16FileWithBom) {
@@ -442,7 +466,7 @@ TEST_F(RegistryFileTest, Utf16FileWithBom) {
 }
 
 TEST_F(RegistryFileTest, HeadersAndEncodings) {
-  const std::string body = "\r\n[HKEY_LOCAL_MACHINE\\Software\\T]\r\n\"v\"=hex(2):c3,a9,00\r\n";
+  const std::string body = "\r\n[HKEY_LOCAL_MACHINE\\Software\\T]\r\n\"v\"=\"\xC3\xA9\"\r\n";
   struct HeaderCase {
     std::string file;
     bool imported;
@@ -469,7 +493,7 @@ TEST_F(RegistryFileTest, HeadersAndEncodings) {
     SCOPED_TRACE(c.file.substr(0, 40));
     auto reg = Load(c.file);
     if (c.imported) {
-      EXPECT_TRUE(HasValue(*reg, "Software\\T", "v", Text("\xC3\xA9", kRegExpandSz)));
+      EXPECT_TRUE(HasValue(*reg, "Software\\T", "v", Text("\xC3\xA9")));
       EXPECT_EQ(diag_, "");
     } else {
       EXPECT_TRUE(Absent(*reg, "Software\\T", "v"));
