@@ -363,16 +363,16 @@ class Parser {
   }
 
   void RegeditKeyLine(std::string_view s, size_t line_number) {
+    // regedit takes neither of these lines for a key line: like any line it does not
+    // understand, it ignores them, and the key opened before stays open.
     std::string_view rest = s.substr(1);
     if (!rest.empty() && IsBlank(rest[0])) {
       Report(line_number, "blank after \"[\"; key line ignored");
-      CloseKey(NoKey::kBadKey);
       return;
     }
     size_t close = rest.rfind(']');  // the key name ends at the last "]" of the line
     if (close == std::string_view::npos) {
       Report(line_number, "key line lacks the closing \"]\"; ignored");
-      CloseKey(NoKey::kBadKey);
       return;
     }
     std::string_view name = rest.substr(0, close);

@@ -526,8 +526,8 @@ TEST_F(RegistryFileTest, LineEndings) {
 TEST_F(RegistryFileTest, KeyLinesAndRoots) {
   struct KeyCase {
     std::string key_line;
-    uint32_t root;  // 0: the line must not open a key
-    std::string path;
+    uint32_t root;     // 0: the line opens nothing and the values after it go nowhere
+    std::string path;  // "Software\\Earlier": the line is ignored, the earlier key stays open
     std::string diagnostic;
   };
   const std::vector<KeyCase> cases = {
@@ -554,21 +554,22 @@ TEST_F(RegistryFileTest, KeyLinesAndRoots) {
        "unknown root key \"HKEY_LOCAL_MACHINEX\"; key line ignored"},
       {"[HKLMX\\Software]", 0, "", "unknown root key \"HKLMX\"; key line ignored"},
       {"[]", 0, "", "unknown root key \"\"; key line ignored"},
-      {"[ HKEY_LOCAL_MACHINE\\Software\\T]", 0, "", "blank after \"[\"; key line ignored"},
-      {"[HKEY_LOCAL_MACHINE\\Software\\T", 0, "", "key line lacks the closing \"]\"; ignored"},
+      {"[ HKEY_LOCAL_MACHINE\\Software\\T]", kHkeyLocalMachine, "Software\\Earlier",
+       "blank after \"[\"; key line ignored"},
+      {"[HKEY_LOCAL_MACHINE\\Software\\T", kHkeyLocalMachine, "Software\\Earlier",
+       "key line lacks the closing \"]\"; ignored"},
   };
   for (const KeyCase& c : cases) {
     SCOPED_TRACE(c.key_line);
-    // The values after a key line that opens nothing must not land in the earlier key.
     auto reg = Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Earlier]\n" + c.key_line +
                     "\n\"v\"=\"x\"\n");
-    EXPECT_TRUE(Absent(*reg, "Software\\Earlier", "v"));
     if (c.root != 0) {
       EXPECT_TRUE(HasValue(*reg, c.path, "v", Text("x"), c.root));
-      EXPECT_EQ(diag_, "");
-    } else {
-      EXPECT_EQ(diag_, Diag(3, c.diagnostic));
     }
+    if (c.path != "Software\\Earlier") {
+      EXPECT_TRUE(Absent(*reg, "Software\\Earlier", "v"));
+    }
+    EXPECT_EQ(diag_, c.diagnostic.empty() ? "" : Diag(3, c.diagnostic));
   }
   // A trailing blank belongs to the key name.
   auto reg = Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\T ]\n\"v\"=\"x\"\n");
@@ -730,8 +731,8 @@ TEST_F(RegistryFileTest, MalformedLinesAreReportedAndSkipped) {
       "\"bad\"=dword:xyz\r\n"                        // 5
       "garbage here\r\n"                             // 6
       "\"noeq\" \"x\"\r\n"                           // 7
-      "[HKEY_LOCAL_MACHINE\\Software\\T\r\n"         // 8
-      "\"lost\"=\"2\"\r\n"                           // 9
+      "[HKEY_LOCAL_MACHINE\\Software\\U\r\n"         // 8: ignored, T stays open
+      "\"kept\"=\"2\"\r\n"                           // 9
       "[ HKEY_LOCAL_MACHINE\\Software\\T]\r\n"       // 10
       "# a hash line is ignored without a word\r\n"  // 11
       "[HKEY_LOCAL_MACHINE\\Software\\T]\r\n"        // 12
@@ -745,7 +746,8 @@ TEST_F(RegistryFileTest, MalformedLinesAreReportedAndSkipped) {
   EXPECT_TRUE(HasValue(*reg, "Software\\T", "ok", Text("1")));
   EXPECT_TRUE(HasValue(*reg, "Software\\T", "ok2", Text("3")));
   EXPECT_TRUE(HasValue(*reg, "Software\\T", "last", Text("4")));
-  for (const char* name : {"bad", "noeq", "lost", "s", "", "bin"}) {
+  EXPECT_TRUE(HasValue(*reg, "Software\\T", "kept", Text("2")));
+  for (const char* name : {"bad", "noeq", "s", "", "bin"}) {
     EXPECT_TRUE(Absent(*reg, "Software\\T", name));
   }
   EXPECT_EQ(diag_, Diag(5, "value \"bad\": a dword needs 1 to 8 hex digits; skipped") +
