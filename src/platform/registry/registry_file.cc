@@ -320,8 +320,20 @@ class Parser {
  private:
   enum class NoKey { kNoKeyYet, kDeleted, kBadKey };
 
+  // Each diagnostic is one line: a line break that a Wine escape put into a name is written
+  // as the escape.
   void Report(size_t line_number, std::string_view what) {
-    diagnostics_ << file_name_ << ':' << line_number << ": " << what << '\n';
+    diagnostics_ << file_name_ << ':' << line_number << ": ";
+    for (char c : what) {
+      if (c == '\n') {
+        diagnostics_ << "\\n";
+      } else if (c == '\r') {
+        diagnostics_ << "\\r";
+      } else {
+        diagnostics_ << c;
+      }
+    }
+    diagnostics_ << '\n';
   }
 
   void CloseKey(NoKey why) {

@@ -688,7 +688,8 @@ TEST_F(RegistryFileTest, WineSystemReg) {
       "[Software\\\\Vendor\\\\With\\]Bracket] 1729718050\n"
       "\"x\"=\"1\"\n"
       "garbage\n"
-      "\"del\"=-\n");
+      "\"del\"=-\n"
+      "\"a\\nb\"=text\n");
   const char* key = "Software\\Vendor\\Agent";
   EXPECT_TRUE(HasValue(*reg, key, "", Text("default")));
   EXPECT_TRUE(HasValue(*reg, key, "Name", Text("\xE3\x81\x82\xE3\x81\x84 Agent")));
@@ -706,7 +707,8 @@ TEST_F(RegistryFileTest, WineSystemReg) {
                        Text("\xE3\x81\x82\xE3\x81\x84 Agent")));
   EXPECT_TRUE(HasValue(*reg, "Software\\Vendor\\With]Bracket", "x", Text("1")));
   EXPECT_EQ(diag_, Diag(27, "line not understood; ignored") +
-                       Diag(28, "value \"del\": unknown data type; skipped"));
+                       Diag(28, "value \"del\": unknown data type; skipped") +
+                       Diag(29, "value \"a\\nb\": unknown data type; skipped"));
 }
 
 TEST_F(RegistryFileTest, WineUserRegIsCurrentUser) {
