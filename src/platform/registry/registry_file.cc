@@ -569,23 +569,23 @@ class Parser {
     }
 
     std::vector<uint8_t> bytes;
-    HexLine part = ParseHexBytes(hex, bytes);
-    bool failed = !part.error.empty();
-    if (failed) fail(line_number, part.error);
+    HexLine piece = ParseHexBytes(hex, bytes);
+    bool failed = !piece.error.empty();
+    if (failed) fail(line_number, piece.error);
     // regedit reads the next line after a "\" as more hex data, whatever it holds, so a line
     // that breaks the continuation is lost with the value. At the end of the file, what was
     // read so far stays.
-    while (part.continued && index + 1 < lines_.size()) {
+    while (piece.continued && index + 1 < lines_.size()) {
       ++index;
       std::string_view next = SkipBlanks(lines_[index]);
       if (next.empty() || next[0] == ';') continue;
       if (IsHexDigit(next[0]) || next[0] == '\\') {
-        part = ParseHexBytes(next, bytes);
-        if (!failed && !part.error.empty()) fail(index + 1, part.error);
-        failed = failed || !part.error.empty();
+        piece = ParseHexBytes(next, bytes);
+        if (!failed && !piece.error.empty()) fail(index + 1, piece.error);
+        failed = failed || !piece.error.empty();
         continue;
       }
-      part = HexLine{};
+      piece = HexLine{};
       if (next[0] == '[') {
         // The key line was data, so its key is never opened; the values after it belong to
         // that key and must not land in the one before it.

@@ -276,7 +276,7 @@ TEST_F(RegistryFileTest, HexContinuations) {
     std::optional<RegValue> expected;      // nullopt: rejected, the earlier "v" stays
     std::vector<std::string> diagnostics;  // "<line>: <what>"
   };
-  const std::string skipped = "value \"v\": ";
+  const std::string label = "value \"v\": ";
   const std::vector<ContinuationCase> cases = {
       {"hex:01,02,\\\n  03,04,\\ ; comment after the backslash\n\n; a comment line\n  05",
        Bin(kRegBinary, {1, 2, 3, 4, 5}),
@@ -289,40 +289,36 @@ TEST_F(RegistryFileTest, HexContinuations) {
       {"hex:01, ; c\\\n  02", Bin(kRegBinary, {1}), {"5: line not understood; ignored"}},
       // A byte split over two lines, and "\" right after a byte: the next line is still read
       // as the value's data, and so is the line after it when that one ends in "\" too.
-      {"hex:33,4\\\n  4,55",
-       std::nullopt,
-       {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
-      {"hex:01,44\\\n  55",
-       std::nullopt,
-       {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
-      {"hex:01 \\\n  02", std::nullopt, {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
+      {"hex:33,4\\\n  4,55", std::nullopt, {"4: " + label + "\"\\\" must follow a comma; skipped"}},
+      {"hex:01,44\\\n  55", std::nullopt, {"4: " + label + "\"\\\" must follow a comma; skipped"}},
+      {"hex:01 \\\n  02", std::nullopt, {"4: " + label + "\"\\\" must follow a comma; skipped"}},
       {"hex:33,4\\\n  4,55,\\\n  66",
        std::nullopt,
-       {"4: " + skipped + "\"\\\" must follow a comma; skipped"}},
+       {"4: " + label + "\"\\\" must follow a comma; skipped"}},
       {"hex:01,\\\n  02,03\\\n  04",
        std::nullopt,
-       {"5: " + skipped + "\"\\\" must follow a comma; skipped"}},
+       {"5: " + label + "\"\\\" must follow a comma; skipped"}},
       {"hex:01,\\\n  ,02",
        std::nullopt,
-       {"5: " + skipped + "continuation line is not hex data; skipped"}},
+       {"5: " + label + "continuation line is not hex data; skipped"}},
       {"hex:01,\\\n# not a comment here",
        std::nullopt,
-       {"5: " + skipped + "continuation line is not hex data; skipped"}},
-      {"hex:01,\\\n  0g", std::nullopt, {"5: " + skipped + "bad hex data; skipped"}},
-      {"hex:01,\\\n  02 03", std::nullopt, {"5: " + skipped + "blank inside hex data; skipped"}},
+       {"5: " + label + "continuation line is not hex data; skipped"}},
+      {"hex:01,\\\n  0g", std::nullopt, {"5: " + label + "bad hex data; skipped"}},
+      {"hex:01,\\\n  02 03", std::nullopt, {"5: " + label + "blank inside hex data; skipped"}},
       {"hex:01,\\\n  100",
        std::nullopt,
-       {"5: " + skipped + "hex byte with more than two digits; skipped"}},
+       {"5: " + label + "hex byte with more than two digits; skipped"}},
       // Only hex data continues.
       {"hex:01,\\x\n  02",
        std::nullopt,
-       {"4: " + skipped + "text after \"\\\"; skipped", "5: line not understood; ignored"}},
+       {"4: " + label + "text after \"\\\"; skipped", "5: line not understood; ignored"}},
       {"\"abc\\\ndef\"",
        std::nullopt,
-       {"4: " + skipped + "unterminated string; skipped", "5: line not understood; ignored"}},
+       {"4: " + label + "unterminated string; skipped", "5: line not understood; ignored"}},
       {"dword:1\\\n  02",
        std::nullopt,
-       {"4: " + skipped + "text after the dword; skipped", "5: line not understood; ignored"}},
+       {"4: " + label + "text after the dword; skipped", "5: line not understood; ignored"}},
   };
   for (const ContinuationCase& c : cases) {
     SCOPED_TRACE(c.lines);
