@@ -1,15 +1,18 @@
 // testqav: one update run of the QAV contact data-set engine on a host folder.
 #include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/cli.h"
 #include "app/services.h"
+#include "app/stop_guard.h"
 #include "harness/run_driver.h"
 #include "harness/run_log.h"
 #include "platform/host/linux_host.h"
@@ -56,7 +59,7 @@ int main(int argc, char** argv) {
   options.wait_for_enter = !cl.no_wait && isatty(STDIN_FILENO) != 0;
   options.progress_enabled = isatty(STDERR_FILENO) != 0;
   LinuxHost host(options);
-  RunLog log(host, LogBatching::kBatched);
+  RunLog log(host);
   Runtime rt(log, host);
   if (const char* choice = std::getenv("TESTQAV_RECORDSET");
       choice != nullptr && std::string(choice) == "reference") {
@@ -66,15 +69,28 @@ int main(int argc, char** argv) {
   DriverServices services;
   services.registry = registry.get();
   services.create_session = [&]() { return CreateHostSession(host_dir, std::cerr); };
-  services.on_logon_failed = [](const Status& s) {
-    std::cerr << "testqav: logon failed: " << s.description() << "\n";
+  auto finish = [&](int status) {
+    // Standard error carries the reason: the log may be on the full disk, or be what failed.
+    if (status != kExitCompleted) std::cerr << "testqav: " << rt.ExitReason() << "\n";
+    if (const uint64_t lost = log.LostLines(); lost > 0) {
+      std::cerr << "testqav: " << lost << " line(s) could not be written to the run log ("
+                << log.FirstLoss() << ")\n";
+      if (status == kExitCompleted) status = kExitLogLost;
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    // Everything a run writes is on disk when Main returns (dumps renamed into place, store
+    // write-backs done, every log line written). Freeing the directory and the mailbox of a
+    // large organisation object by object would merely delay the exit.
+    std::_Exit(status);
   };
-  const int status = Main(rt, services);
-  // Everything a run writes is on disk when Main returns (dumps renamed into place, store
-  // write-backs done); only the log may hold lines back. Freeing the directory and the
-  // mailbox of a large organisation object by object would merely delay the exit.
-  log.Flush();
-  std::cout.flush();
-  std::cerr.flush();
-  std::_Exit(status);
+  // A stopped run that is blocked (a directory server that no longer answers) is ended from
+  // here two seconds after the signal, with the same log line and status as one that
+  // stopped by itself.
+  StopGuard guard(StopSignalFd(), std::chrono::seconds(2), [&] {
+    std::lock_guard<std::mutex> lock(rt.FinishMutex());
+    const int status = EndStoppedRunLocked(rt);
+    if (status >= 0) finish(status);
+  });
+  finish(Main(rt, services));
 }

@@ -33,8 +33,9 @@ void QAV::DumpSourceMCL(const std::string& name) { Dump(rstSourceMCL.get(), name
 
 void QAV::Dump(Recordset* rst, const std::string& name) {
   const std::string path = rt_.host().ProgramFolder() + "/" + name + ".csv";
-  // Written beside the target and renamed over it, so a reader never sees half a dump and a
-  // failed run leaves the previous dump in place.
+  // Written beside the target and put in place with the run's other dumps when the run
+  // completes: a reader never sees half a dump, and a run that is stopped or fails leaves
+  // the previous dumps as they were.
   const std::string temp = path + ".tmp";
   if (rst == nullptr) return;
   std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -48,7 +49,11 @@ void QAV::Dump(Recordset* rst, const std::string& name) {
   }
   if (!line.empty()) line.pop_back();
   out << line << "\r\n";
+  const auto total = rst->RecordCount();
+  int64_t done = 0;
+  bool stopped = false;
   while (!rst->Eof()) {
+    rt_.SetProgress(name + ".csv", ++done, total.ok() ? *total : -1);
     line.clear();
     for (int32_t i = 0; i < count; ++i) {
       Result<const Variant*> v = rst->ValueView(i);
@@ -66,18 +71,29 @@ void QAV::Dump(Recordset* rst, const std::string& name) {
     out << line;
     rst->MoveNext().IgnoreError();
     rt_.DoEvents();
+    if (rt_.StopRequested()) {
+      stopped = true;
+      break;
+    }
   }
+  rt_.EndProgress();
   rst->MoveFirst().IgnoreError();
   out.flush();
   bool ok = static_cast<bool>(out);
   out.close();
   ok = ok && !out.fail();
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (stopped) {
+    std::remove(temp.c_str());
+    return;
+  }
   if (!ok) {
     std::remove(temp.c_str());
     rt_.WriteLog("QAV::Dump:unable to write " + path, kLogError);
-    rt_.output_failed = true;
+    rt_.NoteOutputFailed("unable to write " + path);
+    rt_.NoteStagingFailed();
+    return;
   }
+  rt_.StageOutput(temp, path);
 }
 
 }  // namespace testqav

@@ -15,7 +15,9 @@ MessagePtr QAV::FindRegMsg(const std::string& topic, const std::string& pin) {
     fields[0].Value = pin;
   } else {
     fields[0].PropTag = static_cast<int32_t>(kPrConversationTopic);
-    fields[0].Value = QuoteFilterValue(Variant(topic));
+    // The restriction compares the whole text as it is: a filter literal's quoting would
+    // change what it looks for ("_" becomes "#95").
+    fields[0].Value = topic;
   }
   std::vector<std::string> ids = FilterMsgsRDO(rt_, fldReg, fields);
   if (!ids.empty() && !ids[0].empty()) return GetMessageByID(rt_, ids[0]);

@@ -76,7 +76,7 @@ void QAV::UpdateRstFromGAL() {
   }
   rst.MoveFirst().IgnoreError();
   while (!rst.Eof()) {
-    rt_.host().SetProgress("GAL supplement", ++done, total.ok() ? *total : -1);
+    rt_.SetProgress("GAL supplement", ++done, total.ok() ? *total : -1);
     std::string updates;
     bool changed = false;
     RecipientPtr recipient;
@@ -191,8 +191,8 @@ void QAV::UpdateRstFromGAL() {
         if (changed) {
           std::string list = updates;
           TrimRepeated(list, ";");
-          rt_.WriteLog(kPrefix + "supplemental data added from GAL for " + s + "\r\n     " + list,
-                       kLogTrace);
+          rt_.WriteLogLines({kPrefix + "supplemental data added from GAL for " + s, "     " + list},
+                            kLogTrace);
         } else {
           rt_.WriteLog(kPrefix + "no additional data in GAL for " + s, kLogTrace);
         }
@@ -203,7 +203,7 @@ void QAV::UpdateRstFromGAL() {
     rt_.DoEvents();
     if (rt_.StopRequested()) break;
   }
-  rt_.host().EndProgress();
+  rt_.EndProgress();
 }
 
 }  // namespace testqav

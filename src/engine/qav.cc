@@ -73,19 +73,23 @@ void QAV::UpdateClients(bool& bIncludeGALIn, bool& bIncludeMCLIn, int16_t& /*p3*
   bIncludeMCL = bIncludeMCLIn;
   lMobileMode = lMobileModeIn;
   GetMandatoryFolder();
+  // A run that must end early (stopped, or its directory lost) skips the phases still to
+  // come: what they would produce is never put in place.
   if (GetRegFolder()) {
     GetQAVData();
-    DumpQAV("QAV-1");
-    if (bIncludeGAL) {
+    if (!rt_.StopRequested()) DumpQAV("QAV-1");
+    if (bIncludeGAL && !rt_.StopRequested()) {
       UpdateRstFromGAL();
-      DumpQAV("QAV-GAL");
+      if (!rt_.StopRequested()) DumpQAV("QAV-GAL");
     }
-    if (bIncludeMCL) {
+    if (bIncludeMCL && !rt_.StopRequested()) {
       // The mandatory contact list phase is not part of this program yet; say so rather
       // than report a failure that did not happen.
       rt_.WriteLog("UpdateClients:MCL collection is not available in this version; skipped",
                    kLogWarning);
     }
+  } else if (!rt_.StopRequested()) {
+    rt_.NoteRegistrationFolderMissing();
   }
   for (auto* rst : {&rstQAV, &rstMCL, &rstSourceMCL}) {
     if (*rst) (*rst)->Close().IgnoreError();
@@ -124,7 +128,8 @@ bool QAV::GetRegFolder() {
               rt_.WriteLog(kLabel + " unable to save HHEntryID in the settings message: " +
                                std::to_string(s.number()) + " " + s.description(),
                            kLogError);
-              rt_.output_failed = true;
+              rt_.NoteOutputFailed("unable to save HHEntryID in the settings message: " +
+                                   s.description());
             }
           }
         }
@@ -133,8 +138,9 @@ bool QAV::GetRegFolder() {
       auto store_id = fldReg->StoreID();
       std::string path = GetRDOFolderPath(rt_, IdOf(fldReg), store_id.ok() ? *store_id : "");
       // An empty path means the path lookup failed; keeping the old one preserves the
-      // fallback for runs in which the entry ID no longer works.
-      if (!path.empty()) {
+      // fallback for runs in which the entry ID no longer works. A walk that a stop cut
+      // short gives only the lower part of the path, which must never be saved.
+      if (!path.empty() && !rt_.StopRequested()) {
         rt_.g.HHPath = path;
         MessagePtr settings = GetAgentMessage(rt_);
         if (settings) {
@@ -147,7 +153,8 @@ bool QAV::GetRegFolder() {
               rt_.WriteLog(kLabel + " unable to save HHPath in the settings message: " +
                                std::to_string(s.number()) + " " + s.description(),
                            kLogError);
-              rt_.output_failed = true;
+              rt_.NoteOutputFailed("unable to save HHPath in the settings message: " +
+                                   s.description());
             }
           }
         }
@@ -178,10 +185,11 @@ bool QAV::GetMandatoryFolder() {
   std::string name;
   if (!ReadName(fldMandatory, &name)) {
     if (rt_.g.MCPath.empty() && rt_.g.MCEntryID.empty()) return false;
-    fldMandatory = rt_.g.MCEntryID.empty() ? nullptr : GetFolder(rt_, rt_.g.MCEntryID);
+    // An empty MCEntryID is looked up too: the lines GetFolder writes for it are the ones
+    // administrators know from this run.
+    fldMandatory = GetFolder(rt_, rt_.g.MCEntryID);
     if (!fldMandatory && !rt_.g.MCPath.empty()) {
-      std::string description =
-          rt_.g.MCEntryID.empty() ? "no entry ID" : "folder not found by entry ID";
+      std::string description = "folder not found by entry ID";
       rt_.WriteLog(kLabel + " unable to retrieve MC folder using GetFolder; try GetTargetFolder " +
                        description,
                    kLogWarning);

@@ -126,7 +126,7 @@ void QAV::GetQAVData() {
     const std::vector<Variant>& row = current.array();
     auto col = [&](size_t i) { return i < row.size() ? row[i] : Variant(); };
     auto text = [&](size_t i) { return GetTypedValue(col(i), 0).ToText(); };
-    rt_.host().SetProgress("registrations", ++done, total.ok() ? *total : -1);
+    rt_.SetProgress("registrations", ++done, total.ok() ? *total : -1);
 
     std::string pin;
     if (col(1).IsString() && LowerCase(col(1).string_value()) != "none") {
@@ -234,7 +234,7 @@ void QAV::GetQAVData() {
     rt_.DoEvents();
     if (rt_.StopRequested()) break;
   }
-  rt_.host().EndProgress();
+  rt_.EndProgress();
   contents->Close().IgnoreError();
 }
 

@@ -10,7 +10,8 @@ namespace {
 // A change the store could not write back is lost for later runs: the run goes on as the
 // agent does, but the process must not report success.
 void NoteWriteBack(Runtime& rt, const Status& s) {
-  if (s.number() == err::kDiskError) rt.output_failed = true;
+  if (s.number() == err::kDiskError)
+    rt.NoteOutputFailed("mailbox write-back failed: " + s.description());
 }
 
 std::string NameOf(const FolderPtr& f) {

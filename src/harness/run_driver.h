@@ -2,13 +2,15 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "harness/runtime.h"
 #include "platform/registry/registry.h"
 
 namespace testqav {
 
-// Exit statuses of the program (documented in the README).
+// Exit statuses of the program (documented in the README and in --help). When several
+// apply, the first of: 6, 10, 8, 9, 7 (and 11, which the program adds for its log).
 enum ExitStatus : int {
   kExitCompleted = 0,
   kExitUsage = 2,
@@ -17,6 +19,10 @@ enum ExitStatus : int {
   kExitNoSession = 5,
   kExitLogonFailed = 6,
   kExitOutputFailed = 7,
+  kExitStopped = 8,
+  kExitNoRegistrationFolder = 9,
+  kExitDirectoryFailed = 10,
+  kExitLogLost = 11,
 };
 
 inline constexpr const char* kAgentRegistryKey = "Software\\velkora\\velkoraAgent";
@@ -29,7 +35,18 @@ struct DriverServices {
   std::function<void(const Status&)> on_logon_failed;
 };
 
-// Performs the run and returns the process's exit status.
+// Performs the run and returns the process's exit status; for a non-zero status,
+// rt.ExitReason() says why in one line.
 int Main(Runtime& rt, const DriverServices& services);
+
+// Where a run was, for a log line: "registrations after 12 of 100", "logon".
+std::string DescribePosition(const RunPosition& position);
+
+// Ends a stopped run from outside its own course (the stop guard, when the run is blocked):
+// records the stop, removes the outputs staged so far, writes the run's end line unless it
+// was written already, and returns the status the process must end with (rt.ExitReason()
+// says why). Returns -1, doing nothing, when the run is already putting its outputs in
+// place or past that point: it then ends by itself. The caller holds rt.FinishMutex().
+int EndStoppedRunLocked(Runtime& rt);
 
 }  // namespace testqav

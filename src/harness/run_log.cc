@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -129,11 +132,11 @@ std::string ComposeRunLogLine(std::string_view stamp, const std::string& message
   return line;
 }
 
-RunLog::RunLog(Host& host, LogBatching batching) : host_(host), batching_(batching) {}
+RunLog::RunLog(Host& host) : host_(host) {}
 
 RunLog::~RunLog() {
-  Flush();
   Close();
+  if (watch_fd_ >= 0) ::close(watch_fd_);
 }
 
 std::string RunLog::Path() const { return host_.ProgramFolder() + "/" + kRunLogFileName; }
@@ -142,20 +145,46 @@ void RunLog::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   open_path_.clear();
+  if (watch_ >= 0) ::inotify_rm_watch(watch_fd_, watch_);
+  watch_ = -1;
 }
 
-bool RunLog::WriteOut(const std::string& path, std::string_view bytes) {
-  if (fd_ >= 0 && path != open_path_) Close();
+bool RunLog::StillThere(const std::string& path) {
+  if (watch_ >= 0) {
+    // Nothing happened to the file since the last line: the common case, one cheap call.
+    char events[4096];
+    ssize_t n = ::read(watch_fd_, events, sizeof events);
+    if (n < 0) return true;
+    while (::read(watch_fd_, events, sizeof events) > 0) {
+    }
+  }
+  struct stat open_file {};
+  struct stat at_path {};
+  if (::fstat(fd_, &open_file) != 0 || open_file.st_nlink == 0) return false;
+  if (::stat(path.c_str(), &at_path) != 0) return false;
+  return open_file.st_dev == at_path.st_dev && open_file.st_ino == at_path.st_ino;
+}
+
+bool RunLog::WriteOut(const std::string& path, std::string_view bytes, std::string* why) {
+  if (fd_ >= 0 && (path != open_path_ || !StillThere(path))) Close();
   if (fd_ < 0) {
     // The descriptor stays open between writes: O_APPEND makes each write land at the
     // current end even when another process appends too.
     int fd;
     do {
-      fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) {
+      *why = path + ": " + std::strerror(errno);
+      return false;
+    }
     fd_ = fd;
     open_path_ = path;
+    if (watch_fd_ < 0) watch_fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_fd_ >= 0) {
+      watch_ =
+          ::inotify_add_watch(watch_fd_, path.c_str(), IN_MOVE_SELF | IN_DELETE_SELF | IN_ATTRIB);
+    }
   }
   const char* p = bytes.data();
   size_t left = bytes.size();
@@ -165,6 +194,7 @@ bool RunLog::WriteOut(const std::string& path, std::string_view bytes) {
       if (errno == EINTR) continue;
       // Disk full, I/O error, a descriptor gone bad: start over with a fresh open next
       // time, when the problem may be gone.
+      *why = path + ": " + std::strerror(errno);
       Close();
       return false;
     }
@@ -174,17 +204,12 @@ bool RunLog::WriteOut(const std::string& path, std::string_view bytes) {
   return true;
 }
 
-void RunLog::Flush() {
-  if (waiting_.empty()) return;
-  WriteOut(waiting_path_, waiting_);
-  waiting_.clear();
-}
-
 void RunLog::WriteLog(const std::string& message, int32_t level) {
   if (level == kLevelTrace) return;
   // Everything below can only fail by losing lines; nothing may escape to a caller that
   // runs in carry-on mode.
   try {
+    std::lock_guard<std::mutex> lock(mu_);
     const double now = host_.Now();
     // The date text names a whole second (see FormatGeneralDate).
     const int64_t second = UnixFromOleDate(now);
@@ -192,31 +217,26 @@ void RunLog::WriteLog(const std::string& message, int32_t level) {
       stamp_ = FormatRunLogStamp(now);
       stamp_second_ = second;
     }
-    const std::string line = ComposeRunLogLine(stamp_, message, level);
-    std::string path = Path();
-    if (batching_ == LogBatching::kEachLine) {
-      WriteOut(path, line);
-      return;
-    }
-    constexpr double kMaxWaitDays = 0.1 / 86400.0;
-    constexpr size_t kMaxWaitingBytes = 64 * 1024;
-    if (!waiting_.empty() && path != waiting_path_) Flush();
-    if (waiting_.empty()) {
-      oldest_waiting_ = now;
-      waiting_path_ = std::move(path);
-    }
-    waiting_ += line;
-    if (level == kLevelError || waiting_.size() >= kMaxWaitingBytes ||
-        now - oldest_waiting_ >= kMaxWaitDays || now < oldest_waiting_) {
-      Flush();
+    std::string why;
+    if (!WriteOut(Path(), ComposeRunLogLine(stamp_, message, level), &why)) {
+      if (lost_lines_++ == 0) first_loss_ = why;
     }
   } catch (...) {
     // Out of memory while building the line: the line is lost, the run goes on.
   }
 }
 
+uint64_t RunLog::LostLines() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return lost_lines_;
+}
+
+std::string RunLog::FirstLoss() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return first_loss_;
+}
+
 std::string RunLog::ReadBack() {
-  Flush();
   std::ifstream in(Path(), std::ios::binary);
   if (!in) return {};
   std::ostringstream content;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -26,56 +27,54 @@ std::string FormatRunLogStamp(double ole_date);
 // converted become "?".
 std::string LocaleTextToUtf8(std::string_view text, const char* codeset);
 
-// How soon a line reaches the file.
-enum class LogBatching {
-  // Each line is handed to the kernel in a single write before WriteLog returns, so it
-  // survives a crash of the process and another reader sees it at once.
-  kEachLine,
-  // Lines are collected and written together: when 64 KiB are waiting, when the oldest
-  // waiting line is 0.1 s old (host clock) at the next call, at once for an error line, and
-  // on Flush and destruction. A run that logs a few lines per registered user spends most
-  // of its logging time in write calls otherwise; a crash loses at most the last 0.1 s.
-  kBatched,
-};
-
 class RunLog : public LogWriter {
  public:
   // The folder and the clock come from `host`, which must outlive the log.
-  explicit RunLog(Host& host, LogBatching batching = LogBatching::kEachLine);
+  explicit RunLog(Host& host);
   ~RunLog() override;
 
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  // Level 12 returns at once without touching the file system. Any other level appends
-  // one line (see FormatRunLogLine), written as LogBatching says. Never throws and never
-  // reports: a line that cannot be written is lost, and the next write opens the file
-  // afresh.
+  // Level 12 returns at once without touching the file system. Any other level appends one
+  // line (see FormatRunLogLine) in a single write to the file, before the call returns: a
+  // process that is killed or crashes afterwards has lost nothing it logged. Safe to call
+  // from several threads. A file that was renamed or removed since the last line (rotated)
+  // is created anew. Never throws and never reports: a line that cannot be written is lost
+  // and counted (LostLines), and the next call opens the file afresh.
   void WriteLog(const std::string& message, int32_t level) override;
-  void Flush() override;
 
   // host folder + "/TestQAV.log".
   std::string Path() const;
-  // The whole log file as it is on disk, after writing what waits; "" when it cannot be
-  // read.
+  // The whole log file as it is on disk; "" when it cannot be read.
   std::string ReadBack();
+
+  // Lines that could not be written, and the reason the first of them was lost.
+  uint64_t LostLines() const;
+  std::string FirstLoss() const;
 
  private:
   void Close();
-  // Appends `bytes` to the file at `path`; false when they are lost.
-  bool WriteOut(const std::string& path, std::string_view bytes);
+  // Whether the open descriptor is still the file at `path` (nobody renamed or removed it).
+  bool StillThere(const std::string& path);
+  // Appends `bytes` to the file at `path`; false (with `why` set) when they are lost.
+  bool WriteOut(const std::string& path, std::string_view bytes, std::string* why);
 
   Host& host_;
-  LogBatching batching_;
+  mutable std::mutex mu_;  // guards everything below
   int fd_ = -1;
-  std::string open_path_;      // the path fd_ was opened on
-  std::string waiting_;        // lines not yet written (kBatched)
-  std::string waiting_path_;   // the file they belong to
-  double oldest_waiting_ = 0;  // host time of the first of them
+  std::string open_path_;  // the path fd_ was opened on
+  // Reports a rename or removal of the open file, so that it is noticed without a look at
+  // the path on every line; -1 when the system has no watch to spare (then the path is
+  // looked at every time).
+  int watch_fd_ = -1;
+  int watch_ = -1;
   // The date text of the last line and the second it stands for: a run writes many lines
   // a second.
   int64_t stamp_second_ = 0;
   std::string stamp_;
+  uint64_t lost_lines_ = 0;
+  std::string first_loss_;
 };
 
 }  // namespace testqav

@@ -37,17 +37,18 @@ FolderPtr GetFolder(Runtime& rt, const std::string& id) {
                     pending.description();
     if (rt.g.PublicStoreID.empty()) rt.g.PublicStoreID = GetPublicStoreID(rt);
     if (rt.g.PublicStoreID.empty()) {
-      rt.WriteLog("GetFolder:" + t + "\r\nunable to retrieve PublicStoreID", kLogError);
+      rt.WriteLogLines({"GetFolder:" + t, "unable to retrieve PublicStoreID"}, kLogError);
       return nullptr;
     }
     auto second =
         session ? session->GetFolder(id, rt.g.PublicStoreID) : Result<FolderPtr>(kNoSession);
     if (!second.ok() || !*second) {
       Status e = second.status();
-      rt.WriteLog("GetFolder:" + t + "\r\nUnable to get folder using PublicStoreID: &H" +
-                      HexError(e) + " " + e.description() +
-                      "\r\nPublicStoreID = " + rt.g.PublicStoreID,
-                  kLogError);
+      rt.WriteLogLines(
+          {"GetFolder:" + t,
+           "Unable to get folder using PublicStoreID: &H" + HexError(e) + " " + e.description(),
+           "PublicStoreID = " + rt.g.PublicStoreID},
+          kLogError);
       return nullptr;
     }
     f = *second;

@@ -40,6 +40,11 @@ class DumpsTest : public ::testing::Test {
   testing::TempDir dir;
   testing::TestRuntime t{dir.path().string()};
   std::unique_ptr<QAV> engine = std::make_unique<QAV>(t.rt);
+  // Writes the dump and puts it in place, as the end of a completed run does.
+  void Dump(const std::string& name) {
+    engine->DumpQAV(name);
+    testing::PutOutputsInPlace(t.rt);
+  }
 };
 
 TEST_F(DumpsTest, DataSetsHaveTheirLayouts) {
@@ -52,8 +57,8 @@ TEST_F(DumpsTest, DataSetsHaveTheirLayouts) {
   EXPECT_EQ(engine->rstQAV->State(), kStateOpen);
   EXPECT_TRUE(engine->rstQAV->Eof());
   EXPECT_EQ(*engine->rstQAV->RecordCount(), 0);
-  EXPECT_EQ(*engine->rstQAV->FieldTypeOf(33), FieldType::kInteger);  // FileAsFlag
-  EXPECT_EQ(*engine->rstQAV->FieldTypeOf(35), FieldType::kDate);     // LastChange
+  EXPECT_EQ(*engine->rstQAV->FieldTypeOf(33), FieldType::kInteger);        // FileAsFlag
+  EXPECT_EQ(*engine->rstQAV->FieldTypeOf(35), FieldType::kDate);           // LastChange
   EXPECT_EQ(*engine->rstSourceMCL->FieldTypeOf(46), FieldType::kBoolean);  // DL
   // Creating again starts from an empty set.
   engine->rstQAV->AddNew().IgnoreError();
@@ -65,7 +70,7 @@ TEST_F(DumpsTest, DataSetsHaveTheirLayouts) {
 
 TEST_F(DumpsTest, EmptyDataSetGivesTheHeaderOnly) {
   engine->CreateQAVData();
-  engine->DumpQAV("QAV-1");
+  Dump("QAV-1");
   std::string text = ReadFile(dir.path() / "QAV-1.csv");
   EXPECT_EQ(text.substr(0, 56), "PIN,SMTP,ODN,AddressID,Proxies,X500Proxies,Email2,Email3");
   auto lines = Lines(text);
@@ -88,7 +93,7 @@ TEST_F(DumpsTest, ValuesKeepOneRecordPerLine) {
   r.AddNew().IgnoreError();
   r.SetValue("SMTP", Variant("only@x.com")).IgnoreError();
   r.Update().IgnoreError();
-  engine->DumpQAV("QAV-1");
+  Dump("QAV-1");
   auto lines = Lines(ReadFile(dir.path() / "QAV-1.csv"));
   ASSERT_EQ(lines.size(), 3u);
   for (const auto& l : lines) EXPECT_EQ(Columns(l), 43u) << l;
@@ -106,17 +111,19 @@ TEST_F(DumpsTest, SecondDumpReplacesTheFirst) {
   r.AddNew().IgnoreError();
   r.SetValue("SMTP", Variant("a@x.com")).IgnoreError();
   r.Update().IgnoreError();
-  engine->DumpQAV("QAV-1");
+  Dump("QAV-1");
   engine->CreateQAVData();
-  engine->DumpQAV("QAV-1");
+  Dump("QAV-1");
   EXPECT_EQ(Lines(ReadFile(dir.path() / "QAV-1.csv")).size(), 1u);
 }
 
 TEST_F(DumpsTest, UnwritableDumpIsAnErrorLineAndMarksTheRun) {
   engine->CreateQAVData();
-  std::filesystem::create_directory(dir.path() / "QAV-1.csv");  // a folder in the way
+  std::filesystem::create_directory(dir.path() / "QAV-1.csv.tmp");  // a folder in the way
   engine->DumpQAV("QAV-1");
-  EXPECT_TRUE(t.rt.output_failed);
+  EXPECT_TRUE(t.rt.OutputFailed());
+  EXPECT_TRUE(t.rt.StagingFailed());
+  EXPECT_TRUE(t.rt.TakeStagedOutputs().empty());
   EXPECT_TRUE(t.log.HasContaining("unable to write")) << t.log.Dump();
 }
 

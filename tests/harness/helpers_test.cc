@@ -3,8 +3,10 @@
 #include <map>
 
 #include "harness/array_helpers.h"
-#include "platform/common/error_codes.h"
 #include "harness/get_reg_value.h"
+#include "harness/runtime.h"
+#include "platform/common/error_codes.h"
+#include "support/test_runtime.h"
 
 namespace testqav {
 namespace {
@@ -81,6 +83,28 @@ TEST(GetRegValue, ReadsEachTypeAsTheAgentDid) {
   EXPECT_EQ(GetRegValue(reg, kHkeyLocalMachine, "K", "multi"), Variant(""));
   EXPECT_EQ(GetRegValue(reg, kHkeyLocalMachine, "K", "missing"), Variant(""));
   EXPECT_EQ(GetRegValue(reg, kHkeyLocalMachine, "Other", "sz"), Variant(""));
+}
+
+// A value from outside (a registration's topic) must never start a log line of its own;
+// the line breaks of the system's own multi-line texts stay.
+TEST(RunLogText, ValuesCannotForgeLines) {
+  EXPECT_EQ(LogSafeText("a@b.example"), "a@b.example");
+  EXPECT_EQ(LogSafeText("x\r\n01/01/26 00:00:00: complete"),
+            "x<CR><LF>01/01/26 00:00:00: complete");
+  EXPECT_EQ(LogSafeText(std::string("a\tb\x1B[2J\x7F\0z", 10)),
+            "a<TAB>b<U+001B>[2J<U+007F><U+0000>z");
+  // C1 controls and the Unicode line separators are line breaks to some viewers; other
+  // non-ASCII text passes unchanged.
+  EXPECT_EQ(LogSafeText("n\xC2\x85l\xE2\x80\xA8p\xE2\x80\xA9\xC3\xA9\xE2\x82\xAC"),
+            "n<U+0085>l<U+2028>p<U+2029>\xC3\xA9\xE2\x82\xAC");
+
+  testing::TestRuntime t;
+  t.rt.WriteLog("QAV::GetQAVData:skipping row with SMTP=evil\r\ncomplete", kLogInfo);
+  t.rt.WriteLogLines({"GetFolder:Unable\n(value)", "unable to retrieve PublicStoreID"}, kLogError);
+  ASSERT_EQ(t.log.lines.size(), 2u);
+  EXPECT_EQ(t.log.lines[0].second, "QAV::GetQAVData:skipping row with SMTP=evil<CR><LF>complete");
+  EXPECT_EQ(t.log.lines[1].second,
+            "GetFolder:Unable<LF>(value)\r\nunable to retrieve PublicStoreID");
 }
 
 }  // namespace

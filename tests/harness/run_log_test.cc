@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -305,80 +308,61 @@ TEST(RunLogEncodingTest, FormattedLineKeepsUtf8Messages) {
 namespace testqav {
 namespace {
 
-// ---- Batched writing (what the program uses for an update run) -------------------------
+// ---- What survives --------------------------------------------------------------------
 
-class BatchedRunLogTest : public RunLogTest {
+class RunLogSurvivalTest : public RunLogTest {
  protected:
-  static constexpr double kSecond = 1.0 / 86400.0;
   std::string Line(const std::string& text) { return "03/05/24 14:07:09: " + text + "\r\n"; }
-  std::string OnDisk() { return fs::exists(LogPath()) ? ReadFile(LogPath()) : std::string(); }
 };
 
-TEST_F(BatchedRunLogTest, LinesWaitAtMostATenthOfASecond) {
-  RunLog log(host_, LogBatching::kBatched);
-  log.WriteLog("a", 4);
-  host_.now += 0.04 * kSecond;
-  log.WriteLog("b", 2);
-  EXPECT_EQ(OnDisk(), "");
-  host_.now += 0.07 * kSecond;  // the oldest waiting line is now 0.11 s old
-  log.WriteLog("c", 4);
-  EXPECT_EQ(OnDisk(), Line("a") + "03/05/24 14:07:09: [Warning] b\r\n" + Line("c"));
-  // The next line starts a new wait.
-  log.WriteLog("d", 4);
-  EXPECT_EQ(OnDisk().find("d"), std::string::npos);
-}
-
-TEST_F(BatchedRunLogTest, ErrorLinesAreWrittenAtOnceWithWhatWaits) {
-  RunLog log(host_, LogBatching::kBatched);
-  log.WriteLog("info", 4);
-  log.WriteLog("bad", 1);
-  EXPECT_EQ(OnDisk(), Line("info") + "03/05/24 14:07:09: [Error] bad\r\n");
-}
-
-TEST_F(BatchedRunLogTest, SixtyFourKilobytesAreWrittenWithoutWaiting) {
-  RunLog log(host_, LogBatching::kBatched);
-  const std::string text(1000, 'x');
-  size_t written = 0;
-  while (written < 64 * 1024) {
-    EXPECT_EQ(OnDisk(), "");
-    log.WriteLog(text, 4);
-    written += Line(text).size();
+TEST_F(RunLogSurvivalTest, AKilledProcessHasLostNothingItLogged) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RunLog log(host_);
+    for (int i = 0; i < 1000; ++i) log.WriteLog("line " + std::to_string(i), 4);
+    ::kill(::getpid(), SIGKILL);  // no destructor, no exit handler runs
+    ::_exit(0);
   }
-  EXPECT_EQ(OnDisk().size(), written);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) expected += Line("line " + std::to_string(i));
+  EXPECT_EQ(ReadFile(LogPath()), expected);
 }
 
-TEST_F(BatchedRunLogTest, FlushReadBackAndDestructionLoseNothing) {
-  {
-    RunLog log(host_, LogBatching::kBatched);
-    log.WriteLog("one", 4);
-    log.Flush();
-    EXPECT_EQ(OnDisk(), Line("one"));
-    log.WriteLog("two", 4);
-    EXPECT_EQ(log.ReadBack(), Line("one") + Line("two"));
-    log.WriteLog("three", 4);
-  }
-  EXPECT_EQ(OnDisk(), Line("one") + Line("two") + Line("three"));
+TEST_F(RunLogSurvivalTest, ARotatedFileIsCreatedAnewAtTheNextLine) {
+  RunLog log(host_);
+  log.WriteLog("before rename", 4);
+  fs::rename(LogPath(), dir_ / "TestQAV.log.1");
+  log.WriteLog("after rename", 4);
+  EXPECT_EQ(ReadFile(dir_ / "TestQAV.log.1"), Line("before rename"));
+  EXPECT_EQ(ReadFile(LogPath()), Line("after rename"));
+  fs::remove(LogPath());
+  log.WriteLog("after removal", 4);
+  EXPECT_EQ(ReadFile(LogPath()), Line("after removal"));
+  // A file that is only touched or appended to by someone else stays the one written to.
+  { std::ofstream(LogPath(), std::ios::app) << "other\r\n"; }
+  fs::permissions(LogPath(), fs::perms::owner_read | fs::perms::owner_write);
+  log.WriteLog("still here", 4);
+  EXPECT_EQ(ReadFile(LogPath()), Line("after removal") + "other\r\n" + Line("still here"));
+  EXPECT_EQ(log.LostLines(), 0u);
 }
 
-TEST_F(BatchedRunLogTest, WaitingLinesGoToTheFolderTheyWereWrittenFor) {
-  const fs::path other = dir_ / "other";
-  fs::create_directory(other);
-  RunLog log(host_, LogBatching::kBatched);
-  log.WriteLog("first folder", 4);
-  const std::string first = LogPath().string();
-  host_.folder = other.string();
-  log.WriteLog("second folder", 4);
-  log.Flush();
-  EXPECT_EQ(ReadFile(first), Line("first folder"));
-  EXPECT_EQ(ReadFile(other / "TestQAV.log"), Line("second folder"));
-}
-
-TEST_F(BatchedRunLogTest, TraceLevelStillTouchesNothing) {
-  RunLog log(host_, LogBatching::kBatched);
-  log.WriteLog("GetRowVal:No Match", 12);
-  log.Flush();
-  EXPECT_FALSE(fs::exists(LogPath()));
-  EXPECT_EQ(host_.now_calls, 0);
+TEST_F(RunLogSurvivalTest, LostLinesAreCountedWithTheFirstReason) {
+  fs::create_directory(LogPath());
+  RunLog log(host_);
+  log.WriteLog("lost", 4);
+  log.WriteLog("lost too", 1);
+  log.WriteLog("trace", 12);
+  EXPECT_EQ(log.LostLines(), 2u);
+  EXPECT_NE(log.FirstLoss().find("TestQAV.log: Is a directory"), std::string::npos)
+      << log.FirstLoss();
+  fs::remove(LogPath());
+  log.WriteLog("kept", 4);
+  EXPECT_EQ(log.LostLines(), 2u);
+  EXPECT_EQ(ReadFile(LogPath()), Line("kept"));
 }
 
 }  // namespace

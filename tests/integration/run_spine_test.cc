@@ -101,7 +101,7 @@ TEST(RunSpine, MailboxWithoutAgentFoldersGetsBoth) {
   h.WriteRegistry("EXCH01", "agent");
   h.WriteMailbox(Mailbox(json::array()).dump());
   RunResult r = h.Run();
-  EXPECT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
+  EXPECT_EQ(r.exit_status, kExitNoRegistrationFolder) << h.diagnostics();
   EXPECT_TRUE(
       r.Has("Error", "Unable to locate AgentInfo message, possible network connectivity problem."))
       << r.Dump();
@@ -123,7 +123,8 @@ TEST(RunSpine, OlderLayoutIsMigrated) {
                                        {{"class", "IPM.Note"}, {"subject", "stray"}}}));
   h.WriteMailbox(Mailbox(json::array({user_info})).dump());
   RunResult r = h.Run();
-  EXPECT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
+  // The settings name no registration folder.
+  EXPECT_EQ(r.exit_status, kExitNoRegistrationFolder) << h.diagnostics();
   json m = LoadMailbox(h);
   EXPECT_EQ(Find(m["root"], "velkoraUserInfo"), nullptr) << m.dump(1);
   const json* agent = Find(m["root"], "velkoraAgentInfo");
@@ -275,16 +276,28 @@ TEST(RunSpine, PublicFolderPathsAndEntryIds) {
   EXPECT_TRUE(std::filesystem::exists(h.path() / "QAV-GAL.csv"));
 }
 
+// A dump that cannot be written, or put in place, fails the run's outputs as a whole: the
+// dumps on disk stay those of one earlier run, never a mix.
 TEST(RunSpine, DumpThatCannotBeWrittenEndsWithItsOwnStatus) {
-  HostFolder h;
-  h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
-  std::filesystem::create_directory(h.path() / "QAV-GAL.csv");  // a folder in the way
-  RunResult r = h.Run();
-  EXPECT_EQ(r.exit_status, kExitOutputFailed);
-  EXPECT_TRUE(r.HasPrefix("Error", "QAV::Dump:unable to write ")) << r.Dump();
-  // The run itself carried on to its end, and the other dump was written.
-  EXPECT_TRUE(r.Has("", "complete"));
-  EXPECT_TRUE(std::filesystem::is_regular_file(h.path() / "QAV-1.csv"));
+  for (const char* in_the_way : {"QAV-GAL.csv.tmp", "QAV-GAL.csv"}) {
+    SCOPED_TRACE(in_the_way);
+    HostFolder h;
+    h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+    testing::WriteText(h.path() / "QAV-1.csv", "earlier run\r\n");
+    std::filesystem::create_directory(h.path() / in_the_way);  // a folder in the way
+    RunResult r = h.Run();
+    EXPECT_EQ(r.exit_status, kExitOutputFailed);
+    EXPECT_TRUE(r.HasPrefix("Error", "QAV::Dump:unable to write ") ||
+                r.HasPrefix("Error", "unable to put "))
+        << r.Dump();
+    EXPECT_TRUE(r.Has(
+        "Error", "the dumps of this run were not put in place, those of earlier runs are kept"))
+        << r.Dump();
+    // The run itself carried on to its end.
+    EXPECT_TRUE(r.Has("", "complete"));
+    EXPECT_EQ(ReadText(h.path() / "QAV-1.csv"), "earlier run\r\n");
+    EXPECT_FALSE(std::filesystem::exists(h.path() / "QAV-1.csv.tmp"));
+  }
 }
 
 TEST(RunSpine, SampleOrganisationTwice) {

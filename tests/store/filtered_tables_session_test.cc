@@ -57,7 +57,7 @@ class FilteredTablesSession : public ::testing::Test {
     org_.registrations = {
         Reg("ann@contoso.test", "Handheld registration", "2A00000A"),
         Reg("bob@contoso.test", "HANDHELD Registration", "2B00000B"),
-        Reg("cy@contoso.test", "Old Handheld registration copy", "2C00000C"),
+        Reg("cy_o'neil@contoso.test", "Old Handheld registration copy", "2C00000C"),
         Reg("dee@contoso.test", "Handheld registration", "2D00000D", "IPM.Note"),
         Reg("eve@contoso.test", "Handheld registration", ""),
     };
@@ -152,10 +152,12 @@ TEST_F(FilteredTablesSession, FindRegMsgByTopicOrPin) {
   MessagePtr by_topic = engine.FindRegMsg("BOB@contoso.test", "");
   ASSERT_NE(by_topic, nullptr);
   EXPECT_EQ(*by_topic->ID(), ids_[1]);
-  // The topic is a filter value: surrounding quotes are not part of it.
-  MessagePtr quoted = engine.FindRegMsg("'cy@contoso.test'", "");
-  ASSERT_NE(quoted, nullptr);
-  EXPECT_EQ(*quoted->ID(), ids_[2]);
+  // The restriction gets the topic as it is: "_" and a quote are ordinary characters, and
+  // quotes around it are part of what is looked for.
+  MessagePtr plain = engine.FindRegMsg("cy_o'neil@contoso.test", "");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(*plain->ID(), ids_[2]);
+  EXPECT_EQ(engine.FindRegMsg("'cy_o'neil@contoso.test'", ""), nullptr);
   // The topic wins over the PIN.
   MessagePtr both = engine.FindRegMsg("ann@contoso.test", "2D00000D");
   ASSERT_NE(both, nullptr);

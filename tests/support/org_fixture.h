@@ -242,6 +242,7 @@ inline void RunUpdate(OrgFixture& org, TestRuntime& t, int16_t mobile_mode,
     engine.UpdateClients(gal, mcl, i16, p4, p5, p6, p7, mode, p9, p10, p11, p12, p13, p14, p15, p16,
                          p17, p18, p19, p20, p21, p22, p23, p24);
   }
+  PutOutputsInPlace(t.rt);
   session->Logoff().IgnoreError();
   t.rt.g.AgentInfoFolder.reset();
   t.rt.g.UserInfoFolder.reset();

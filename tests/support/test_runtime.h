@@ -67,6 +67,14 @@ class FakeHost : public Host {
   std::string folder_;
 };
 
+// Puts the outputs that a run staged (its dumps) in place, as the driver does at the end of
+// a completed run, for tests that drive the engine without the driver.
+inline void PutOutputsInPlace(Runtime& rt) {
+  for (const Runtime::StagedOutput& s : rt.TakeStagedOutputs()) {
+    std::filesystem::rename(s.temp_path, s.final_path);
+  }
+}
+
 struct TestRuntime {
   explicit TestRuntime(std::string folder = ".") : host(std::move(folder)), rt(log, host) {}
   RecordingLog log;

@@ -34,6 +34,9 @@ class AddressBook {
   // answers them there ahead of the caller and keeps the answers, so the calls find them
   // ready; what the calls return is the same either way. The default does nothing.
   virtual void Anticipate(std::vector<AnticipatedLookup> /*lookups*/) {}
+  // OK while the address book can answer; once its directory is lost for good
+  // (Directory::Failure), that error.
+  virtual Status Failure() const { return Status::Ok(); }
 };
 
 // The address book over `directory`, searching the subtree under `base_dn`. Entries, and

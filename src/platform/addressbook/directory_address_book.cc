@@ -111,6 +111,7 @@ class DirectoryAddressBook : public AddressBook,
   Result<AddressEntryPtr> GetEntry(std::string_view entry_id) override;
   Result<AddressEntryPtr> FindByDN(std::string_view dn) override;
   void Anticipate(std::vector<AnticipatedLookup> lookups) override;
+  Status Failure() const override { return directory_->Failure(); }
 
   // The entry for the directory object `object_dn` (a member value); kNotFound when the
   // object does not exist or is not an address entry.

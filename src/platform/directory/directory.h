@@ -140,6 +140,11 @@ class Directory {
   // Whether two threads may search at the same time (RootDse, Search, SearchTree and
   // SearchShared). The default says no: a caller then searches from one thread at a time.
   virtual bool ConcurrentSearches() const { return false; }
+  // OK while the directory can answer. A backend whose server is lost for good (the
+  // connection broke, or a search timed out, and a new connection could not be made either)
+  // returns that error here, and every later call fails at once with it instead of waiting
+  // for the server again.
+  virtual Status Failure() const { return Status::Ok(); }
 };
 
 }  // namespace testqav

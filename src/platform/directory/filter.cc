@@ -277,10 +277,14 @@ Result<FilterNode> ParseSimple(std::string_view item) {
   return node;
 }
 
-Result<FilterNode> ParseText(std::string_view s);
+// Lists nest through recursion: a text of thousands of "(&" must give a syntax error, not
+// exhaust the stack. Real filters, stored query filters among them, nest a few levels.
+constexpr int kMaxFilterDepth = 128;
+
+Result<FilterNode> ParseText(std::string_view s, int depth);
 
 // The members of "&", "|" or "!" between the operator and the closing parenthesis.
-Result<FilterNode> ParseList(std::string_view list, FilterNode::Kind kind) {
+Result<FilterNode> ParseList(std::string_view list, FilterNode::Kind kind, int depth) {
   FilterNode node;
   node.kind = kind;
   size_t i = 0;
@@ -290,7 +294,7 @@ Result<FilterNode> ParseList(std::string_view list, FilterNode::Kind kind) {
     if (i >= list.size()) break;
     size_t close = FindRightParen(list, i + 1);
     if (close == std::string_view::npos) return Invalid("unbalanced parentheses");
-    Result<FilterNode> child = ParseText(list.substr(i, close + 1 - i));
+    Result<FilterNode> child = ParseText(list.substr(i, close + 1 - i), depth + 1);
     if (!child.ok()) return child.status();
     node.children.push_back(std::move(child).value());
     i = close + 1;
@@ -304,11 +308,14 @@ Result<FilterNode> ParseList(std::string_view list, FilterNode::Kind kind) {
 }
 
 // One complete filter text, as the library's top-level encoder reads it.
-Result<FilterNode> ParseText(std::string_view s) {
+Result<FilterNode> ParseText(std::string_view s, int depth) {
   // No blank may precede the filter itself (the library stops at it); blanks before list
   // members are skipped by ParseList.
   size_t i = 0;
   if (s.empty()) return Invalid("empty filter");
+  if (depth > kMaxFilterDepth) {
+    return Invalid("filter nested more than " + std::to_string(kMaxFilterDepth) + " levels deep");
+  }
   if (s[0] == ' ') return Invalid("blank before the filter");
   std::optional<FilterNode> node;
   if (s[i] != '(') {
@@ -328,7 +335,7 @@ Result<FilterNode> ParseText(std::string_view s) {
     FilterNode::Kind kind = c == '&'   ? FilterNode::Kind::kAnd
                             : c == '|' ? FilterNode::Kind::kOr
                                        : FilterNode::Kind::kNot;
-    Result<FilterNode> list = ParseList(s.substr(i + 1, close - i - 1), kind);
+    Result<FilterNode> list = ParseList(s.substr(i + 1, close - i - 1), kind, depth);
     if (!list.ok()) return list.status();
     node = std::move(list).value();
     i = close + 1;
@@ -350,7 +357,7 @@ Result<FilterNode> ParseText(std::string_view s) {
 
 Result<FilterNode> ParseFilter(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return Invalid("NUL character in filter");
-  return ParseText(text);
+  return ParseText(text, 0);
 }
 
 std::string EscapeFilterValue(std::string_view value) {

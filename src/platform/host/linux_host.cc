@@ -1,5 +1,7 @@
 #include "platform/host/linux_host.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,10 +23,20 @@ namespace {
 constinit std::atomic<bool> g_stop_flag{false};
 static_assert(std::atomic<bool>::is_always_lock_free,
               "the stop flag is set from a signal handler and must be lock-free");
+// The pipe that wakes whoever waits for a stop; written from the handler.
+constinit std::atomic<int> g_stop_pipe_read{-1};
+constinit std::atomic<int> g_stop_pipe_write{-1};
 
 extern "C" void OnStopSignal(int /*signo*/) {
-  // Only the store: nothing else is async-signal-safe enough to do here.
+  // Only a store and a write: nothing else is async-signal-safe enough to do here.
+  const int saved_errno = errno;
   g_stop_flag.store(true, std::memory_order_relaxed);
+  const int fd = g_stop_pipe_write.load(std::memory_order_relaxed);
+  if (fd >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
+  }
+  errno = saved_errno;
 }
 
 // Days from 1970-01-01 to the given civil date of the proleptic Gregorian calendar.
@@ -73,7 +85,17 @@ std::string ExecutableFolder() {
 
 std::atomic<bool>& StopFlag() { return g_stop_flag; }
 
+int StopSignalFd() { return g_stop_pipe_read.load(std::memory_order_relaxed); }
+
 Status InstallStopSignalHandlers() {
+  if (g_stop_pipe_read.load() < 0) {
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+      return Status(err::kFail, std::string("pipe2: ") + std::strerror(errno));
+    }
+    g_stop_pipe_read.store(fds[0]);
+    g_stop_pipe_write.store(fds[1]);
+  }
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnStopSignal;
@@ -125,10 +147,32 @@ void LinuxHost::ShowNotice(std::string_view text, std::string_view caption) {
     return;
   }
   *out_ << "Press Enter to close." << std::flush;
-  std::string line;
-  std::getline(*in_, line);
-  // After end of input the prompt's line is still open; finish it.
-  if (!*in_) *out_ << '\n' << std::flush;
+  if (in_ != &std::cin) {
+    std::string line;
+    std::getline(*in_, line);
+    // After end of input the prompt's line is still open; finish it.
+    if (!*in_) *out_ << '\n' << std::flush;
+    return;
+  }
+  // Standard input is read here, not through the stream: the wait must also end at a stop
+  // signal, which a stream's read would sit through (it resumes after an interruption).
+  const int stop_fd = StopSignalFd();
+  bool line_ended = false;
+  while (!line_ended && !StopRequested()) {
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    const int ready = ::poll(fds, stop_fd >= 0 ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // end of input (or an error) ends the wait as well
+    line_ended = c == '\n';
+  }
+  if (!line_ended) *out_ << '\n' << std::flush;
 }
 
 int64_t LinuxHost::NowMs() const {

@@ -22,10 +22,14 @@ std::string ExecutableFolder();
 // The run-wide stop flag. Lock-free, so a signal handler may set it.
 std::atomic<bool>& StopFlag();
 
-// Installs handlers for SIGINT and SIGTERM that only set StopFlag(). Each handler is
-// installed with SA_RESETHAND: the first signal asks the run to stop at the next item, a
-// second one of the same kind gets the default action, so a stuck run can still be killed.
+// Installs handlers for SIGINT and SIGTERM that set StopFlag() and make StopSignalFd()
+// readable. Each handler is installed with SA_RESETHAND: the first signal asks the run to
+// stop at the next item, a second one of the same kind gets the default action, so a stuck
+// run can still be killed.
 Status InstallStopSignalHandlers();
+// A descriptor that becomes readable when the first stop signal arrives, for a thread or a
+// wait that must wake up at once; -1 before InstallStopSignalHandlers.
+int StopSignalFd();
 
 struct LinuxHostOptions {
   // The host folder; a trailing "/" is dropped ("/" itself becomes the empty text).
@@ -59,7 +63,8 @@ class LinuxHost : public Host {
   // Local wall-clock time (localtime_r, so TZ applies) as an OLE date, to the second.
   double Now() const override;
   // Prints "<caption>: <text>" on its own line of `out`; with wait_for_enter it then prints
-  // "Press Enter to close." and reads one line from `in` (end of input ends the wait too).
+  // "Press Enter to close." and reads one line from `in` (end of input ends the wait too,
+  // and so does a stop signal when `in` is the process's standard input).
   // A progress line on `err` is cleared first so the two do not mix on one terminal.
   void ShowNotice(std::string_view text, std::string_view caption) override;
   // Cheap enough to call once per record: without progress it returns at once; with

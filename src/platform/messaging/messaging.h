@@ -128,6 +128,13 @@ class Session {
   // start on them ahead, on another core, and keep what it finds: the calls themselves then
   // answer exactly as they would have without the hint. The default does nothing.
   virtual void AnticipateLookups(std::vector<AnticipatedLookup> /*lookups*/) {}
+
+  // Whether the session's address book can answer: OK while it can, while it is still
+  // being opened (unless `wait`), and for a session that has none to open. Otherwise the
+  // error that made it unavailable for the rest of the session: it could not be opened, or
+  // the directory behind it was lost for good. With `wait`, an opening under way is waited
+  // for. Cheap enough to ask once per item of a long loop when `wait` is false.
+  virtual Status AddressBookStatus(bool /*wait*/) { return Status::Ok(); }
 };
 
 class InfoStore {

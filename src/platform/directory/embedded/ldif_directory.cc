@@ -648,10 +648,9 @@ Result<std::shared_ptr<Directory>> LoadLdifDirectoryWithOptions(const std::strin
   // Mapped, not read: the text is needed only while it is parsed into the store, and its
   // pages go back to the system as soon as that is done.
   FileText file;
-  if (Status st = file.Open(path); !st.ok()) {
-    std::string message = path + ": cannot open the directory file (" + st.description() + ")";
-    diagnostics << message << "\n";
-    return Status(err::kNotFound, message);
+  if (Status st = file.Open(path, kMaxDirectoryFileBytes); !st.ok()) {
+    diagnostics << st.description() << "\n";
+    return st;
   }
   return BuildDirectory(file.text(), path, diagnostics, std::move(options));
 }

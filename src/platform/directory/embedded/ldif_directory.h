@@ -25,8 +25,12 @@ struct LdifDirectoryOptions {
   size_t split_parse_bytes = size_t{16} << 20;
 };
 
+// The largest directory file that is loaded (the text is mapped, the entries held in memory).
+inline constexpr uint64_t kMaxDirectoryFileBytes = uint64_t{4} << 30;
+
 // Loads an LDIF file. A malformed file writes "<path>:<line>: <fault>" to `diagnostics` and
-// fails with err::kCorrupt (err::kNotFound when the file cannot be read).
+// fails with err::kCorrupt; a file that cannot be read, is not a regular file or is larger
+// than kMaxDirectoryFileBytes fails with the error of OpenInputFile (file_text.h).
 //
 // rootDSE: an entry with the empty DN ("dn:") in the file supplies the rootDSE attributes;
 // otherwise defaultNamingContext and rootDomainNamingContext are the shortest run of DC=

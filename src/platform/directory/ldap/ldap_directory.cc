@@ -2,10 +2,12 @@
 
 #include <ldap.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #include "platform/common/error_codes.h"
+#include "platform/common/file_text.h"
 #include "platform/common/text.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/filter_eval.h"
@@ -37,10 +39,26 @@ struct LdapHandle {
   }
 };
 
+// Connects and binds as `config` says.
+Result<std::unique_ptr<LdapHandle>> Connect(const LdapConfig& config);
+
+// Result codes after which the connection is of no further use: the server went away, or
+// did not answer within the time limit.
+bool LostConnection(int ldap_code) {
+  return ldap_code == LDAP_SERVER_DOWN || ldap_code == LDAP_CONNECT_ERROR ||
+         ldap_code == LDAP_TIMEOUT;
+}
+
 class LdapDirectory : public Directory {
  public:
   LdapDirectory(std::unique_ptr<LdapHandle> handle, LdapConfig config)
       : handle_(std::move(handle)), config_(std::move(config)), schema_(Schema::Builtin()) {}
+
+  Status Failure() const override {
+    if (!failed_.load(std::memory_order_acquire)) return Status::Ok();
+    std::lock_guard<std::mutex> lock(failure_mu_);
+    return failure_;
+  }
 
   Status Init() {
     Result<std::vector<DirectoryEntry>> dse =
@@ -105,9 +123,45 @@ class LdapDirectory : public Directory {
   }
 
  private:
+  // A search that survives one broken connection: after a lost connection a new one is
+  // made and the search repeated once. When that fails too, the server is lost for good:
+  // this search and every later one fail at once with the error (Failure()), rather than
+  // each waiting for a server that is gone.
   Result<std::vector<DirectoryEntry>> RawSearch(std::string_view base, int scope,
                                                 const std::string& filter,
                                                 const std::vector<std::string>& attributes) {
+    if (Status failure = Failure(); !failure.ok()) return failure;
+    int code = LDAP_SUCCESS;
+    Result<std::vector<DirectoryEntry>> first = SearchOnce(base, scope, filter, attributes, &code);
+    if (first.ok() || !LostConnection(code)) return first;
+    Result<std::unique_ptr<LdapHandle>> again = Connect(config_);
+    if (!again.ok()) {
+      return Fail(first.status().description() +
+                  "; connecting again failed: " + again.status().description());
+    }
+    handle_ = std::move(again).value();
+    Result<std::vector<DirectoryEntry>> second = SearchOnce(base, scope, filter, attributes, &code);
+    if (!second.ok() && LostConnection(code)) {
+      return Fail(second.status().description() + " (after connecting again)");
+    }
+    return second;
+  }
+
+  Status Fail(const std::string& description) {
+    Status failure(err::kDirServerDown, "directory server " + config_.url +
+                                            " lost for the rest of the run: " + description);
+    std::lock_guard<std::mutex> lock(failure_mu_);
+    failure_ = failure;
+    failed_.store(true, std::memory_order_release);
+    return failure;
+  }
+
+  // One search; `code` receives the LDAP result code of a failure.
+  Result<std::vector<DirectoryEntry>> SearchOnce(std::string_view base, int scope,
+                                                 const std::string& filter,
+                                                 const std::vector<std::string>& attributes,
+                                                 int* code_out) {
+    *code_out = LDAP_SUCCESS;
     LDAP* ld = handle_->ld;
     std::vector<char*> attrs;
     for (const std::string& a : attributes) attrs.push_back(const_cast<char*>(a.c_str()));
@@ -136,7 +190,10 @@ class LdapDirectory : public Directory {
       if (page != nullptr) ldap_control_free(page);
       ber_bvfree(cookie);
       cookie = nullptr;
-      if (rc != LDAP_SUCCESS && result == nullptr) return LdapStatus(rc, "search");
+      if (rc != LDAP_SUCCESS && result == nullptr) {
+        *code_out = rc;
+        return LdapStatus(rc, "search");
+      }
       for (LDAPMessage* m = ldap_first_entry(ld, result); m != nullptr;
            m = ldap_next_entry(ld, m)) {
         DirectoryEntry entry;
@@ -164,9 +221,13 @@ class LdapDirectory : public Directory {
       LDAPControl** response_controls = nullptr;
       int prc =
           ldap_parse_result(ld, result, &code, nullptr, nullptr, nullptr, &response_controls, 1);
-      if (prc != LDAP_SUCCESS) return LdapStatus(prc, "search result");
+      if (prc != LDAP_SUCCESS) {
+        *code_out = prc;
+        return LdapStatus(prc, "search result");
+      }
       if (code != LDAP_SUCCESS) {
         ldap_controls_free(response_controls);
+        *code_out = code;
         return LdapStatus(code, "search");
       }
       bool more = false;
@@ -196,6 +257,10 @@ class LdapDirectory : public Directory {
   DirectoryEntry root_dse_;
   std::string root_context_;
   bool is_ad_ = false;
+  // Set once, when the server is lost for good; read by other threads through Failure().
+  std::atomic<bool> failed_{false};
+  mutable std::mutex failure_mu_;
+  Status failure_;
 };
 
 }  // namespace
@@ -296,14 +361,14 @@ Result<LdapConfig> ParseDirectoryConf(std::string_view text, std::string_view or
 }
 
 Result<LdapConfig> LoadDirectoryConf(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return Status(err::kNotFound, path + ": cannot open the directory configuration");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseDirectoryConf(text.str(), path);
+  Result<std::string> text = ReadInputFile(path, kMaxDirectoryConfBytes);
+  if (!text.ok()) return text.status();
+  return ParseDirectoryConf(*text, path);
 }
 
-Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config) {
+namespace {
+
+Result<std::unique_ptr<LdapHandle>> Connect(const LdapConfig& config) {
   auto handle = std::make_unique<LdapHandle>();
   int rc = ldap_initialize(&handle->ld, config.url.c_str());
   if (rc != LDAP_SUCCESS) return LdapStatus(rc, "connect to " + config.url);
@@ -328,12 +393,13 @@ Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config) {
   }
   std::string password;
   if (!config.password_file.empty()) {
-    std::ifstream in(config.password_file);
-    if (!in) {
+    Result<std::string> text = ReadInputFile(config.password_file, kMaxDirectoryConfBytes);
+    if (!text.ok()) {
       return Status(err::kLogonFailed,
-                    config.password_file + ": cannot read the directory password file");
+                    "cannot read the directory password file " + text.status().description());
     }
-    std::getline(in, password);
+    password = std::move(text).value();
+    password.resize(std::min(password.find('\n'), password.size()));
     if (!password.empty() && password.back() == '\r') password.pop_back();
   }
   berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
@@ -343,7 +409,15 @@ Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config) {
   if (rc != LDAP_SUCCESS) {
     return LdapStatus(rc, "bind to " + config.url + " as \"" + config.bind_dn + "\"");
   }
-  auto dir = std::make_shared<LdapDirectory>(std::move(handle), config);
+  return handle;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config) {
+  Result<std::unique_ptr<LdapHandle>> handle = Connect(config);
+  if (!handle.ok()) return handle.status();
+  auto dir = std::make_shared<LdapDirectory>(std::move(handle).value(), config);
   Status init = dir->Init();
   if (!init.ok()) return init;
   std::shared_ptr<Directory> result = dir;

@@ -5,6 +5,7 @@
 // filter is sent, and `name` in results is the RDN value.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,10 +26,15 @@ struct LdapConfig {
   std::string base;  // naming context to use when the server's rootDSE names none
 };
 
+// The largest directory.conf, and password file, that is read.
+inline constexpr uint64_t kMaxDirectoryConfBytes = uint64_t{64} << 10;
+
 // Parses directory.conf: "key = value" lines, "#" comments, blank lines. Keys: url,
 // starttls, ca_file, bind_dn, password_file, verify_certificates, timeout, base. Errors
 // (err::kInvalidArg) name `origin`, the line and the fault; url is required.
 Result<LdapConfig> ParseDirectoryConf(std::string_view text, std::string_view origin);
+// Errors: those of ParseDirectoryConf, and of ReadInputFile (file_text.h) for a file that
+// cannot be read, is not a regular file or is larger than kMaxDirectoryConfBytes.
 Result<LdapConfig> LoadDirectoryConf(const std::string& path);
 
 // Connects and binds. Errors carry a mapped number and the LDAP result code with its text

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 
 #include "platform/common/background_release.h"
 #include "platform/common/error_codes.h"
+#include "platform/common/file_text.h"
 #include "platform/common/text.h"
 #include "platform/messaging/json/mailbox_store.h"
 
@@ -64,15 +66,31 @@ struct SessionState {
       BookResult opened = opening.get();
       if (opened.ok() && *opened) {
         book = *opened;
-      } else if (diag != nullptr) {
-        *diag << "address book not available for " << server_dir.string() << ": "
-              << (opened.ok() ? std::string("none") : opened.status().description()) << "\n";
+        // Warnings of a directory that opened; the fault of one that did not is the
+        // session's answer to AddressBookStatus and is reported by whoever asks.
+        if (diag != nullptr) *diag << opening_diag.str();
+      } else {
+        book_failure = opened.ok()
+                           ? Status(err::kNotFound, "no address book for " + server_dir.string())
+                           : opened.status();
       }
-      if (diag != nullptr) *diag << opening_diag.str();
     }
     return book.get();
   }
 
+  Status BookStatus(bool wait) {
+    if (opening.valid()) {
+      if (!wait && opening.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        return Status::Ok();
+      }
+      Book();
+    }
+    if (!book_failure.ok()) return book_failure;
+    if (book) return book->Failure();
+    return Status::Ok();
+  }
+
+  Status book_failure;
   std::shared_ptr<AddressBook> book;
   std::ostringstream opening_diag;  // what the opener wrote, passed on once it is done
   std::ostream* diag = nullptr;
@@ -1077,24 +1095,43 @@ bool SafeName(std::string_view name) {
   return true;
 }
 
-// Takes the exclusive lock that keeps two runs from interleaving their changes.
+// The file a store's name leads to, through any symbolic links; the name itself when that
+// cannot be worked out (the error then comes from opening it).
+std::filesystem::path StoreTarget(const std::filesystem::path& file) {
+  std::error_code ec;
+  std::filesystem::path target = std::filesystem::canonical(file, ec);
+  return ec ? file : target;
+}
+
+// Takes the exclusive lock that keeps two runs from interleaving their changes: a flock on
+// the store file itself, which a write-back hands on to the file it renames into place
+// (StoreData::WriteBack). Locking the file, not a lock file beside it, means that nothing
+// can be deleted to make a second run go ahead.
 Result<int> LockStore(const std::filesystem::path& file) {
-  std::filesystem::path lock = file;
-  lock += ".lock";
-  int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    return Status(err::kLogonFailed,
-                  "cannot open lock file " + lock.string() + ": " + std::strerror(errno));
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int e = errno;
-    ::close(fd);
-    if (e == EWOULDBLOCK) {
-      return Status(err::kLogonFailed, "store is in use by another run: " + file.string());
+  // Another run's write-back may rename a new file over the store between the open and the
+  // lock; the lock then holds a file that is no longer the store, and is taken again.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    Result<int> fd = OpenInputFile(file, mailbox::kMaxStoreFileBytes);
+    if (!fd.ok()) {
+      return Status(err::kLogonFailed, "cannot read store file " + fd.status().description());
     }
-    return Status(err::kLogonFailed, "cannot lock " + lock.string() + ": " + std::strerror(e));
+    if (::flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      ::close(*fd);
+      if (e == EWOULDBLOCK) {
+        return Status(err::kLogonFailed, "store is in use by another run: " + file.string());
+      }
+      return Status(err::kLogonFailed, "cannot lock " + file.string() + ": " + std::strerror(e));
+    }
+    struct stat locked {};
+    struct stat current {};
+    if (::fstat(*fd, &locked) == 0 && ::stat(file.c_str(), &current) == 0 &&
+        locked.st_dev == current.st_dev && locked.st_ino == current.st_ino) {
+      return fd;
+    }
+    ::close(*fd);
   }
-  return fd;
+  return Status(err::kLogonFailed, "store file keeps being replaced: " + file.string());
 }
 
 class JsonSession : public Session {
@@ -1126,9 +1163,26 @@ class JsonSession : public Session {
                     "unknown server " + std::string(server) + ": no folder " + server_dir.string());
     }
     std::filesystem::path mailbox_file = server_dir / "mailboxes" / (std::string(alias) + ".json");
-    if (!std::filesystem::is_regular_file(mailbox_file, ec)) {
+    // Anything at that name that is not a regular file is reported as what it is when the
+    // store is locked below; only a missing file means an unknown mailbox.
+    if (!std::filesystem::exists(mailbox_file, ec) &&
+        !std::filesystem::is_symlink(mailbox_file, ec)) {
       return Status(err::kLogonFailed,
                     "unknown mailbox " + std::string(alias) + ": no file " + mailbox_file.string());
+    }
+    std::filesystem::path public_file = server_dir / "public.json";
+    const bool has_public = std::filesystem::exists(public_file, ec);
+    // The locks come first: a run that another run keeps out must not start loading the
+    // directory only to wait for it on the way out.
+    auto mailbox_lock = LockStore(StoreTarget(mailbox_file));
+    if (!mailbox_lock.ok()) return mailbox_lock.status();
+    Result<int> public_lock = -1;
+    if (has_public) {
+      public_lock = LockStore(StoreTarget(public_file));
+      if (!public_lock.ok()) {
+        ::close(*mailbox_lock);
+        return public_lock.status();
+      }
     }
     auto state = std::make_shared<SessionState>();
     if (opener_) {
@@ -1138,12 +1192,14 @@ class JsonSession : public Session {
         return opener(state->server_dir, state->opening_diag);
       });
     }
-    auto mailbox = Open(mailbox_file, false, "mailbox\x1F" + LowerCase(alias));
-    if (!mailbox.ok()) return mailbox.status();
+    auto mailbox = Load(mailbox_file, *mailbox_lock, false, "mailbox\x1F" + LowerCase(alias));
+    if (!mailbox.ok()) {
+      if (has_public) ::close(*public_lock);
+      return mailbox.status();
+    }
     state->stores.push_back(*mailbox);
-    std::filesystem::path public_file = server_dir / "public.json";
-    if (std::filesystem::exists(public_file, ec)) {
-      auto pub = Open(public_file, true, "public\x1F" + LowerCase(server));
+    if (has_public) {
+      auto pub = Load(public_file, *public_lock, true, "public\x1F" + LowerCase(server));
       if (!pub.ok()) {
         (*mailbox)->Close();
         return pub.status();
@@ -1226,20 +1282,26 @@ class JsonSession : public Session {
     AddressBook* book = st_->Book();
     if (book != nullptr) book->Anticipate(std::move(lookups));
   }
+  Status AddressBookStatus(bool wait) override {
+    if (!st_) return Status::Ok();
+    return st_->BookStatus(wait);
+  }
 
  private:
-  Result<StorePtr> Open(const std::filesystem::path& file, bool is_public,
+  // Loads the store at `file`, whose lock `lock_fd` holds (closed on failure). Changes are
+  // written back to the file the name leads to: a store kept elsewhere and linked into the
+  // host folder stays linked.
+  Result<StorePtr> Load(const std::filesystem::path& file, int lock_fd, bool is_public,
                         const std::string& seed) {
-    auto fd = LockStore(file);
-    if (!fd.ok()) return fd.status();
     auto loaded = mailbox::LoadStore(file, is_public, seed);
     if (!loaded.ok()) {
-      ::close(*fd);
+      ::close(lock_fd);
       diag_ << loaded.status().description() << "\n";
       return loaded.status();
     }
     StorePtr s(std::move(loaded).value().release());
-    s->lock_fd = *fd;
+    s->file = StoreTarget(file);
+    s->lock_fd = lock_fd;
     return s;
   }
 

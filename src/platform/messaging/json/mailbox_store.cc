@@ -642,15 +642,26 @@ Status StoreData::WriteBack() const {
     ::unlink(tmp.c_str());
     return DiskError("cannot flush", tmp, e);
   }
-  if (::close(fd) != 0) {
+  // Locked before it takes the store's name: another run that opens the new file finds it
+  // held, as it found the old one.
+  const bool hold = lock_fd >= 0;
+  if (hold && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int e = errno;
+    ::close(fd);
     ::unlink(tmp.c_str());
-    return DiskError("cannot close", tmp, e);
+    return DiskError("cannot lock", tmp, e);
   }
   if (::rename(tmp.c_str(), file.c_str()) != 0) {
     int e = errno;
+    ::close(fd);
     ::unlink(tmp.c_str());
     return DiskError("cannot replace", file, e);
+  }
+  if (hold) {
+    ::close(lock_fd);  // the old file's lock; it is no longer the store
+    lock_fd = fd;
+  } else {
+    ::close(fd);
   }
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return DiskError("cannot open folder", dir, errno);

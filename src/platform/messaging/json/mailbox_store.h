@@ -147,7 +147,9 @@ struct StoreData {
   std::filesystem::path file;
   bool is_public = false;
   bool open = true;  // false after logoff: handles report kNotLoggedOn
-  int lock_fd = -1;
+  // The store file, opened and flock-ed for the session; WriteBack moves the lock to the
+  // file it renames into place.
+  mutable int lock_fd = -1;
   std::string display_name;
   std::array<uint8_t, 16> guid{};           // the store's GUID (mailbox: its provider UID)
   std::array<uint8_t, 16> provider_uid{};   // goes into every entry ID
@@ -175,13 +177,20 @@ struct StoreData {
   // The message ID a message gets in `folder`, keeping its own counter.
   std::string MessageIdInFolder(const std::string& message_id, const FolderRec& folder) const;
   // Writes the whole store to its file atomically (temporary file, fsync, rename, fsync of
-  // the folder). Errors: kDiskError with the system's error text.
+  // the folder). The temporary file is locked before it is renamed, so the store's name
+  // never leads to an unlocked file while the session holds it. Errors: kDiskError with the
+  // system's error text.
   Status WriteBack() const;
 };
 
+// The largest store file that is loaded.
+inline constexpr uint64_t kMaxStoreFileBytes = uint64_t{4} << 30;
+
 // Loads a store file. `is_public` is the file's role (public.json); `guid_seed` is what a
 // GUID is derived from when the file has none. Errors: kLogonFailed "<file>:<line>:<column>:
-// <what>" for input that is not JSON or breaks the format.
+// <what>" for input that is not JSON or breaks the format, and "cannot read store file ..."
+// for a file that cannot be read, is not a regular file or is larger than kMaxStoreFileBytes.
+// A UTF-8 byte-order mark at the start (as Windows editors write one) is skipped.
 Result<std::unique_ptr<StoreData>> LoadStore(const std::filesystem::path& file, bool is_public,
                                              std::string_view guid_seed);
 

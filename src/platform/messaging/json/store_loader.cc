@@ -880,11 +880,13 @@ Result<std::unique_ptr<StoreData>> LoadStore(const std::filesystem::path& file, 
   // The mapping lives only while the store loads. The file does not change under it through
   // us: the store's lock keeps other runs out, and write-back replaces the file.
   FileText file_text;
-  if (Status st = file_text.Open(file); !st.ok()) {
-    return Status(err::kLogonFailed,
-                  "cannot read store file " + file.string() + ": " + st.description());
+  if (Status st = file_text.Open(file, kMaxStoreFileBytes); !st.ok()) {
+    return Status(err::kLogonFailed, "cannot read store file " + st.description());
   }
-  const std::string_view text = file_text.text();
+  std::string_view text = file_text.text();
+  // Windows editors save UTF-8 with a byte-order mark; it is not part of the JSON text, and
+  // an editor does not show it either, so error positions count from after it.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   const char* track = text.data();
   Loader loader(text, is_public, &track);
   JsonReader reader(text.data(), text.data() + text.size(), &track);
