@@ -51,10 +51,12 @@ class Registry {
 // Loads a registry file. A missing file gives an empty registry (every key absent). Each
 // malformed line is reported on `diagnostics` as "<file>:<line>: <what is wrong>" and
 // skipped, as regedit skips it.
-// A file that exists but cannot be read gives an empty registry and one line
-// "<file>: cannot read the file: <reason>". A wrong or unknown first line imports nothing and
+// A file that exists but cannot be read, is not a regular file (a folder, a device, a named
+// pipe) or is larger than kMaxRegistryFileBytes gives an empty registry and one line
+// "<file>: <reason>". A wrong or unknown first line imports nothing and
 // is reported as line 1. docs/registry.md lists the accepted dialects and where the reader is
 // more lenient than regedit.
+inline constexpr uint64_t kMaxRegistryFileBytes = uint64_t{64} << 20;
 std::unique_ptr<Registry> LoadRegistryFile(const std::string& path, std::ostream& diagnostics);
 
 // Reads the bytes of a registry file exactly as LoadRegistryFile reads the file's contents;

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/common/error_codes.h"
+#include "platform/common/file_text.h"
 #include "platform/common/text.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_tree.h"
@@ -654,30 +656,15 @@ std::unique_ptr<Registry> ParseRegistryText(std::string_view bytes, const std::s
 }
 
 std::unique_ptr<Registry> LoadRegistryFile(const std::string& path, std::ostream& diagnostics) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  Result<std::string> bytes = ReadInputFile(path, kMaxRegistryFileBytes);
+  if (!bytes.ok()) {
     // A host folder without a registry file is a machine where nothing was ever set.
-    if (errno != ENOENT && errno != ENOTDIR) {
-      diagnostics << path << ": cannot read the file: " << std::strerror(errno) << '\n';
+    if (bytes.status().number() != err::kNotFound) {
+      diagnostics << bytes.status().description() << '\n';
     }
     return std::make_unique<RegistryTree>();
   }
-  std::string bytes;
-  char buffer[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof(buffer));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      ::close(fd);
-      diagnostics << path << ": cannot read the file: " << std::strerror(error) << '\n';
-      return std::make_unique<RegistryTree>();
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return ParseRegistryText(bytes, path, diagnostics);
+  return ParseRegistryText(*bytes, path, diagnostics);
 }
 
 }  // namespace testqav

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -804,8 +805,29 @@ TEST_F(RegistryFileTest, MissingUnreadableAndNotFound) {
             Status(err::kNotFound, "Registry key not found: HKEY_LOCAL_MACHINE\\Software\\X"));
 
   reg = LoadRegistryFile(dir_.string(), diagnostics);  // a directory
-  EXPECT_EQ(diagnostics.str(), dir_.string() + ": cannot read the file: Is a directory\n");
+  EXPECT_EQ(diagnostics.str(), dir_.string() + ": is a folder, not a regular file\n");
   EXPECT_TRUE(Absent(*reg, "Software\\X", "v"));
+
+  // Neither a device nor a named pipe is read: one would fill the memory, the other wait
+  // for a writer for ever. A file past the size bound is refused before it is read.
+  const fs::path fifo = dir_ / "fifo.reg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path big = dir_ / "big.reg";
+  { std::ofstream(big) << "REGEDIT4\n"; }
+  fs::resize_file(big, kMaxRegistryFileBytes + 1);
+  const std::vector<std::pair<fs::path, std::string>> refused = {
+      {"/dev/zero", "/dev/zero: is a character device, not a regular file\n"},
+      {fifo, fifo.string() + ": is a named pipe (FIFO), not a regular file\n"},
+      {big, big.string() + ": is " + std::to_string(kMaxRegistryFileBytes + 1) +
+                " bytes, more than the " + std::to_string(kMaxRegistryFileBytes) +
+                " this file may have\n"},
+  };
+  for (const auto& [file, message] : refused) {
+    std::ostringstream why;
+    reg = LoadRegistryFile(file.string(), why);
+    EXPECT_EQ(why.str(), message);
+    EXPECT_TRUE(Absent(*reg, "Software\\X", "v"));
+  }
 
   reg = Load("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Empty]\n");
   EXPECT_EQ(reg->QueryValue(kHkeyLocalMachine, "Software\\Empty", "").status(),
