@@ -4,6 +4,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,16 +18,22 @@ bool IsAscii(std::string_view s) {
 
 namespace {
 
-// Lower-cases ASCII text in one pass; false (with `out` unspecified) at the first byte
-// outside ASCII, which needs the Unicode rules.
-bool AsciiLowerInto(std::string_view s, std::string& out) {
+// Sizes `out` as `s` and lower-cases the ASCII text at the start of `s` into it, up to the
+// first byte outside ASCII, which needs the Unicode rules; returns how many bytes it wrote
+// (s.size() when `s` is ASCII).
+size_t AsciiLowerPrefix(std::string_view s, std::string& out) {
   out.resize(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     const char c = s[i];
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (static_cast<unsigned char>(c) >= 0x80) return i;
     out[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  return true;
+  return s.size();
+}
+
+// Lower-cases ASCII text in one pass; false (with `out` unspecified) when `s` is not ASCII.
+bool AsciiLowerInto(std::string_view s, std::string& out) {
+  return AsciiLowerPrefix(s, out) == s.size();
 }
 
 }  // namespace
@@ -61,19 +68,38 @@ std::string UpperCase(std::string_view s) {
 std::string FoldCase(std::string_view s) {
   // Case folding and lower-casing agree on ASCII.
   std::string out;
-  if (AsciiLowerInto(s, out)) return out;
-  icu::UnicodeString u =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-  u.foldCase(U_FOLD_CASE_DEFAULT);
-  out.clear();
-  u.toUTF8String(out);
+  const size_t ascii = AsciiLowerPrefix(s, out);
+  if (ascii == s.size()) return out;
+  // Simple folding, one code point to one: letter case is ignored, spelling is not. Full
+  // folding would make "straße" and "strasse", two mailboxes, one text (a directory server
+  // keeps them apart too). ASCII is lowered as it comes; ill-formed UTF-8 becomes U+FFFD.
+  out.resize(ascii);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+  const int64_t n = static_cast<int64_t>(s.size());
+  int64_t i = static_cast<int64_t>(ascii);
+  while (i < n) {
+    const uint8_t b = bytes[i];
+    if (b < 0x80) {
+      out.push_back(b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    UChar32 c = 0;
+    U8_NEXT(bytes, i, n, c);
+    const auto folded = static_cast<uint32_t>(c < 0 ? 0xFFFD : u_foldCase(c, U_FOLD_CASE_DEFAULT));
+    uint8_t buffer[U8_MAX_LENGTH];
+    int32_t length = 0;
+    U8_APPEND_UNSAFE(buffer, length, folded);
+    out.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(length));
+  }
   return out;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   // One pass over the common length while both sides are ASCII. An ASCII difference after
-  // an equal ASCII prefix decides: case folding maps ASCII letters to ASCII and never
-  // touches what came before. Only text with other characters needs the full folding.
+  // an equal ASCII prefix decides: folding goes character by character and maps each ASCII
+  // character to one ASCII character. Characters outside ASCII may fold onto ASCII letters
+  // (the Kelvin sign onto "k"), so a byte outside ASCII on either side hands over to folding.
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     char x = a[i], y = b[i];
@@ -110,8 +136,8 @@ size_t FindAsciiIgnoreCase(std::string_view haystack, std::string_view needle, s
 
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) {
   if (needle.empty()) return true;
-  // ASCII letters fold to ASCII letters and nothing else folds to them, so ASCII text is
-  // searched as it stands.
+  // When both are ASCII, folding is ASCII lower-casing, so the texts are searched as they
+  // stand. One side alone is not enough: the Kelvin sign folds onto "k".
   if (IsAscii(haystack) && IsAscii(needle)) {
     return FindAsciiIgnoreCase(haystack, needle, 0) != std::string_view::npos;
   }

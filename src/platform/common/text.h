@@ -22,7 +22,9 @@ using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>
 // Lower case (the original's LCase), Unicode-aware.
 std::string LowerCase(std::string_view s);
 std::string UpperCase(std::string_view s);
-// Case folding for comparisons that ignore letter case.
+// Case folding for comparisons that ignore letter case: Unicode simple folding, each code
+// point to one code point ("ÄBC" and "äbc" fold alike, "straße" and "strasse" do not).
+// Ill-formed UTF-8 folds to U+FFFD.
 std::string FoldCase(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // True when needle occurs in haystack ignoring case (an empty needle always occurs).

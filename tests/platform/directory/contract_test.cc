@@ -243,6 +243,11 @@ const char* const kHandWritten[] = {
     "(department=R\\*D)",
     "(streetAddress=1 main*)",
     "(street=*MAIN STREET)",
+    // Letter case is ignored, spelling is not: "Hauptstraße 5" is no "hauptstrasse 5".
+    "(streetAddress=HAUPTSTRA\u00DFE 5)",
+    "(streetAddress=hauptstrasse 5)",
+    "(street=*STRASSE*)",
+    "(street=*stra\u00DF*)",
     "(noSuchAttribute=1)",
     "(!(noSuchAttribute=1))",
     "(|(noSuchAttribute=1)(cn=Dave Dunn))",
