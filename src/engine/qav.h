@@ -69,6 +69,8 @@ class QAV {
   std::string StrToHex(const std::string& text);
   std::string QuoteFilterValue(const Variant& value);
   std::string StripQuotes(const Variant& value);
+  // The stored form of an address: "#" as "#23", "%" as "#25", "_" as "#95". Decoding turns
+  // those three codes back and leaves any other "#"; DecodeWildcards(EncodeWildcards(x)) == x.
   std::string EncodeWildcards(const std::string& text);
   std::string DecodeWildcards(const std::string& text);
   bool IsEmailAddress(const Variant& value);

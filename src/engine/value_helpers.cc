@@ -8,12 +8,58 @@
 
 namespace testqav {
 
+namespace {
+
+// The character that "#" + `code` stands for in a stored text, or 0.
+char DecodedCharacter(std::string_view code) {
+  if (code == "23") return '#';
+  if (code == "25") return '%';
+  if (code == "95") return '_';
+  return 0;
+}
+
+}  // namespace
+
 std::string QAV::EncodeWildcards(const std::string& text) {
-  return ReplaceAll(ReplaceAll(text, "%", "#25"), "_", "#95");
+  // "#" is encoded as well: otherwise an address holding "#25" would be stored as another
+  // one's "%", and decoding could not tell them apart.
+  if (text.find_first_of("#%_") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    switch (c) {
+      case '#':
+        out += "#23";
+        break;
+      case '%':
+        out += "#25";
+        break;
+      case '_':
+        out += "#95";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
 }
 
 std::string QAV::DecodeWildcards(const std::string& text) {
-  return ReplaceAll(ReplaceAll(text, "#25", "%"), "#95", "_");
+  // One pass, so that what one code gives never joins the next character into another code.
+  if (text.find('#') == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char decoded =
+        text[i] == '#' ? DecodedCharacter(std::string_view(text).substr(i + 1, 2)) : 0;
+    if (decoded != 0) {
+      out += decoded;
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 std::string QAV::StripQuotes(const Variant& value) {

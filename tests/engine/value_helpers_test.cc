@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "engine/qav.h"
 #include "support/test_runtime.h"
 
@@ -19,10 +22,29 @@ class ValueHelpersTest : public ::testing::Test {
 };
 
 TEST_F(ValueHelpersTest, EncodeAndDecodeWildcards) {
-  EXPECT_EQ(engine().EncodeWildcards("50%_off"), "50#25#95off");
-  EXPECT_EQ(engine().DecodeWildcards("50#25#95off"), "50%_off");
-  // A text that already holds the encoded form decodes to the plain character.
-  EXPECT_EQ(engine().DecodeWildcards("#25"), "%");
+  QAV& q = engine();
+  EXPECT_EQ(q.EncodeWildcards("50%_off"), "50#25#95off");
+  EXPECT_EQ(q.DecodeWildcards("50#25#95off"), "50%_off");
+  EXPECT_EQ(q.EncodeWildcards("tom#25x@x.com"), "tom#2325x@x.com");
+  // A text that already holds an encoded form (never encoded) decodes to the plain
+  // character; any other "#" is left as it is.
+  EXPECT_EQ(q.DecodeWildcards("#25"), "%");
+  EXPECT_EQ(q.DecodeWildcards("a#b#2#9#"), "a#b#2#9#");
+  // Every text comes back as it was (so two texts are never stored alike), whatever "#",
+  // codes and wildcards it holds, also where pieces join into a code ("#2" + "5"), and no
+  // wildcard character is left in the stored form.
+  const std::vector<std::string> pieces = {"",  "#", "#2", "#23", "#25", "#95", "%",
+                                           "_", "2", "5",  "3",   "9",   "x",   "#9"};
+  for (const std::string& a : pieces) {
+    for (const std::string& b : pieces) {
+      for (const std::string& c : pieces) {
+        const std::string text = a + b + c;
+        const std::string encoded = q.EncodeWildcards(text);
+        EXPECT_EQ(q.DecodeWildcards(encoded), text) << encoded;
+        EXPECT_EQ(encoded.find_first_of("%_"), std::string::npos) << encoded;
+      }
+    }
+  }
 }
 
 TEST_F(ValueHelpersTest, QuoteFilterValue) {
