@@ -67,6 +67,9 @@ class QAV {
   void GetEmailValues(const std::vector<Variant>& values, std::string& filter, std::string& list);
   std::string GetFieldText(const AddressEntryPtr& entry, uint32_t tag);
   std::string StrToHex(const std::string& text);
+  // A value for a record-set LIKE pattern: outer quotes stripped, quotes doubled, encoded as
+  // stored values are, then "*" written "[*]" and "[" written "[[]" so that the pattern's
+  // own wildcards are the only ones.
   std::string QuoteFilterValue(const Variant& value);
   std::string StripQuotes(const Variant& value);
   // The stored form of an address: "#" as "#23", "%" as "#25", "_" as "#95". Decoding turns

@@ -75,7 +75,23 @@ std::string QAV::QuoteFilterValue(const Variant& value) {
   std::string t = StripQuotes(value);
   while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
   t = ReplaceAll(t, "'", "''");
-  return EncodeWildcards(t);
+  t = EncodeWildcards(t);
+  // The value goes into LIKE patterns ('*;' + value + ';*'), where "*" is a wildcard: an
+  // asterisk of the value is written "[*]" so that it only stands for itself, and so "["
+  // is written "[[]".
+  if (t.find_first_of("*[") == std::string::npos) return t;
+  std::string escaped;
+  escaped.reserve(t.size() + 8);
+  for (char c : t) {
+    if (c == '*') {
+      escaped += "[*]";
+    } else if (c == '[') {
+      escaped += "[[]";
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
 }
 
 std::string QAV::BuildEmailFilter(const std::string& smtp, const std::string& odn,

@@ -56,6 +56,14 @@ TEST_F(ValueHelpersTest, QuoteFilterValue) {
   EXPECT_EQ(q.QuoteFilterValue(Variant("'wrapped'")), "wrapped");
   EXPECT_EQ(q.QuoteFilterValue(Variant("a_b%")), "a#95b#25");
   EXPECT_EQ(q.QuoteFilterValue(Variant::Null()), "");
+  // Encoded as stored values are, and then no character of the value is a wildcard.
+  EXPECT_EQ(q.QuoteFilterValue(Variant("tom#25x")), "tom#2325x");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("*ner@x.com")), "[*]ner@x.com");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("a[b]*")), "a[[]b][*]");
+  EXPECT_EQ(q.QuoteFilterValue(Variant("'*o'neil*'")), "[*]o''neil[*]");
+  EXPECT_EQ(q.BuildEmailFilter("*x@y.com", "", ";*x@y.com;a[1]@y.com;", ""),
+            "[SMTP] LIKE '[*]x@y.com' OR [Proxies] Like '*;[*]x@y.com;*' OR "
+            "[Proxies] Like '*;a[[]1]@y.com;*'");
 }
 
 TEST_F(ValueHelpersTest, BuildEmailFilter) {

@@ -53,6 +53,36 @@ bool AsciiEqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Bytes of the UTF-8 character that starts with `lead` (1 for a byte that starts none).
+size_t CharacterBytes(char lead) {
+  const auto b = static_cast<unsigned char>(lead);
+  if (b >= 0xF0 && b < 0xF8) return 4;
+  if (b >= 0xE0) return b < 0xF0 ? 3 : 1;
+  if (b >= 0xC0) return 2;
+  return 1;
+}
+
+// The literal text of a LIKE value's core: each "[c]" (c one character) stands for c, so
+// "[*]" is an asterisk that is no wildcard and "[[]" a "[". Any other "[" is itself.
+std::string Unbracket(std::string_view core) {
+  std::string out;
+  out.reserve(core.size());
+  size_t i = 0;
+  while (i < core.size()) {
+    if (core[i] == '[' && i + 2 < core.size()) {
+      const size_t bytes = CharacterBytes(core[i + 1]);
+      const size_t close = i + 1 + bytes;
+      if (close < core.size() && core[close] == ']') {
+        out.append(core.substr(i + 1, bytes));
+        i = close + 1;
+        continue;
+      }
+    }
+    out += core[i++];
+  }
+  return out;
+}
+
 class Parser {
  public:
   Parser(std::string_view text, const FieldResolver& resolve) : text_(text), resolve_(resolve) {}
@@ -250,6 +280,8 @@ class Parser {
     c.kind = MatchKind::kExact;
     if (c.like) {
       // Wildcards count only at the ends; a "*" inside (a*b@x.com) is an ordinary character.
+      // Neither end can be part of a "[c]" group (one opens with "[", the other closes with
+      // "]"), so the ends are taken off before the groups are read.
       auto is_wild = [](char ch) { return ch == '*' || ch == '%'; };
       bool leading = !core.empty() && is_wild(core.front());
       if (leading) core.remove_prefix(1);
@@ -261,6 +293,12 @@ class Parser {
         c.kind = MatchKind::kSuffix;
       } else if (trailing) {
         c.kind = MatchKind::kPrefix;
+      }
+      // The core is what is compared and what the indexes are looked up with, so it holds the
+      // literal text.
+      if (core.find('[') != std::string_view::npos) {
+        c.folded_core = FoldCase(Unbracket(core));
+        return node;
       }
     }
     c.folded_core = FoldCase(core);

@@ -28,7 +28,9 @@ struct Comparison {
   bool like = false;  // LIKE (true) or "=" (false)
   std::string value;  // the quoted value as written, quotes undoubled
   MatchKind kind = MatchKind::kExact;
-  std::string folded_core;  // value without its wildcards, case-folded
+  // The literal text compared: the value without its wildcards, in a LIKE value each "[c]"
+  // read as the character c, case-folded.
+  std::string folded_core;
 };
 
 struct FilterNode {

@@ -2,7 +2,9 @@
 // edits and filters must give the same visible records in the same order.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,12 +16,15 @@
 namespace testqav {
 namespace {
 
-// Small pieces so that values collide often: letter case, non-ASCII letters whose folding
-// differs from lower casing (ß -> ss), the list separator, quotes and wildcard characters.
-const std::vector<std::string> kPieces = {"a", "A", "b", "B", "ä", "Ä", "ß", "ss", "S",
-                                          ";", "'", "*", "%", "x", "@", ".", " "};
-const std::vector<std::string> kElements = {"a",   "A", "ab", "aB", "ä", "Ä", "x'y",
-                                            "a*b", "ß", "SS", "",   "b", "ss"};
+// Small pieces so that values collide often: letter case, non-ASCII letters (ß, which is
+// not "ss"; the Kelvin sign, which folds to "k"), the list separator, quotes, wildcard
+// characters, brackets and the characters of the stored encoding.
+const std::vector<std::string> kPieces = {"a", "A", "b", "B", "ä", "Ä",     "ß", "ss",
+                                          "S", ";", "'", "*", "%", "x",     "@", ".",
+                                          " ", "[", "]", "#", "k", "\u212A"};
+const std::vector<std::string> kElements = {"a",   "A",   "ab",  "aB",  "ä",   "Ä",
+                                            "x'y", "a*b", "ß",   "SS",  "",    "b",
+                                            "ss",  "*a",  "[*]", "a[b", "#25", "\u212A"};
 const std::vector<std::string> kTextFields = {"A", "B", "List", "Two Words"};
 
 class Model {
@@ -75,6 +80,20 @@ class Model {
 
   static std::string Quote(const std::string& s) { return "'" + ReplaceAll(s, "'", "''") + "'"; }
 
+  // `s` for a LIKE pattern with none of its characters a wildcard, as the engine writes
+  // values into its patterns.
+  static std::string Literal(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+      if (c == '*' || c == '%' || c == '[') {
+        out += std::string("[") + c + "]";
+      } else {
+        out += c;
+      }
+    }
+    return out;
+  }
+
   std::string FieldRef() {
     const std::string& f = kTextFields[static_cast<size_t>(Pick(int(kTextFields.size())))];
     std::string name = Chance(30) ? LowerCase(f) : f;
@@ -86,11 +105,15 @@ class Model {
     if (Chance(5)) return "N = '" + std::to_string(Pick(5)) + "'";
     std::string like = std::vector<std::string>{"LIKE", "Like", "like"}[size_t(Pick(3))];
     std::string field = FieldRef();
-    switch (Pick(8)) {
+    switch (Pick(10)) {
       case 0:
         return field + " = " + Quote(Needle());
       case 1:
         return field + " " + like + " " + Quote(Needle());
+      case 8:
+        return field + " " + like + " " + Quote(Literal(Needle()));
+      case 9:
+        return field + " " + like + " " + Quote("*;" + Literal(Needle()) + ";*");
       case 2:
       case 3:
         return field + " " + like + " " + Quote("*;" + Needle() + ";*");
@@ -142,6 +165,7 @@ TEST(RecordsetProperty, IndexedAgreesWithReferenceScan) {
   int filters = 0;
   int filters_with_matches = 0;
   int edits_under_filter = 0;
+  int literal_filters_with_matches = 0;
   for (uint32_t seed = 1; seed <= 25; ++seed) {
     Model m(seed);
     auto fast = CreateRecordset();
@@ -150,6 +174,8 @@ TEST(RecordsetProperty, IndexedAgreesWithReferenceScan) {
     Define(*slow);
     Recordset* both[] = {fast.get(), slow.get()};
     int next_id = 0;
+    // The text fields of every record by Id, as the test set them.
+    std::vector<std::map<std::string, std::optional<std::string>>> rows;
     for (int step = 0; step < 600; ++step) {
       int op = m.Pick(10);
       if (op < 4 || next_id < 5) {
@@ -174,7 +200,34 @@ TEST(RecordsetProperty, IndexedAgreesWithReferenceScan) {
         for (const auto& [f, v] : values) {
           if (v) m.Remember(*v);
         }
+        rows.emplace_back(values.begin(), values.end());
         ++next_id;
+      } else if (op < 7 && m.Chance(25)) {
+        // A stored value (or an element of one), written literally, finds exactly the
+        // records that hold it, whatever wildcard characters and brackets it contains.
+        const std::string field = kTextFields[size_t(m.Pick(int(kTextFields.size())))];
+        const std::string needle = m.Needle();
+        const bool element = needle.find(';') == std::string::npos && m.Chance(50);
+        const std::string filter =
+            "[" + field + "] LIKE " +
+            Model::Quote(element ? "*;" + Model::Literal(needle) + ";*" : Model::Literal(needle));
+        std::vector<int64_t> expected;
+        for (size_t id = 0; id < rows.size(); ++id) {
+          const std::optional<std::string>& v = rows[id][field];
+          if (v && (element ? ContainsIgnoreCase(*v, ";" + needle + ";")
+                            : EqualsIgnoreCase(*v, needle))) {
+            expected.push_back(static_cast<int64_t>(id));
+          }
+        }
+        for (Recordset* rs : both) {
+          ASSERT_TRUE(rs->SetFilter(filter).ok()) << filter;
+          ASSERT_EQ(Walk(*rs), expected) << "seed " << seed << " step " << step << ": " << filter;
+        }
+        ++filters;
+        if (!expected.empty()) {
+          ++filters_with_matches;
+          ++literal_filters_with_matches;
+        }
       } else if (op < 7) {
         std::string filter = m.Filter();
         Status a = fast->SetFilter(filter);
@@ -195,6 +248,7 @@ TEST(RecordsetProperty, IndexedAgreesWithReferenceScan) {
         int target = m.Pick(count);
         std::string field = kTextFields[size_t(m.Pick(int(kTextFields.size())))];
         std::optional<std::string> value = m.RandomValue();
+        rows[size_t(Walk(*fast)[size_t(target)])][field] = value;
         bool update = m.Chance(50);
         for (Recordset* rs : both) {
           ASSERT_TRUE(rs->MoveFirst().ok());
@@ -221,6 +275,7 @@ TEST(RecordsetProperty, IndexedAgreesWithReferenceScan) {
   EXPECT_GT(filters, 3000);
   EXPECT_GT(filters_with_matches, filters / 2);
   EXPECT_GT(edits_under_filter, 1000);
+  EXPECT_GT(literal_filters_with_matches, 500);
 }
 
 }  // namespace

@@ -411,6 +411,46 @@ TYPED_TEST(RecordsetContract, FilterGrammarTable) {
   }
 }
 
+// In a LIKE value "[c]" is the character c itself, so a value with "*", "%" or "[" in it
+// can be looked for literally, by the indexes as well as by a scan.
+TYPED_TEST(RecordsetContract, BracketedCharactersInLikeValuesAreLiteral) {
+  this->Add({{"SMTP", "partner@x.com"}, {"Proxies", ";partner@x.com;"}});
+  this->Add({{"SMTP", "*ner@x.com"}, {"Proxies", ";*ner@x.com;a[1]@x.com;"}});
+  this->Add({{"SMTP", "a[1]@x.com"}, {"Proxies", ";a[1]@x.com;"}});
+  this->Add({{"SMTP", "a1@x.com"}, {"Proxies", ";a1@x.com;"}});
+  this->Add({{"SMTP", "[*]@x.com"}});
+  this->Add({{"SMTP", "x[@x.com"}});
+  this->Add({{"SMTP", "50%@x.com"}});
+  this->Add({{"SMTP", "äbc@x.com"}});
+  using V = std::vector<std::string>;
+  const std::vector<FilterCase> cases = {
+      {"SMTP LIKE '[*]ner@x.com'", V{"*ner@x.com"}},
+      {"SMTP LIKE '*ner@x.com'", V{"partner@x.com", "*ner@x.com"}},
+      {"SMTP LIKE '*[*]ner@x.com'", V{"*ner@x.com"}},
+      {"SMTP LIKE '[*]*'", V{"*ner@x.com"}},
+      {"SMTP LIKE '*[*]*'", V{"*ner@x.com", "[*]@x.com"}},
+      {"[Proxies] Like '*;[*]ner@x.com;*'", V{"*ner@x.com"}},
+      {"[Proxies] Like '*;A[[]1]@X.COM;*'", V{"*ner@x.com", "a[1]@x.com"}},
+      {"SMTP LIKE 'a[[]1]@x.com'", V{"a[1]@x.com"}},
+      {"SMTP LIKE 'a[1]@x.com'", V{"a1@x.com"}},
+      {"SMTP LIKE '[[][*]]@x.com'", V{"[*]@x.com"}},
+      {"SMTP LIKE '50[%]@x.com'", V{"50%@x.com"}},
+      {"SMTP LIKE '[Ä]BC@x.com'", V{"äbc@x.com"}},
+      // A "[" that opens no group of three is itself.
+      {"SMTP LIKE 'x[@x.com'", V{"x[@x.com"}},
+      {"SMTP LIKE '*x[*'", V{"x[@x.com"}},
+      {"SMTP LIKE '[*'", V{"[*]@x.com"}},
+      // "=" compares the text as written.
+      {"SMTP = '[*]@x.com'", V{"[*]@x.com"}},
+      {"SMTP = '[*]ner@x.com'", V{}},
+  };
+  for (const FilterCase& c : cases) {
+    Status s = this->rs_->SetFilter(c.filter);
+    ASSERT_TRUE(s.ok()) << c.filter << ": " << s.description();
+    EXPECT_EQ(this->Visible(), c.expected) << c.filter;
+  }
+}
+
 TYPED_TEST(RecordsetContract, MalformedFiltersAreRejectedWithAnEmptyView) {
   FilterTable::Fill(*this);
   const std::vector<std::pair<std::string, std::string>> rejects = {
