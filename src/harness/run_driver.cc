@@ -138,7 +138,7 @@ int Main(Runtime& rt, const DriverServices& services) {
   GetAgentFolders(rt);
   GetAgentSettings(rt);
   {
-    rt.SetPhase("registration folder");
+    rt.SetPhase("registration folder lookup");
     QAV engine(rt);
     bool include_gal = true;
     bool include_mcl = true;

@@ -41,6 +41,7 @@ struct RunResult {
   // or "" for the other levels.
   std::vector<std::pair<std::string, std::string>> lines;
   std::vector<std::string> notices;
+  std::string exit_reason;  // what the program prints on standard error for a non-zero status
 
   bool Has(const std::string& marker, const std::string& message) const {
     for (const auto& l : lines) {
@@ -94,10 +95,12 @@ class HostFolder {
                               std::filesystem::copy_options::overwrite_existing);
   }
 
-  // Runs the driver once with the given opener for the address book.
-  RunResult Run(AddressBookOpener opener = {}) const {
+  // Runs the driver once with the given opener for the address book, on `host_in` when
+  // given (its folder must be this one).
+  RunResult Run(AddressBookOpener opener = {}, FakeHost* host_in = nullptr) const {
     RunResult result;
-    FakeHost host(path().string());
+    FakeHost own_host(path().string());
+    FakeHost& host = host_in != nullptr ? *host_in : own_host;
     RunLog log(host);
     Runtime rt(log, host);
     std::ostringstream diagnostics;
@@ -110,6 +113,7 @@ class HostFolder {
     };
     const size_t before = ReadText(path() / "TestQAV.log").size();
     result.exit_status = Main(rt, services);
+    result.exit_reason = rt.ExitReason();
     result.notices = host.notices;
     const std::string prefix = FormatGeneralDate(host.Now()) + ": ";
     std::string text = ReadText(path() / "TestQAV.log").substr(before);

@@ -1,0 +1,300 @@
+// Whole runs that end early: stopped by a real SIGTERM in each phase, or without their
+// directory (it cannot be opened, or its server goes away in the middle of the run). Each
+// must say so in the log and in its exit status, and leave the dumps of the earlier run as
+// they were.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "platform/addressbook/address_book.h"
+#include "platform/host/linux_host.h"
+#include "support/host_folder.h"
+#include "support/tcp_servers.h"
+
+namespace testqav {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HostFolder;
+using testing::ReadText;
+using testing::RunResult;
+using testing::WriteText;
+
+const char kEarlier[] = "earlier run\r\n";
+
+AddressBookOpener DirectoryOpener() {
+  return [](const fs::path& dir, std::ostream& diag) { return OpenAddressBook(dir, diag); };
+}
+
+// The sample organisation, with dumps that an earlier run left.
+void PrepareSample(const HostFolder& h) {
+  h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  WriteText(h.path() / "QAV-1.csv", kEarlier);
+  WriteText(h.path() / "QAV-GAL.csv", kEarlier);
+}
+
+void ExpectEarlierDumpsKept(const HostFolder& h) {
+  EXPECT_EQ(ReadText(h.path() / "QAV-1.csv"), kEarlier);
+  EXPECT_EQ(ReadText(h.path() / "QAV-GAL.csv"), kEarlier);
+  for (const auto& entry : fs::directory_iterator(h.path())) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+  }
+}
+
+// A host whose stop flag is the process's, set by the real signal handler, and which sends
+// itself SIGTERM when the run reaches a given item of a given phase (or a given yield).
+class SignalHost : public testing::FakeHost {
+ public:
+  SignalHost(std::string folder, std::string phase, int64_t item)
+      : FakeHost(std::move(folder)), phase_(std::move(phase)), item_(item) {}
+  void SetProgress(std::string_view phase, int64_t done, int64_t) override {
+    if (phase == phase_ && done == item_) ::raise(SIGTERM);
+  }
+  void DoEvents() override {
+    FakeHost::DoEvents();
+    if (phase_.empty() && events == item_) ::raise(SIGTERM);
+  }
+  bool StopRequested() const override { return StopFlag().load(); }
+
+ private:
+  std::string phase_;
+  int64_t item_;
+};
+
+class StoppedRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StopFlag().store(false);
+    ASSERT_TRUE(InstallStopSignalHandlers().ok());
+  }
+  void TearDown() override {
+    StopFlag().store(false);
+    ::signal(SIGTERM, SIG_DFL);
+  }
+};
+
+TEST_F(StoppedRun, InEachPhaseKeepsTheEarlierDumpsAndSaysWhere) {
+  struct Case {
+    std::string phase;
+    int64_t item;
+    std::string where;  // how the stop line names the place
+  };
+  const std::vector<Case> cases = {
+      {"registrations", 2, "registrations after 2 of 12"},
+      {"GAL supplement", 3, "GAL supplement after 3 of 9"},
+      {"QAV-1.csv", 1, "QAV-1.csv after 1 of 9"},
+      {"QAV-GAL.csv", 9, "QAV-GAL.csv after 9 of 9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.phase);
+    SetUp();
+    HostFolder h;
+    PrepareSample(h);
+    SignalHost host(h.path().string(), c.phase, c.item);
+    RunResult r = h.Run(DirectoryOpener(), &host);
+    EXPECT_EQ(r.exit_status, kExitStopped) << r.Dump();
+    const std::string line = "run stopped on request during " + c.where +
+                             "; no dumps written, those of earlier runs left in place";
+    EXPECT_TRUE(r.Has("Warning", line)) << r.Dump();
+    EXPECT_EQ(r.exit_reason, line.substr(0));
+    EXPECT_EQ(r.CountContaining("run stopped"), 1);
+    EXPECT_FALSE(r.Has("", "complete"));
+    EXPECT_TRUE(r.notices.empty());
+    ExpectEarlierDumpsKept(h);
+  }
+}
+
+// The folder path of a registration folder found by its entry ID is worked out by a walk
+// up the folder tree; a stop in that walk must not leave its lower part as the saved path.
+TEST_F(StoppedRun, InTheFolderPathWalkSavesNoPath) {
+  HostFolder h;
+  PrepareSample(h);
+  RunResult first = h.Run(DirectoryOpener());
+  ASSERT_EQ(first.exit_status, kExitCompleted) << first.Dump();
+  WriteText(h.path() / "QAV-1.csv", kEarlier);
+  WriteText(h.path() / "QAV-GAL.csv", kEarlier);
+  const std::string mailbox = ReadText(h.MailboxFile("EXCH01", "qavagent"));
+  ASSERT_NE(mailbox.find("HHEntryID"), std::string::npos);
+
+  SignalHost host(h.path().string(), "", 1);  // the walk's first step is the run's first yield
+  RunResult r = h.Run(DirectoryOpener(), &host);
+  EXPECT_EQ(r.exit_status, kExitStopped) << r.Dump();
+  EXPECT_TRUE(r.HasPrefix("Warning", "run stopped on request during registration folder lookup"))
+      << r.Dump();
+  EXPECT_EQ(ReadText(h.MailboxFile("EXCH01", "qavagent")), mailbox);
+  ExpectEarlierDumpsKept(h);
+}
+
+// ---- Runs without their directory --------------------------------------------------------
+
+struct BrokenDirectory {
+  std::string name;
+  std::function<void(const fs::path& server_dir)> make;
+  std::string reason;  // part of the level-1 line
+};
+
+TEST(DirectoryFailure, ADirectoryThatCannotBeOpenedEndsTheRun) {
+  const uint16_t refused = testing::RefusedPort();
+  const std::vector<BrokenDirectory> cases = {
+      {"bad base64 line",
+       [](const fs::path& d) {
+         std::string ldif = ReadText(d / "directory.ldif");
+         const size_t at = ldif.find("\ndn: ");
+         ldif.insert(at + 1, "description:: @@not base64@@\n");
+         WriteText(d / "directory.ldif", ldif);
+       },
+       "directory.ldif:"},
+      {"entry without dn",
+       [](const fs::path& d) { WriteText(d / "directory.ldif", "objectClass: top\ncn: x\n"); },
+       "directory.ldif:1:"},
+      {"empty file", [](const fs::path& d) { WriteText(d / "directory.ldif", ""); },
+       "names no defaultNamingContext"},
+      {"named pipe",
+       [](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         ASSERT_EQ(::mkfifo((d / "directory.ldif").c_str(), 0600), 0);
+       },
+       "is a named pipe (FIFO), not a regular file"},
+      {"device",
+       [](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         fs::create_symlink("/dev/zero", d / "directory.ldif");
+       },
+       "is a character device, not a regular file"},
+      {"conf without url",
+       [](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         WriteText(d / "directory.conf", "timeout = 5\n");
+       },
+       "directory.conf:0: no url given"},
+      {"conf that is a folder",
+       [](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         fs::create_directory(d / "directory.conf");
+       },
+       "directory.conf: is a folder, not a regular file"},
+      {"refused port",
+       [refused](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         WriteText(d / "directory.conf",
+                   "url = ldap://127.0.0.1:" + std::to_string(refused) + "\ntimeout = 5\n");
+       },
+       "Can't contact LDAP server"},
+      {"unresolvable host",
+       [](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         WriteText(d / "directory.conf", "url = ldap://no-such-host.invalid\ntimeout = 5\n");
+       },
+       "Can't contact LDAP server"},
+      {"password file on a device",
+       [](const fs::path& d) {
+         fs::remove(d / "directory.ldif");
+         WriteText(d / "directory.conf",
+                   "url = ldap://127.0.0.1:389\nbind_dn = cn=x\npassword_file = /dev/zero\n");
+       },
+       "/dev/zero: is a character device, not a regular file"},
+  };
+  for (const BrokenDirectory& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostFolder h;
+    PrepareSample(h);
+    c.make(h.ServerDir());
+    RunResult r = h.Run(DirectoryOpener());
+    EXPECT_EQ(r.exit_status, kExitDirectoryFailed) << r.Dump() << h.diagnostics();
+    ASSERT_TRUE(r.HasPrefix("Error", "directory not available: ")) << r.Dump();
+    EXPECT_EQ(r.CountContaining(c.reason), 1) << r.Dump();
+    EXPECT_EQ(r.CountContaining("directory not available"), 1) << r.Dump();
+    EXPECT_NE(r.exit_reason.find("directory not available"), std::string::npos);
+    // Ended at once: no registration made a record, and no line per user says it failed.
+    EXPECT_EQ(r.CountContaining("GetIdForODN"), 0) << r.Dump();
+    EXPECT_FALSE(r.Has("", "complete"));
+    ExpectEarlierDumpsKept(h);
+  }
+}
+
+// The directory server goes away while the registrations are read: the run ends with one
+// error line, not one per user, and keeps the earlier dumps.
+TEST(DirectoryFailure, AServerLostInTheMiddleOfTheRunEndsIt) {
+  const char* url = std::getenv("TESTQAV_SLAPD_URL");
+  const char* bind_dn = std::getenv("TESTQAV_SLAPD_BIND_DN");
+  const char* password = std::getenv("TESTQAV_SLAPD_PASSWORD_FILE");
+  if (url == nullptr || bind_dn == nullptr || password == nullptr) {
+    GTEST_SKIP() << "TESTQAV_SLAPD_* not set (scripts/with-slapd.sh starts a slapd)";
+  }
+  const std::string u = url;
+  const uint16_t slapd_port = static_cast<uint16_t>(std::stoi(u.substr(u.rfind(':') + 1)));
+
+  // The directory suite's organisation, and registrations of its mailbox users.
+  std::string ldif = ReadText(testing::SourceDir() / "tests/platform/directory/data/org.ldif");
+  std::vector<std::string> mails;
+  for (size_t at = ldif.find("\nmail: "); at != std::string::npos;
+       at = ldif.find("\nmail: ", at + 1)) {
+    const size_t end = ldif.find('\n', at + 7);
+    mails.push_back(ldif.substr(at + 7, end - at - 7));
+  }
+  ASSERT_GE(mails.size(), 4u);
+
+  // Requests the run makes before its first registration: bind and the rootDSE.
+  for (int cut_after : {4, 8}) {
+    SCOPED_TRACE(cut_after);
+    testing::CuttingProxy proxy(slapd_port, cut_after);
+    HostFolder h;
+    PrepareSample(h);
+    fs::remove(h.ServerDir() / "directory.ldif");
+    WriteText(h.ServerDir() / "directory.conf",
+              "url = ldap://127.0.0.1:" + std::to_string(proxy.port()) + "\nbind_dn = " + bind_dn +
+                  "\npassword_file = " + password + "\ntimeout = 10\n");
+    nlohmann::json mailbox = nlohmann::json::parse(ReadText(h.MailboxFile("EXCH01", "qavagent")));
+    auto& regs = mailbox["root"]["folders"][0]["folders"][1]["folders"][0]["messages"];
+    ASSERT_TRUE(regs.is_array());
+    regs = nlohmann::json::array();
+    for (size_t i = 0; i < mails.size(); ++i) {
+      regs.push_back(
+          {{"class", "IPM.Post.velkora.Registration"},
+           {"subject", "Handheld registration"},
+           {"topic", mails[i]},
+           {"lastModified", "2026-11-02T09:15:00Z"},
+           {"named", {{{"name", "PIN"}, {"type", "string"}, {"value", "P" + std::to_string(i)}}}}});
+    }
+    WriteText(h.MailboxFile("EXCH01", "qavagent"), mailbox.dump(1));
+
+    RunResult r = h.Run(DirectoryOpener());
+    EXPECT_TRUE(proxy.cut());
+    EXPECT_EQ(r.exit_status, kExitDirectoryFailed) << r.Dump() << h.diagnostics();
+    EXPECT_TRUE(r.HasPrefix("Error", "directory not available: ")) << r.Dump();
+    EXPECT_EQ(r.CountContaining("lost for the rest of the run"), 1) << r.Dump();
+    EXPECT_EQ(r.CountContaining("run ended during registrations after "), 1) << r.Dump();
+    // At most the look-ups of the registration in hand fail before the run ends.
+    int errors = 0;
+    for (const auto& line : r.lines) errors += line.first == "Error" ? 1 : 0;
+    EXPECT_LE(errors, 4) << r.Dump();
+    ExpectEarlierDumpsKept(h);
+  }
+}
+
+// ---- The registration folder ----------------------------------------------------------------
+
+TEST(RegistrationFolderMissing, EndsWithItsOwnStatusAndSaysTheDumpsAreOld) {
+  HostFolder h;
+  PrepareSample(h);
+  std::string mailbox = ReadText(h.MailboxFile("EXCH01", "qavagent"));
+  const std::string path = "Mailbox - QAV Agent\\\\handheld\\\\Registrations";
+  const size_t at = mailbox.find(path);
+  ASSERT_NE(at, std::string::npos);
+  mailbox.replace(at, path.size(), "Mailbox - QAV Agent\\\\handheld\\\\Gone");
+  WriteText(h.MailboxFile("EXCH01", "qavagent"), mailbox);
+  RunResult r = h.Run(DirectoryOpener());
+  EXPECT_EQ(r.exit_status, kExitNoRegistrationFolder) << r.Dump();
+  EXPECT_TRUE(r.HasPrefix("Error", "basCDO::GetTargetFolder error: Gone folder could not be found"))
+      << r.Dump();
+  // The run's own lines end as ever; standard error says the dumps are an earlier run's.
+  EXPECT_TRUE(r.Has("", "complete"));
+  EXPECT_NE(r.exit_reason.find("from an earlier run"), std::string::npos) << r.exit_reason;
+  ExpectEarlierDumpsKept(h);
+}
+
+}  // namespace
+}  // namespace testqav
