@@ -315,5 +315,48 @@ TEST(RunSpine, SampleOrganisationTwice) {
   EXPECT_FALSE(second.HasPrefix("Warning", "GetRegFolder:"));
 }
 
+// A mandatory-contacts folder known by its path only: the empty entry ID is looked up first,
+// with the lines that gives, then the path finds the folder.
+TEST(RunSpine, MandatoryFolderWithoutEntryIdIsLookedUpByPath) {
+  HostFolder h;
+  h.WriteRegistry("EXCH01", "agent");
+  json agent = Folder(
+      "velkoraAgentInfo", json::array({Folder("velkoraUserInfo")}),
+      json::array({Settings("Mailbox - Agent\\Registrations", "", "Mailbox - Agent\\Mandatory")}));
+  h.WriteMailbox(
+      Mailbox(json::array({agent}), json::array({Folder("Registrations"), Folder("Mandatory")}))
+          .dump());
+  RunResult r = h.Run();
+  EXPECT_EQ(r.exit_status, kExitCompleted) << r.Dump();
+  EXPECT_TRUE(r.HasPrefix("Error", "GetFolder:Unable to get folder in default store: "))
+      << r.Dump();
+  EXPECT_TRUE(r.HasPrefix("Warning",
+                          "GetMandatoryFolder: unable to retrieve MC folder using GetFolder; try "
+                          "GetTargetFolder "))
+      << r.Dump();
+  EXPECT_EQ(r.CountContaining("GetTargetFolder error"), 0) << r.Dump();
+}
+
+// A registration's topic comes from a device: whatever it holds, it stays inside its line.
+TEST(RunSpine, ValuesFromOutsideCannotForgeLogLines) {
+  HostFolder h;
+  h.WriteRegistry("EXCH01", "agent");
+  json agent = Folder("velkoraAgentInfo", json::array({Folder("velkoraUserInfo")}),
+                      json::array({Settings("Mailbox - Agent\\Registrations")}));
+  json reg = {{"class", "IPM.Post.velkora.Registration"},
+              {"topic", "evil\r\n12/09/26 10:00:00: complete"},
+              {"lastModified", "2026-11-02T09:15:00Z"}};
+  h.WriteMailbox(Mailbox(json::array({agent}),
+                         json::array({Folder("Registrations", json::array(), json::array({reg}))}))
+                     .dump());
+  RunResult r = h.Run();
+  EXPECT_EQ(r.exit_status, kExitCompleted) << r.Dump();
+  EXPECT_TRUE(
+      r.Has("", "QAV::GetQAVData:skipping row with SMTP=evil<CR><LF>12/09/26 10:00:00: complete"))
+      << r.Dump();
+  EXPECT_EQ(r.CountContaining("complete"), 2);
+  EXPECT_EQ(r.lines.back(), std::make_pair(std::string(), std::string("complete")));
+}
+
 }  // namespace
 }  // namespace testqav
