@@ -58,6 +58,7 @@ void QAV::UpdateRstFromGAL() {
   auto recipients = scratch.Recipients();
   auto total = rst.RecordCount();
   int64_t done = 0;
+  rt_.SetProgress("GAL supplement", done, total.ok() ? *total : -1);
   // The SMTP address of every record, in the order this pass resolves them, is announced to
   // the session, which may resolve them on the other core while the pass works.
   if (rt_.g.MapiSession) {

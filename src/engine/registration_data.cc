@@ -96,6 +96,7 @@ void QAV::GetQAVData() {
   contents->GoToFirstRow().IgnoreError();
   auto total = contents->RowCount();
   int64_t done = 0;
+  rt_.SetProgress("registrations", done, total.ok() ? *total : -1);
 
   // Rows are read ahead of the one in hand and their look-ups announced to the session, which
   // may answer them on the other core while this one works through the rows before.

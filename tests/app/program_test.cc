@@ -1,0 +1,208 @@
+// The program as a user runs it: a child process on a host folder, its exit status, what it
+// prints on standard error, the log and the dumps it leaves. Covers what only the whole
+// process shows: signals, the run log that cannot be written, hostile input files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "harness/run_driver.h"
+#include "support/host_folder.h"
+#include "support/tcp_servers.h"
+
+namespace testqav {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadText;
+using testing::WriteText;
+
+const char kEarlier[] = "earlier run\r\n";
+
+struct Child {
+  pid_t pid = -1;
+  fs::path out;
+  fs::path err;
+};
+
+// Starts the program with `args`, standard input from /dev/null, output to files in `dir`.
+Child Start(const fs::path& dir, const std::vector<std::string>& args) {
+  Child c;
+  c.out = dir / "stdout.txt";
+  c.err = dir / "stderr.txt";
+  std::vector<std::string> argv = {TESTQAV_PROGRAM};
+  argv.insert(argv.end(), args.begin(), args.end());
+  c.pid = ::fork();
+  if (c.pid == 0) {
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(c.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(c.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    ::execv(raw[0], raw.data());
+    ::_exit(127);
+  }
+  return c;
+}
+
+// The exit status; -1 (after killing it) when the program has not ended after a minute,
+// which only a hang explains.
+int Wait(const Child& c) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  int status = 0;
+  while (::waitpid(c.pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > give_up) {
+      ::kill(c.pid, SIGKILL);
+      ::waitpid(c.pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int RunProgram(const fs::path& dir, const std::vector<std::string>& args) {
+  return Wait(Start(dir, args));
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SampleWithEarlierDumps() {
+    host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+    WriteText(Host() / "QAV-1.csv", kEarlier);
+    WriteText(Host() / "QAV-GAL.csv", kEarlier);
+  }
+  fs::path Host() const { return host_.path(); }
+  std::string Err() const { return ReadText(scratch_.path() / "stderr.txt"); }
+  int RunHere(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--host", Host().string(), "--no-wait"});
+    return RunProgram(scratch_.path(), args);
+  }
+
+  testing::HostFolder host_;
+  testing::TempDir scratch_;
+};
+
+// A directory server that accepts the connection and never answers keeps the run waiting;
+// the first SIGTERM still ends it, with the stop line, its own status and the earlier dumps.
+TEST_F(Program, FirstSigtermEndsARunBlockedOnTheDirectory) {
+  SampleWithEarlierDumps();
+  testing::SilentServer frozen;
+  fs::remove(host_.ServerDir() / "directory.ldif");
+  WriteText(host_.ServerDir() / "directory.conf",
+            "url = ldap://127.0.0.1:" + std::to_string(frozen.port()) + "\ntimeout = 600\n");
+  Child c = Start(scratch_.path(), {"--host", Host().string(), "--no-wait"});
+  // The bind request has arrived: the run is now waiting for an answer that never comes.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (frozen.received() == 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(frozen.received(), 0u);
+  ::kill(c.pid, SIGTERM);
+  EXPECT_EQ(Wait(c), kExitStopped);
+  const std::string log = ReadText(Host() / "TestQAV.log");
+  EXPECT_NE(log.find(": [Warning] run stopped on request during "), std::string::npos) << log;
+  EXPECT_EQ(log.find(": complete"), std::string::npos) << log;
+  EXPECT_NE(ReadText(c.err).find("testqav: run stopped on request during "), std::string::npos)
+      << ReadText(c.err);
+  EXPECT_EQ(ReadText(Host() / "QAV-1.csv"), kEarlier);
+  EXPECT_EQ(ReadText(Host() / "QAV-GAL.csv"), kEarlier);
+}
+
+// The log is what failed: the run still completes and writes its dumps, and standard error
+// and the exit status say that the log is incomplete.
+TEST_F(Program, ARunLogThatCannotBeWrittenIsReported) {
+  SampleWithEarlierDumps();
+  fs::create_directory(Host() / "TestQAV.log");
+  EXPECT_EQ(RunHere(), kExitLogLost);
+  EXPECT_NE(Err().find("line(s) could not be written to the run log (" +
+                       (Host() / "TestQAV.log").string() + ": Is a directory)"),
+            std::string::npos)
+      << Err();
+  EXPECT_NE(ReadText(Host() / "QAV-1.csv"), kEarlier);
+}
+
+// Every non-zero status comes with one line on standard error that says why.
+TEST_F(Program, EveryFailureSaysWhyOnStandardError) {
+  struct Case {
+    std::string name;
+    std::function<void(const fs::path&)> make;
+    int status;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"no server name",
+       [](const fs::path& h) {
+         WriteText(h / "registry.reg",
+                   "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\velkora\\velkoraAgent]\r\n");
+       },
+       kExitMissingServer, "testqav: the registry names no server: no \"ExServer\" value"},
+      {"no alias",
+       [](const fs::path& h) {
+         WriteText(h / "registry.reg",
+                   "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\velkora\\velkoraAgent]\r\n"
+                   "\"ExServer\"=\"EXCH01\"\r\n");
+       },
+       kExitMissingAlias, "testqav: the registry names no mailbox: no \"ExAlias\" value"},
+      {"registry on a device",
+       [](const fs::path& h) {
+         fs::remove(h / "registry.reg");
+         fs::create_symlink("/dev/zero", h / "registry.reg");
+       },
+       kExitMissingServer, "registry.reg: is a character device, not a regular file"},
+      {"registry that is a named pipe",
+       [](const fs::path& h) {
+         fs::remove(h / "registry.reg");
+         ::mkfifo((h / "registry.reg").c_str(), 0600);
+       },
+       kExitMissingServer, "registry.reg: is a named pipe (FIFO), not a regular file"},
+      {"mailbox that is a folder",
+       [](const fs::path& h) {
+         const fs::path m = h / "exchange/EXCH01/mailboxes/qavagent.json";
+         fs::remove(m);
+         fs::create_directory(m);
+       },
+       kExitLogonFailed, "qavagent.json: is a folder, not a regular file"},
+      {"directory that cannot be read",
+       [](const fs::path& h) { WriteText(h / "exchange/EXCH01/directory.ldif", ""); },
+       kExitDirectoryFailed, "testqav: directory not available: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::HostFolder folder;
+    folder.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+    c.make(folder.path());
+    EXPECT_EQ(RunProgram(scratch_.path(), {"--host", folder.path().string(), "--no-wait"}),
+              c.status);
+    EXPECT_NE(Err().find(c.says), std::string::npos) << Err();
+  }
+}
+
+// A filter of thousands of nested lists is a syntax error like any other, not a crash.
+TEST_F(Program, DeeplyNestedSearchFilterIsASyntaxError) {
+  host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  std::string filter;
+  for (int i = 0; i < 8000; ++i) filter += "(&";
+  filter += "(cn=x)";
+  for (int i = 0; i < 8000; ++i) filter += ")";
+  const int status = RunProgram(scratch_.path(), {"search", "--host", Host().string(),
+                                                  "<GC://dc=x>;" + filter + ";cn;subtree"});
+  EXPECT_NE(status, 0);
+  EXPECT_LT(status, 128) << "ended by a signal";
+  EXPECT_NE(Err().find("nested more than 128 levels deep"), std::string::npos) << Err();
+}
+
+}  // namespace
+}  // namespace testqav
