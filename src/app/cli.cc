@@ -56,7 +56,7 @@ std::string UsageText() {
   testqav [--host DIR] [--no-wait]
       Performs one update run of the QAV contact data-set engine. DIR (default: the
       program's folder) holds registry.reg, exchange/<server>/... and receives TestQAV.log
-      and the CSV dumps QAV-1.csv, QAV-GAL.csv.
+      and the CSV dumps QAV-1.csv, QAV-GAL.csv (put in place when the run completes).
   testqav search [--host DIR] COMMAND_TEXT
       Runs a directory command text "<GC://base>;filter;attributes;scope" through the
       configured directory and prints the rows as LDIF.
@@ -69,12 +69,26 @@ Options:
   --no-wait    do not wait for Enter after the "Complete" notice (also the default when
                standard input is not a terminal)
 
-Exit status:
-  0 completed run; 2 wrong arguments; 3 missing server name ("ExServer");
-  4 missing alias ("ExAlias"); 5 messaging session could not be created;
-  6 logon failed (unknown server or mailbox, unreadable or locked store);
-  7 a dump or a mailbox write-back failed. SIGINT/SIGTERM stop the run at the next item;
-  it still closes its data sets and logs off.
+SIGINT or SIGTERM stop the run at its next item (a blocked run two seconds later): no
+dumps are written, the log says where the run was, and the status is 8. A second signal
+kills the process at once.
+
+Exit status (every status but 0 prints its reason on standard error):
+  0  the run completed and its dumps are in place
+  2  wrong arguments, or the host folder does not exist
+  3  no server name ("ExServer") in the registry
+  4  no mailbox alias ("ExAlias") in the registry
+  5  the messaging session could not be created
+  6  logon failed: unknown server or mailbox, unreadable or invalid store file, or a
+     store held by another run
+  7  a dump could not be written or put in place (then none is), or a mailbox
+     write-back failed
+  8  stopped by SIGINT or SIGTERM; the dumps of the earlier run are left as they were
+  9  the registration folder could not be located; nothing was written, any dumps
+     present are from an earlier run
+  10 the directory could not be opened, or was lost during the run; no dumps written
+  11 the run completed, but lines of its log could not be written
+  When several apply: the first of 6, 10, 8, 9, 7, 11.
 )";
 }
 
