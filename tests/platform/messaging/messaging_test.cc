@@ -192,6 +192,34 @@ TEST_P(MessagingContract, SecondRunIsLockedOutUntilLogoff) {
   EXPECT_TRUE(second->Logon("EXSRV\nagent").ok());
 }
 
+// The lock is on the store file itself and goes with the file a write-back puts in its
+// place; a store that is a symbolic link stays one, and its target gets the changes.
+TEST_P(MessagingContract, LockHoldsAcrossWriteBackAndThroughALink) {
+  const std::filesystem::path target = host_.Mailbox().parent_path() / "kept" / "agent-real.json";
+  std::filesystem::create_directories(target.parent_path());
+  std::filesystem::rename(host_.Mailbox(), target);
+  std::filesystem::create_symlink(target, host_.Mailbox());
+  SessionPtr first = LoggedOn();
+  ASSERT_TRUE((*(*first->Inbox())->Folders())->Add("written back").ok());
+  EXPECT_TRUE(std::filesystem::is_symlink(host_.Mailbox()));
+  EXPECT_NE(ReadFile(target).find("written back"), std::string::npos);
+  // Whoever deletes or replaces files beside the store cannot let a second run in.
+  for (const auto& entry : std::filesystem::directory_iterator(target.parent_path())) {
+    if (entry.path() != target) std::filesystem::remove(entry.path());
+  }
+  Status st = NewSession()->Logon("EXSRV\nagent");
+  EXPECT_EQ(st.description(), "store is in use by another run: " + host_.Mailbox().string());
+  ASSERT_TRUE(first->Logoff().ok());
+  EXPECT_TRUE(NewSession()->Logon("EXSRV\nagent").ok());
+}
+
+// What an editor on Windows writes.
+TEST_P(MessagingContract, ByteOrderMarkIsSkipped) {
+  WriteFile(host_.Mailbox(), "\xEF\xBB\xBF" + std::string(kMailbox));
+  SessionPtr s = NewSession();
+  EXPECT_TRUE(s->Logon("EXSRV\nagent").ok());
+}
+
 TEST_P(MessagingContract, PublicStoreLockIsHeldToo) {
   // A different mailbox of the same server shares the public store.
   WriteFile(host_.Mailbox("other"), R"({"displayName": "Mailbox - Other", "root": {"name": ""}})");

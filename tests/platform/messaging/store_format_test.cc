@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/common/error_codes.h"
+#include "platform/messaging/json/json_reader.h"
 #include "platform/messaging/json/mailbox_store.h"
 #include "platform/messaging/messaging_fixture.h"
 
@@ -189,6 +190,37 @@ TEST_P(StoreFormatReject, NamesFileLineAndProblem) {
 
 INSTANTIATE_TEST_SUITE_P(MustReject, StoreFormatReject, ::testing::ValuesIn(RejectCases()),
                          [](const auto& param_info) { return param_info.param.name; });
+
+// A reader that takes every event, so that only the JSON reader itself can refuse.
+struct AcceptAll {
+  bool null() { return true; }
+  bool boolean(bool) { return true; }
+  bool number_integer(int64_t) { return true; }
+  bool number_unsigned(uint64_t) { return true; }
+  bool number_float(double, std::string_view) { return true; }
+  bool string(std::string_view) { return true; }
+  bool start_object(size_t) { return true; }
+  bool key(std::string_view) { return true; }
+  bool end_object() { return true; }
+  bool start_array(size_t) { return true; }
+  bool end_array() { return true; }
+};
+
+// Arrays and objects nest through recursion: a file of a hundred thousand "[" is a syntax
+// error, not a stack overflow.
+TEST(StoreFormat, NestingHasALimit) {
+  for (const auto& [depth, ok] :
+       {std::pair{512, true}, std::pair{513, false}, std::pair{100000, false}}) {
+    std::string text = std::string(depth - 1, '[') + "{}" + std::string(depth - 1, ']');
+    const char* track = text.data();
+    mailbox::JsonReader reader(text.data(), text.data() + text.size(), &track);
+    AcceptAll accept;
+    EXPECT_EQ(reader.Parse(accept), ok) << depth;
+    if (!ok) {
+      EXPECT_EQ(reader.error(), "syntax error: nesting too deep");
+    }
+  }
+}
 
 TEST(StoreFormat, ColumnOfASyntaxError) {
   TempHost host;

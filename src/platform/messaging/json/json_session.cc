@@ -1107,7 +1107,8 @@ std::filesystem::path StoreTarget(const std::filesystem::path& file) {
 // the store file itself, which a write-back hands on to the file it renames into place
 // (StoreData::WriteBack). Locking the file, not a lock file beside it, means that nothing
 // can be deleted to make a second run go ahead.
-Result<int> LockStore(const std::filesystem::path& file) {
+// `name` is the store's name as the host folder has it, for messages.
+Result<int> LockStore(const std::filesystem::path& file, const std::filesystem::path& name) {
   // Another run's write-back may rename a new file over the store between the open and the
   // lock; the lock then holds a file that is no longer the store, and is taken again.
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -1119,7 +1120,7 @@ Result<int> LockStore(const std::filesystem::path& file) {
       const int e = errno;
       ::close(*fd);
       if (e == EWOULDBLOCK) {
-        return Status(err::kLogonFailed, "store is in use by another run: " + file.string());
+        return Status(err::kLogonFailed, "store is in use by another run: " + name.string());
       }
       return Status(err::kLogonFailed, "cannot lock " + file.string() + ": " + std::strerror(e));
     }
@@ -1174,11 +1175,11 @@ class JsonSession : public Session {
     const bool has_public = std::filesystem::exists(public_file, ec);
     // The locks come first: a run that another run keeps out must not start loading the
     // directory only to wait for it on the way out.
-    auto mailbox_lock = LockStore(StoreTarget(mailbox_file));
+    auto mailbox_lock = LockStore(StoreTarget(mailbox_file), mailbox_file);
     if (!mailbox_lock.ok()) return mailbox_lock.status();
     Result<int> public_lock = -1;
     if (has_public) {
-      public_lock = LockStore(StoreTarget(public_file));
+      public_lock = LockStore(StoreTarget(public_file), public_file);
       if (!public_lock.ok()) {
         ::close(*mailbox_lock);
         return public_lock.status();
