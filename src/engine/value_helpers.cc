@@ -1,5 +1,8 @@
 // Value and filter helpers: the encoding of stored texts, filter literals, the e-mail match
 // filter, shape tests on addresses and a type-safe value reader.
+#include <array>
+#include <cstdint>
+
 #include "engine/qav.h"
 #include "harness/array_helpers.h"
 #include "platform/common/error_codes.h"
@@ -18,15 +21,35 @@ char DecodedCharacter(std::string_view code) {
   return 0;
 }
 
-}  // namespace
+// Characters that the stored form writes as a code ("#" as well: otherwise an address
+// holding "#25" would be stored as another one's "%", and decoding could not tell them
+// apart), and those that a filter literal also escapes ("*" is a wildcard in the LIKE
+// patterns the literal goes into, written "[*]", and so "[" is written "[[]").
+constexpr std::array<uint8_t, 256> kSpecial = [] {
+  std::array<uint8_t, 256> t{};
+  t['#'] = t['%'] = t['_'] = 1;
+  t['*'] = t['['] = 2;
+  return t;
+}();
 
-std::string QAV::EncodeWildcards(const std::string& text) {
-  // "#" is encoded as well: otherwise an address holding "#25" would be stored as another
-  // one's "%", and decoding could not tell them apart.
-  if (text.find_first_of("#%_") == std::string::npos) return text;
+// `text` in the stored form, and with `literal` also escaped for a LIKE pattern. Nearly every
+// address holds none of these characters: it is looked at once and copied as it is.
+std::string Encode(std::string_view text, bool literal) {
+  const uint8_t wanted = literal ? 2 : 1;
+  auto special = [&](char c) {
+    const uint8_t k = kSpecial[static_cast<unsigned char>(c)];
+    return k != 0 && k <= wanted;
+  };
+  size_t i = 0;
+  while (i < text.size() && !special(text[i])) ++i;
+  if (i == text.size()) return std::string(text);
   std::string out;
   out.reserve(text.size() + 8);
-  for (char c : text) {
+  size_t plain = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!special(c)) continue;
+    out.append(text.substr(plain, i - plain));
     switch (c) {
       case '#':
         out += "#23";
@@ -37,12 +60,22 @@ std::string QAV::EncodeWildcards(const std::string& text) {
       case '_':
         out += "#95";
         break;
+      case '*':
+        out += "[*]";
+        break;
       default:
-        out += c;
+        out += "[[]";
+        break;
     }
+    plain = i + 1;
   }
+  out.append(text.substr(plain));
   return out;
 }
+
+}  // namespace
+
+std::string QAV::EncodeWildcards(const std::string& text) { return Encode(text, false); }
 
 std::string QAV::DecodeWildcards(const std::string& text) {
   // One pass, so that what one code gives never joins the next character into another code.
@@ -75,23 +108,10 @@ std::string QAV::QuoteFilterValue(const Variant& value) {
   std::string t = StripQuotes(value);
   while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
   t = ReplaceAll(t, "'", "''");
-  t = EncodeWildcards(t);
-  // The value goes into LIKE patterns ('*;' + value + ';*'), where "*" is a wildcard: an
-  // asterisk of the value is written "[*]" so that it only stands for itself, and so "["
-  // is written "[[]".
-  if (t.find_first_of("*[") == std::string::npos) return t;
-  std::string escaped;
-  escaped.reserve(t.size() + 8);
-  for (char c : t) {
-    if (c == '*') {
-      escaped += "[*]";
-    } else if (c == '[') {
-      escaped += "[[]";
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
+  // Encoded as stored values are, so that a stored value and a literal of the same text
+  // compare equal; and with the value's own "*" and "[" escaped, so that the pattern's
+  // wildcards are the only ones.
+  return Encode(t, true);
 }
 
 std::string QAV::BuildEmailFilter(const std::string& smtp, const std::string& odn,

@@ -1,5 +1,6 @@
 #include "harness/runtime.h"
 
+#include <cstring>
 #include <utility>
 
 #include "platform/common/text.h"
@@ -54,6 +55,31 @@ void AppendEscape(std::string& out, uint32_t code) {
   out += '>';
 }
 
+// True when `text` holds a byte that can start a control character: C0 or DEL, or the lead
+// byte of C1 (0xC2) or of the line separators (0xE2). Every log line passes here, so the
+// text is looked at eight bytes at a time.
+bool MayHoldControl(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHighs = 0x8080808080808080ull;
+  auto has_zero = [](uint64_t v) { return ((v - kOnes) & ~v & kHighs) != 0; };
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    // A byte below 0x20 among bytes below 0x80: (b - 0x20) borrows into its high bit.
+    const bool low = ((w - 0x20 * kOnes) & ~w & kHighs) != 0;
+    if (low || has_zero(w ^ (0x7F * kOnes)) || has_zero(w ^ (0xC2 * kOnes)) ||
+        has_zero(w ^ (0xE2 * kOnes))) {
+      break;  // a candidate (or a false alarm from a borrow): look at the bytes one by one
+    }
+  }
+  for (; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F || c == 0xC2 || c == 0xE2) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string LogSafeText(std::string_view text) {
@@ -86,12 +112,9 @@ void Runtime::WriteLog(const std::string& message, int32_t level) {
     log_.WriteLog(message, level);
     return;
   }
-  uint32_t code = 0;
-  for (size_t i = 0; i < message.size(); ++i) {
-    if (ControlAt(message, i, &code) != 0) {
-      log_.WriteLog(LogSafeText(message), level);
-      return;
-    }
+  if (MayHoldControl(message)) {
+    log_.WriteLog(LogSafeText(message), level);
+    return;
   }
   log_.WriteLog(message, level);
 }

@@ -101,6 +101,17 @@ TEST(RunLogText, ValuesCannotForgeLines) {
   testing::TestRuntime t;
   t.rt.WriteLog("QAV::GetQAVData:skipping row with SMTP=evil\r\ncomplete", kLogInfo);
   t.rt.WriteLogLines({"GetFolder:Unable\n(value)", "unable to retrieve PublicStoreID"}, kLogError);
+  // Wherever the character stands in a long line, it is found.
+  for (size_t at = 0; at < 40; ++at) {
+    for (const std::string control : {"\n", "\x7F", "\xC2\x85", "\xE2\x80\xA8"}) {
+      std::string text(40, 'a');
+      text.replace(at, 1, control);
+      testing::TestRuntime each;
+      each.rt.WriteLog(text, kLogInfo);
+      EXPECT_EQ(each.log.lines[0].second, LogSafeText(text)) << at;
+      EXPECT_NE(each.log.lines[0].second, text) << at;
+    }
+  }
   ASSERT_EQ(t.log.lines.size(), 2u);
   EXPECT_EQ(t.log.lines[0].second, "QAV::GetQAVData:skipping row with SMTP=evil<CR><LF>complete");
   EXPECT_EQ(t.log.lines[1].second,
