@@ -69,6 +69,8 @@ class RunLog : public LogWriter {
   // looked at every time).
   int watch_fd_ = -1;
   int watch_ = -1;
+  bool watch_signals_ = false;  // the kernel signals the watch's events (see StillThere)
+  uint64_t watch_seen_ = 0;
   // The date text of the last line and the second it stands for: a run writes many lines
   // a second.
   int64_t stamp_second_ = 0;
