@@ -208,8 +208,12 @@ TEST(DirectoryFailure, ADirectoryThatCannotBeOpenedEndsTheRun) {
     EXPECT_EQ(r.CountContaining(c.reason), 1) << r.Dump();
     EXPECT_EQ(r.CountContaining("directory not available"), 1) << r.Dump();
     EXPECT_NE(r.exit_reason.find("directory not available"), std::string::npos);
-    // Ended at once: no registration made a record, and no line per user says it failed.
-    EXPECT_EQ(r.CountContaining("GetIdForODN"), 0) << r.Dump();
+    // Ended at once: at most the registration in hand (when the directory was still being
+    // opened as the pass began) says that its look-up failed, not one line per user.
+    EXPECT_LE(r.CountContaining("GetIdForODN"), 1) << r.Dump();
+    int errors = 0;
+    for (const auto& line : r.lines) errors += line.first == "Error" ? 1 : 0;
+    EXPECT_LE(errors, 3) << r.Dump();
     EXPECT_FALSE(r.Has("", "complete"));
     ExpectEarlierDumpsKept(h);
   }
