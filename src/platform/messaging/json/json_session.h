@@ -3,9 +3,10 @@
 //   <host>/exchange/<server>/mailboxes/<alias>.json   the mailbox (default store)
 //   <host>/exchange/<server>/public.json              the public folder store (optional)
 //
-// Logon loads both files and holds an exclusive lock on "<file>.lock" beside each for the
-// session's life. Every change is written back atomically before the call that made it
-// returns. Address operations go to the address book that `opener` gives for the server's
+// Logon locks both files (an exclusive flock on each file itself, which write-back hands on
+// to the file it renames into place) and loads them; a file reached through a symbolic link
+// is written back through it. Every change is written back atomically before the call that
+// made it returns. Address operations go to the address book that `opener` gives for the server's
 // folder; without one they fail with kNoSupport "address book not available". The opener
 // runs on a thread of its own from logon on, and the session waits for it at the first
 // address operation (or at logoff), so that a large directory loads while the stores do. The
