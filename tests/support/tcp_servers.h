@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -62,8 +64,12 @@ class SilentServer {
     if (listen_fd_ >= 0) ::close(listen_fd_);
   }
   uint16_t port() const { return port_; }
-  // Bytes received so far, on all connections.
-  size_t received() const { return received_.load(); }
+  // Waits until some bytes have arrived on any connection; false when none came within a
+  // minute (the client never got this far).
+  bool WaitForData() {
+    std::unique_lock<std::mutex> lock(mu_);
+    return arrived_.wait_for(lock, std::chrono::minutes(1), [this] { return received_ > 0; });
+  }
 
  private:
   void Run() {
@@ -80,7 +86,11 @@ class SilentServer {
         if (fds[i].revents == 0) continue;
         char buf[4096];
         ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) received_ += static_cast<size_t>(n);
+        if (n > 0) {
+          std::lock_guard<std::mutex> lock(mu_);
+          received_ += static_cast<size_t>(n);
+          arrived_.notify_all();
+        }
       }
     }
   }
@@ -89,7 +99,9 @@ class SilentServer {
   uint16_t port_ = 0;
   int stop_[2] = {-1, -1};
   std::vector<int> clients_;
-  std::atomic<size_t> received_{0};
+  std::mutex mu_;
+  std::condition_variable arrived_;
+  size_t received_ = 0;
   std::thread thread_;
 };
 
