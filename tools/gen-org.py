@@ -273,7 +273,7 @@ def build_users(rng, n, domain, org):
     return users
 
 
-def write_ldif(path, users, domain, org, server, alias, rng):
+def write_ldif(path, users, domain, org, server, alias, rng, tail=None):
     dc = domain.split(".")
     base = ",".join("DC=" + p for p in dc)
     schema = "CN=Schema,CN=Configuration," + base
@@ -391,6 +391,10 @@ def write_ldif(path, users, domain, org, server, alias, rng):
       "userAccountControl: 512\n%s"
       % (base, alias, domain, alias, alias, alias, domain, admin_group, alias, home_server,
          person_cat))
+    if tail is not None:
+        # Entries that refer to the users by DN: known only now.
+        w("\n")
+        w(tail())
     write_text(path, "".join(out))
 
 
@@ -522,7 +526,307 @@ def build_registrations(rng, users, org, domain):
     return msgs
 
 
-def write_mailbox(path, rng, users, org, domain, store_name):
+# Mandatory contact lists (--mcls). Everything below draws from a random stream of its own,
+# so that asking for MCLs adds to an organisation without changing a byte of what the same
+# seed gives without them: the benchmarks of whole runs compare figures across revisions.
+
+MCL_CLASS = "IPM.Post.MCL"
+CODENAMES = ("Falcon Orion Atlas Beacon Cobalt Delta Ember Fjord Granite Harbor Ivory Juniper "
+             "Kestrel Lumen Meridian Nimbus Onyx Pioneer Quartz Raven Summit Tundra Vertex "
+             "Willow Zephyr").split()
+# Mean members of a unit list: with two unit lists named by a typical MCL, an MCL reaches
+# about 1,000 people on average, whatever the size of the organisation.
+MCL_LIST_SIZE = 570
+
+
+class DList:
+    """A distribution list of the generated directory: people (indices into the users) and
+    nested lists."""
+
+    __slots__ = ("name", "nick", "dn", "legacy_dn", "mail", "group_type", "people", "lists")
+
+    def __init__(self, name, nick, container, base, admin_group, domain, group_type=8):
+        self.name = name
+        self.nick = nick
+        self.dn = "CN=%s,%s,%s" % (name, container, base)
+        self.mail = "%s@%s" % (nick, domain)
+        self.legacy_dn = "%s/cn=Recipients/cn=%s" % (admin_group, nick.replace(".", ""))
+        self.group_type = group_type
+        self.people = []
+        self.lists = []
+
+
+def named_bool(name, value):
+    return '{"set":"%s","name":%s,"type":"boolean","value":%s}' % (
+        PUBLIC_STRINGS, jstr(name), "true" if value else "false")
+
+
+class MclPlan:
+    """The lists an organisation's MCLs name, and the MCL items themselves.
+
+    Lists: every department's visible users cut into unit lists ("Sales Unit 03") of
+    list_size members on average (half to one and a half times that); division lists whose
+    members are two to four unit lists of one department (lists of lists); project lists
+    drawn across departments, one per 1,000 users; a pair that contain each other
+    ("Incident Response", "Incident Response Backup"); and a few key people (one per 2,000
+    users) who are members of about thirty lists each.
+
+    MCLs: about 74% name one to three unit or project lists, 12% a division list, 12% a
+    handful of individual people, and one the cyclic pair. About 2% are inactive, 1.5% have
+    no target and 1.5% no source (at least one of each from ten MCLs on)."""
+
+    def __init__(self, rng, users, n_mcls, list_size, domain, org):
+        self.rng = rng
+        self.users = users
+        self.domain = domain
+        self.base = ",".join("DC=" + p for p in domain.split("."))
+        self.schema = "CN=Schema,CN=Configuration," + self.base
+        self.admin_group = "/o=%s/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)" % org
+        self.visible = [i for i, u in enumerate(users) if not u.hidden]
+        self._build_lists(list_size)
+        self._build_items(n_mcls)
+
+    def _new_list(self, name, nick, container, group_type=8):
+        d = DList(name, nick, container, self.base, self.admin_group, self.domain, group_type)
+        self.lists.append(d)
+        return d
+
+    def _build_lists(self, list_size):
+        rng = self.rng
+        users = self.users
+        self.lists = []
+        self.units = []
+        self.divisions = []
+        self.projects = []
+        for dept, _ in DEPARTMENTS:
+            members = [i for i in self.visible if users[i].dept == dept]
+            rng.shuffle_fast(members)
+            slug = dept.lower().replace(" ", "")
+            dept_units = []
+            pos = 0
+            while pos < len(members):
+                size = int(list_size * (0.5 + rng.random()))
+                if len(members) - pos - size < list_size // 4:
+                    size = len(members) - pos  # no unit of a few people at the end
+                k = len(dept_units) + 1
+                d = self._new_list("%s Unit %02d" % (dept, k), "%s.unit%02d" % (slug, k),
+                                   "OU=" + dept)
+                d.people = members[pos:pos + size]
+                dept_units.append(d)
+                pos += size
+            self.units.extend(dept_units)
+            i = 0
+            k = 0
+            while len(dept_units) - i >= 2:
+                g = 2 + rng.below(3)
+                if len(dept_units) - i - g < 2:
+                    g = len(dept_units) - i  # a single unit left over joins this division
+                k += 1
+                d = self._new_list("%s Division %d" % (dept, k), "%s.division%d" % (slug, k),
+                                   "CN=Users", group_type=-2147483640)
+                d.lists = dept_units[i:i + g]
+                self.divisions.append(d)
+                i += g
+
+        n_visible = len(self.visible)
+        for k in range(max(1, n_visible // 1000)):
+            code = CODENAMES[k % len(CODENAMES)]
+            num = k // len(CODENAMES) + 1
+            d = self._new_list("Project %s %d" % (code, num),
+                               "project.%s%d" % (code.lower(), num), "CN=Users")
+            size = min(n_visible, int(list_size * (0.33 + 0.66 * rng.random())))
+            d.people = [self.visible[j] for j in sorted(rng.sample(range(n_visible), size))]
+            self.projects.append(d)
+
+        # People in many lists: each unit and project list also has a few of these.
+        key = rng.sample(self.visible, min(n_visible, max(3, n_visible // 2000)))
+        for d in self.units + self.projects:
+            have = set(d.people)
+            for i in rng.sample(key, min(len(key), 2 + rng.below(9))):
+                if i not in have:
+                    d.people.append(i)
+        for d in self.divisions:
+            d.people = rng.sample(key, min(len(key), 1 + rng.below(3)))
+
+        # Two lists that contain each other.
+        a = self._new_list("Incident Response", "incident.response", "CN=Users")
+        b = self._new_list("Incident Response Backup", "incident.response.backup", "CN=Users")
+        for d in (a, b):
+            d.people = rng.sample(self.visible, min(n_visible, 100 + rng.below(101)))
+        a.lists = [b]
+        b.lists = [a]
+        self.cycle = (a, b)
+
+    def ldif(self):
+        """The lists as LDIF entries, in the conventions of the department lists."""
+        users = self.users
+        group_cat = "objectCategory: CN=Group,%s\n" % self.schema
+        out = []
+        for d in self.lists:
+            out.append("dn: %s\nobjectClass: top\nobjectClass: group\ncn: %s\ndisplayName: %s\n"
+                       "mail: %s\nmailNickname: %s\nproxyAddresses: SMTP:%s\n"
+                       "legacyExchangeDN: %s\ngroupType: %d\n"
+                       % (d.dn, d.name, d.name, d.mail, d.nick.replace(".", ""), d.mail,
+                          d.legacy_dn, d.group_type))
+            out.extend(ldif_line("member", users[i].dn) for i in d.people)
+            out.extend("member: %s\n" % n.dn for n in d.lists)
+            out.append(group_cat + "\n")
+        return "".join(out)
+
+    def reach(self, lists, people):
+        """The people an MCL naming these lists and people reaches, through nested lists."""
+        reached = set(people)
+        seen = set()
+        stack = list(lists)
+        while stack:
+            d = stack.pop()
+            if id(d) in seen:
+                continue
+            seen.add(id(d))
+            reached.update(d.people)
+            stack.extend(d.lists)
+        return reached
+
+    def _list_ref(self, d):
+        # Lists are named by display name, some by their Exchange DN.
+        return d.legacy_dn if self.rng.random() < 0.15 else d.name
+
+    def _person_ref(self, i):
+        rng = self.rng
+        u = self.users[i]
+        r = rng.random()
+        if r < 0.15:
+            return u.legacy_dn
+        if r < 0.20 and u.secondaries:
+            return u.secondaries[rng.below(len(u.secondaries))]
+        if r < 0.25:
+            return u.mail.upper()
+        return u.mail
+
+    def _build_items(self, n):
+        rng = self.rng
+        kinds = ["cycle"] if n >= 2 else []
+        n_div = round(0.12 * n)
+        n_people = round(0.12 * n)
+        kinds += ["division"] * n_div + ["people"] * n_people
+        kinds += ["lists"] * (n - len(kinds))
+        rng.shuffle_fast(kinds)
+        others = [i for i, k in enumerate(kinds) if k != "cycle"]
+        rng.shuffle_fast(others)
+
+        def few(share):
+            return max(1, round(share * n)) if n >= 10 else 0
+
+        n_inactive, n_no_target, n_no_source = few(0.02), few(0.015), few(0.015)
+        inactive = set(others[:n_inactive])
+        no_target = set(others[n_inactive:n_inactive + n_no_target])
+        no_source = set(others[n_inactive + n_no_target:n_inactive + n_no_target + n_no_source])
+        self.counts = (n_inactive, n_no_target, n_no_source)
+
+        self.items = []
+        self.reached = 0
+        self.people_reached = set()
+        self.parsed = 0
+        for idx, kind in enumerate(kinds):
+            lists, people, extra = self._sources(kind)
+            sep = "; " if rng.random() < 0.1 else ";"
+            pieces = [self._list_ref(d) for d in lists] + [self._person_ref(i) for i in people]
+            pieces += extra
+            source = sep.join(pieces) + (";" if rng.random() < 0.05 else "")
+            targets = []
+            for _ in range(1 + rng.below(3)):
+                if rng.random() < 0.5:
+                    targets.append(rng.pick(self.units or self.projects).name)
+                else:
+                    targets.append(self.users[rng.pick(self.visible)].mail)
+            target = ";".join(targets)
+            if idx in no_target:
+                target = ""
+            if idx in no_source:
+                source = ""
+            if idx not in inactive and target and source:
+                self.parsed += 1
+                reached = self.reach(lists, people)
+                self.reached += len(reached)
+                self.people_reached |= reached
+            self.items.append(self._item(idx, kind, lists, source, target, idx in inactive))
+
+    def _sources(self, kind):
+        """Lists, people and unresolvable pieces that an MCL of this kind names."""
+        rng = self.rng
+        lists, people, extra = [], [], []
+        if kind == "cycle":
+            lists = list(self.cycle)
+        elif kind == "division" and self.divisions:
+            lists = [rng.pick(self.divisions)]
+            # A division of two units is what a small organisation has: a unit of another
+            # department beside it keeps the reach of such an MCL near that of a large one.
+            if (rng.random() < 0.3 or len(lists[0].lists) < 3) and self.units:
+                d = rng.pick(self.units)
+                if d not in lists[0].lists:
+                    lists.append(d)
+        elif kind == "people" or not (self.units or self.projects):
+            people = rng.sample(self.visible, min(len(self.visible), 3 + rng.below(38)))
+            if rng.random() < 0.2:
+                # Someone who has left: the address resolves to no Exchange entry.
+                extra.append("%s.%s.left@%s" % (rng.pick(GIVEN).lower(),
+                                                rng.pick(SURNAMES).lower(), self.domain))
+        else:  # "lists", or "division" in an organisation too small to have divisions
+            k = 1 + (rng.random() >= 0.3) + (rng.random() >= 0.57)
+            while len(lists) < k:
+                pool = self.projects if rng.random() < 0.2 or not self.units else self.units
+                d = rng.pick(pool)
+                if d not in lists:
+                    lists.append(d)
+                if len(lists) >= len(self.units) + len(self.projects):
+                    break
+            if rng.random() < 0.2:
+                people = rng.sample(self.visible, min(len(self.visible), 1 + rng.below(3)))
+        return lists, people, extra
+
+    def _item(self, idx, kind, lists, source, target, inactive):
+        rng = self.rng
+        what = {"cycle": "incident response rota", "people": "named contacts"}.get(
+            kind, " + ".join(d.name for d in lists) or "named contacts")
+        subject = "MCL %03d: %s" % (idx + 1, what)
+        if rng.random() < 0.03:
+            subject += ", field staff; mobile"  # "," and ";" in a name are replaced on reading
+        guid = "{%08X-%04X-%04X-%04X-%012X}" % (rng.below(1 << 32), rng.below(1 << 16),
+                                                 rng.below(1 << 16), rng.below(1 << 16),
+                                                 rng.below(1 << 48))
+        props = [named("ZOR.Guid", guid), named("MCL Source Email", source),
+                 named("MCL Target Email", target),
+                 named("MCL Description", "Contacts of %s for %s" % (what, target or "nobody"))]
+        r = rng.random()
+        if r < 0.9:
+            props.append(named_bool("PDL.PIN", True))
+        elif r < 0.95:
+            props.append(named_bool("PDL.PIN", False))
+        r = rng.random()
+        if r < 0.85:
+            props.append(named_bool("MCL.IncludeDLs", True))
+        elif r < 0.95:
+            props.append(named_bool("MCL.IncludeDLs", False))
+        # else: missing, which reads as True
+        if inactive:
+            props.append(named_bool("QAV.Inactive", True))
+        elif rng.random() < 0.7:
+            props.append(named_bool("QAV.Inactive", False))
+        when = BASE_EPOCH - rng.below(TWO_YEARS)
+        return ('{"class":"%s","subject":%s,"lastModified":"%s","named":[%s]}'
+                % (MCL_CLASS, jstr(subject), iso(when), ",".join(props)))
+
+    def summary(self):
+        n_inactive, n_no_target, n_no_source = self.counts
+        return ("%d lists (%d unit, %d division, %d project, 2 in a cycle), %d MCLs (%d parsed; "
+                "%d inactive, %d without target, %d without source), %d contacts reached "
+                "(people each parsed MCL reaches, summed over MCLs), %d distinct people"
+                % (len(self.lists), len(self.units), len(self.divisions), len(self.projects),
+                   len(self.items), self.parsed, n_inactive, n_no_target, n_no_source,
+                   self.reached, len(self.people_reached)))
+
+
+def write_mailbox(path, rng, users, org, domain, store_name, mcl_items=()):
     msgs = build_registrations(rng, users, org, domain)
     reg_path = "\\\\%s\\velkora Agent\\Registrations" % store_name
     mc_path = "\\\\%s\\velkora Agent\\Mandatory Contacts" % store_name
@@ -536,7 +840,10 @@ def write_mailbox(path, rng, users, org, domain, store_name):
         '{"name":"Inbox"},\n{"name":"velkora Agent","folders":[\n',
         '{"name":"Registrations","messages":[\n',
         ",\n".join(msgs),
-        '\n]},\n{"name":"Mandatory Contacts"}\n]}\n]},\n',
+        '\n]},\n',
+        ('{"name":"Mandatory Contacts","messages":[\n%s\n]}' % ",\n".join(mcl_items)
+         if mcl_items else '{"name":"Mandatory Contacts"}'),
+        '\n]}\n]},\n',
         '{"name":"velkoraAgentInfo","folders":[{"name":"velkoraUserInfo"}],"messages":[\n',
         settings,
         "\n]}\n]}\n}\n",
@@ -580,9 +887,25 @@ def main(argv):
     p.add_argument("--org", default="Litware", help="organisation name (default Litware)")
     p.add_argument("--domain", default="litware.test", help="mail domain (default litware.test)")
     p.add_argument("--no-public", action="store_true", help="do not write public.json")
+    p.add_argument("--mcls", type=int, default=0, metavar="N",
+                   help="write N mandatory contact lists (default 0: none, and the output is "
+                        "what it was before MCLs existed). Adds unit, division, project and "
+                        "cyclic distribution lists to the directory and N IPM.Post.MCL items "
+                        "to the mandatory-contacts folder. An MCL reaches about 1,000 people "
+                        "on average (fewer where the departments are smaller than two lists), "
+                        "so the total is about 1,000 x N: N = users x 3 / 1,000 gives 30 MCLs "
+                        "and ~30,000 contacts for 10,000 users, 300 and ~300,000 for 100,000. "
+                        "A summary line goes to standard error")
+    p.add_argument("--mcl-list-size", type=int, default=MCL_LIST_SIZE, metavar="M",
+                   help="mean members of a unit list (default %d); the reach of an MCL "
+                        "grows with it" % MCL_LIST_SIZE)
     a = p.parse_args(argv)
     if a.users < 1:
         p.error("--users must be at least 1")
+    if a.mcls < 0 or a.mcls > 32767:
+        p.error("--mcls must be between 0 and 32767")
+    if a.mcl_list_size < 4:
+        p.error("--mcl-list-size must be at least 4")
     for name in (a.server, a.alias):
         if not name or "/" in name or "\\" in name or name in (".", ".."):
             p.error("server and alias must be plain names")
@@ -591,14 +914,20 @@ def main(argv):
     server_dir = os.path.join(a.out, "exchange", a.server)
     os.makedirs(os.path.join(server_dir, "mailboxes"), exist_ok=True)
     users = build_users(rng, a.users, a.domain, a.org)
+    mcl = None
+    if a.mcls:
+        mcl = MclPlan(Rng("mcl:%d" % a.seed), users, a.mcls, a.mcl_list_size, a.domain, a.org)
     write_registry(os.path.join(a.out, "registry.reg"), a.server, a.alias)
     write_ldif(os.path.join(server_dir, "directory.ldif"), users, a.domain, a.org, a.server,
-               a.alias, rng)
+               a.alias, rng, tail=mcl.ldif if mcl else None)
     count = write_mailbox(os.path.join(server_dir, "mailboxes", a.alias + ".json"), rng, users,
-                          a.org, a.domain, "Mailbox - QAV Agent")
+                          a.org, a.domain, "Mailbox - QAV Agent",
+                          mcl_items=mcl.items if mcl else ())
     if not a.no_public:
         write_public(os.path.join(server_dir, "public.json"))
-    print("%d users, %d registration messages -> %s" % (a.users, count, a.out))
+    print("%d users, %d registration messages -> %s" % (a.users, count, a.out), flush=True)
+    if mcl:
+        print("mcls: " + mcl.summary(), file=sys.stderr)
     return 0
 
 
