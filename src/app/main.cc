@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -76,6 +77,15 @@ int main(int argc, char** argv) {
       std::cerr << "testqav: " << lost << " line(s) could not be written to the run log ("
                 << log.FirstLoss() << ")\n";
       if (status == kExitCompleted) status = kExitLogLost;
+    }
+    // For benchmarks: where the time of the run went, phase by phase.
+    if (const char* want = std::getenv("TESTQAV_PHASE_TIMES");
+        want != nullptr && std::string(want) == "1") {
+      for (const Runtime::PhaseTime& p : rt.PhaseTimes()) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", p.seconds);
+        std::cerr << "testqav: phase " << seconds << " s " << p.phase << "\n";
+      }
     }
     std::cout.flush();
     std::cerr.flush();

@@ -178,10 +178,16 @@ Status Runtime::EndStatus() const {
   return end_status_;
 }
 
+void Runtime::EnterPhaseLocked(std::string_view phase) {
+  if (position_.phase == phase) return;
+  position_.phase.assign(phase);
+  phase_starts_.emplace_back(std::string(phase), std::chrono::steady_clock::now());
+}
+
 void Runtime::SetPhase(std::string_view phase) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    position_.phase.assign(phase);
+    EnterPhaseLocked(phase);
     position_.done = -1;
     position_.total = -1;
   }
@@ -191,7 +197,7 @@ void Runtime::SetPhase(std::string_view phase) {
 void Runtime::SetProgress(std::string_view phase, int64_t done, int64_t total) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (position_.phase != phase) position_.phase.assign(phase);
+    EnterPhaseLocked(phase);
     position_.done = done;
     position_.total = total;
   }
@@ -203,6 +209,18 @@ void Runtime::EndProgress() { host_.EndProgress(); }
 RunPosition Runtime::Position() const {
   std::lock_guard<std::mutex> lock(mu_);
   return position_;
+}
+
+std::vector<Runtime::PhaseTime> Runtime::PhaseTimes() const {
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<PhaseTime> times;
+  for (size_t i = 0; i < phase_starts_.size(); ++i) {
+    const auto end = i + 1 < phase_starts_.size() ? phase_starts_[i + 1].second : now;
+    times.push_back({phase_starts_[i].first,
+                     std::chrono::duration<double>(end - phase_starts_[i].second).count()});
+  }
+  return times;
 }
 
 void Runtime::StageOutput(std::string temp_path, std::string final_path) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -104,6 +105,14 @@ class Runtime {
   // The loop is over: the progress line goes, the phase stays named.
   void EndProgress();
   RunPosition Position() const;
+  // Wall time of each phase, in the order the run entered them (a phase entered again after
+  // another is a new entry); the phase under way counts up to now. The run log's stamps name
+  // whole seconds, too coarse to tell where the time of a run of a few seconds goes.
+  struct PhaseTime {
+    std::string phase;
+    double seconds = 0;
+  };
+  std::vector<PhaseTime> PhaseTimes() const;
 
   // Output files written beside their final name and put in place together at the end of a
   // run that completed, so that a stopped or failed run leaves the previous ones as they
@@ -153,6 +162,7 @@ class Runtime {
 
  private:
   void EndRunLocked(RunEnd cause, Status why);
+  void EnterPhaseLocked(std::string_view phase);
 
   LogWriter& log_;
   Host& host_;
@@ -164,6 +174,7 @@ class Runtime {
   Status end_status_;
   RunPosition end_position_;
   RunPosition position_;
+  std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> phase_starts_;
   std::vector<StagedOutput> staged_;
   bool staging_failed_ = false;
   bool finishing_ = false;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -175,6 +176,31 @@ TEST_F(Program, EveryFailureSaysWhyOnStandardError) {
     EXPECT_EQ(RunProgram(scratch_.path(), {"--host", folder.path().string(), "--no-wait"}),
               c.status);
     EXPECT_NE(Err().find(c.says), std::string::npos) << Err();
+  }
+}
+
+// TESTQAV_PHASE_TIMES=1 makes a run say on standard error how long each phase took, for
+// the benchmarks; without it standard error stays as it was.
+TEST_F(Program, PhaseTimesOnRequestOnly) {
+  SampleWithEarlierDumps();
+  ASSERT_EQ(RunHere(), kExitCompleted);
+  EXPECT_EQ(Err().find("phase"), std::string::npos) << Err();
+  ::setenv("TESTQAV_PHASE_TIMES", "1", 1);
+  const int status = RunHere();
+  ::unsetenv("TESTQAV_PHASE_TIMES");
+  ASSERT_EQ(status, kExitCompleted) << Err();
+  const std::string err = Err();
+  size_t at = 0;
+  for (const char* phase : {"settings", "logon", "registrations", "QAV-1.csv", "GAL supplement",
+                            "QAV-GAL.csv", "logoff"}) {
+    const std::string line = std::string(" s ") + phase + "\n";
+    const size_t found = err.find(line, at);
+    ASSERT_NE(found, std::string::npos) << phase << " missing or out of order in\n" << err;
+    const size_t start = err.rfind("testqav: phase ", found);
+    ASSERT_NE(start, std::string::npos) << err;
+    const std::string seconds = err.substr(start + 15, found - start - 15);
+    EXPECT_EQ(seconds.find_first_not_of("0123456789."), std::string::npos) << seconds;
+    at = found;
   }
 }
 

@@ -118,5 +118,29 @@ TEST(RunLogText, ValuesCannotForgeLines) {
             "GetFolder:Unable<LF>(value)\r\nunable to retrieve PublicStoreID");
 }
 
+// Phase times are for seeing where a run's time goes: one entry each time the run moves on
+// to another phase, not one for each item of a loop that reports its progress.
+TEST(RuntimePhases, OneEntryEachTimeThePhaseChanges) {
+  testing::TestRuntime t;
+  EXPECT_TRUE(t.rt.PhaseTimes().empty());
+  t.rt.SetPhase("settings");
+  t.rt.SetPhase("settings");
+  for (int i = 0; i <= 3; ++i) t.rt.SetProgress("registrations", i, 3);
+  t.rt.EndProgress();
+  t.rt.SetProgress("QAV-1.csv", 1, 1);
+  t.rt.SetPhase("registrations");
+  const std::vector<Runtime::PhaseTime> times = t.rt.PhaseTimes();
+  std::vector<std::string> names;
+  for (const Runtime::PhaseTime& p : times) {
+    names.push_back(p.phase);
+    EXPECT_GE(p.seconds, 0.0) << p.phase;
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"settings", "registrations", "QAV-1.csv",
+                                             "registrations"}));
+  // The progress of a loop is kept as before.
+  EXPECT_EQ(t.rt.Position().phase, "registrations");
+  EXPECT_EQ(t.rt.Position().done, -1);
+}
+
 }  // namespace
 }  // namespace testqav
