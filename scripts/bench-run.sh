@@ -43,17 +43,10 @@ fi
 
 # measure OUT_FILE CMD...: runs CMD with stdin closed and writes "<wall s> <peak RSS KB>
 # <exit status>" to OUT_FILE. /usr/bin/time reports the child's peak RSS; without it a small
-# python3 wrapper reads the same figure from wait4's resource usage.
-measure() {
-  local out="$1"
-  shift
-  local rc=0
-  if [ -x /usr/bin/time ]; then
-    /usr/bin/time -f "%e %M" -o "$out.time" "$@" </dev/null >"$out.stdout" 2>"$out.stderr" || rc=$?
-    # /usr/bin/time prints a "Command exited with non-zero status" line first when rc != 0.
-    echo "$(tail -n 1 "$out.time") $rc" >"$out"
-  else
-    python3 - "$out" "$@" <<'EOF' </dev/null || true
+# python3 wrapper reads the same figure from wait4's resource usage (kept in a file: given as
+# a here-document it would be python3's standard input, which </dev/null replaced, so that
+# the wrapper ran nothing).
+cat >"$work/measure.py" <<'EOF'
 import os, subprocess, sys, time
 out, cmd = sys.argv[1], sys.argv[2:]
 start = time.monotonic()
@@ -65,6 +58,16 @@ rc = os.waitstatus_to_exitcode(status)
 with open(out, "w") as f:
     f.write("%.2f %d %d\n" % (wall, usage.ru_maxrss, rc if rc >= 0 else 128 - rc))
 EOF
+measure() {
+  local out="$1"
+  shift
+  local rc=0
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f "%e %M" -o "$out.time" "$@" </dev/null >"$out.stdout" 2>"$out.stderr" || rc=$?
+    # /usr/bin/time prints a "Command exited with non-zero status" line first when rc != 0.
+    echo "$(tail -n 1 "$out.time") $rc" >"$out"
+  else
+    python3 "$work/measure.py" "$out" "$@" </dev/null || true
   fi
 }
 
