@@ -30,7 +30,7 @@ diff -r "$work/plain" "$work/zero" >/dev/null || fail "--mcls 0 changed the outp
 summary=$(cat "$work/mcl.err")
 reached=$(echo "$summary" | sed -n 's/.*, 12 MCLs (.*), \([0-9]*\) contacts reached .*, \([0-9]*\) distinct people$/\1/p')
 distinct=$(echo "$summary" | sed -n 's/.*, \([0-9]*\) distinct people$/\1/p')
-[ -n "$reached" ] && [ -n "$distinct" ] || fail "unexpected generator summary: $summary"
+if [ -z "$reached" ] || [ -z "$distinct" ]; then fail "unexpected generator summary: $summary"; fi
 [ "$reached" -gt 0 ] || fail "the MCLs reach nobody: $summary"
 
 server="exchange/EXCH01"
