@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the host folder of a synthetic organisation of N users.
 
-    gen-org.py --users N --seed S --out DIR [--server EXCH01] [--alias qavagent]
+    gen-org.py --users N --seed S --out DIR [--server EXCH01] [--alias qavagent] [--mcls N]
 
 The folder holds what a run of testqav needs:
 
@@ -9,6 +9,8 @@ The folder holds what a run of testqav needs:
     exchange/<server>/directory.ldif              users, contacts, lists, the agent's account
     exchange/<server>/mailboxes/<alias>.json      the agent's mailbox: agent folders, settings
                                                   message, registration folder, MCL folder
+                                                  (with --mcls N: N mandatory contact lists,
+                                                  and their lists in the directory)
     exchange/<server>/public.json                 an empty public folder store
 
 The output depends only on the arguments: the same arguments give the same bytes. Only the
@@ -569,7 +571,7 @@ class MclPlan:
     members are two to four unit lists of one department (lists of lists); project lists
     drawn across departments, one per 1,000 users; a pair that contain each other
     ("Incident Response", "Incident Response Backup"); and a few key people (one per 2,000
-    users) who are members of about thirty lists each.
+    users) who are members of twenty to thirty lists each.
 
     MCLs: about 74% name one to three unit or project lists, 12% a division list, 12% a
     handful of individual people, and one the cyclic pair. About 2% are inactive, 1.5% have
