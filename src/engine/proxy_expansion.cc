@@ -14,7 +14,8 @@ bool InList(const std::string& element, const std::string& list) {
   return ContainsElementIgnoreCase(list, element, ';');
 }
 
-void CloseList(std::string& list) {
+// Unlike CloseList, an empty list becomes ";": the stored form of "no address of this kind".
+void CloseProxyList(std::string& list) {
   if (list.empty() || list.front() != ';') list.insert(0, ";");
   if (list.back() != ';') list.push_back(';');
 }
@@ -65,8 +66,8 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
   if (!type.ok() || *type != "EX") {
     if (!InList(address, proxies)) proxies += ";" + address;
     rt_.WriteLog("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
-    CloseList(proxies);
-    CloseList(x500proxies);
+    CloseProxyList(proxies);
+    CloseProxyList(x500proxies);
     return;
   }
   auto address_result = entry->Address();
@@ -127,8 +128,8 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
   if (!x500proxies.empty()) {
     rt_.WriteLog("GetAllProxies:X500Proxies for " + address + " = " + x500proxies, kLogDetail);
   }
-  CloseList(proxies);
-  CloseList(x500proxies);
+  CloseProxyList(proxies);
+  CloseProxyList(x500proxies);
 }
 
 }  // namespace testqav

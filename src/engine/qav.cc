@@ -83,10 +83,11 @@ void QAV::UpdateClients(bool& bIncludeGALIn, bool& bIncludeMCLIn, int16_t& /*p3*
       if (!rt_.StopRequested()) DumpQAV("QAV-GAL");
     }
     if (bIncludeMCL && !rt_.StopRequested()) {
-      // The mandatory contact list phase is not part of this program yet; say so rather
-      // than report a failure that did not happen.
-      rt_.WriteLog("UpdateClients:MCL collection is not available in this version; skipped",
-                   kLogWarning);
+      if (CollectDataMCL()) {
+        if (!rt_.StopRequested()) DumpSourceMCL("SourceMCL-1");
+      } else {
+        rt_.WriteLog("UpdateClients:failure collecting MCL data; aborting", kLogWarning);
+      }
     }
   } else if (!rt_.StopRequested()) {
     rt_.NoteRegistrationFolderMissing();

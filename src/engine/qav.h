@@ -59,6 +59,17 @@ class QAV {
   void UpdateRstFromGAL();
   MessagePtr FindRegMsg(const std::string& topic, const std::string& pin);
 
+  // Mandatory contact lists: the folder's items, their source addresses, and the SourceMCL
+  // records those give.
+  bool CollectDataMCL();
+  bool CheckInactive(const MessagePtr& item);
+  void ParseSourceMCL(std::string source, std::string& mclid, bool& include_dls);
+  AddressEntryPtr GetExAE(const std::string& address);
+  // Renames a contact that is a registered user to the identity the QAV data set holds.
+  void FindMatchInQAV(std::string& smtp, std::string& odn);
+  // One prescribed entry (and, for a list, every entry it reaches) into SourceMCL.
+  void AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid, bool& include_dls);
+
   // Proxy lists.
   void GetAllProxies(const std::string& address, std::string& proxies, std::string& x500proxies,
                      std::string& odn, bool evaluate_supplied_odn, bool skip_known_address);
@@ -102,6 +113,20 @@ class QAV {
 
  private:
   void Dump(Recordset* rst, const std::string& name);
+  bool GetIncludeDLs(const MessagePtr& item);
+  // AddToSourceMCL for one entry; gives the members still to be added when it is a list to
+  // expand, so that nested lists are walked without the call stack growing with them.
+  std::vector<AddressEntryPtr> AddOneToSourceMCL(const AddressEntryPtr& entry,
+                                                 const std::string& mclid, bool& include_dls);
+  void AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
+                            const std::string& name, std::string smtp, std::string odn,
+                            const std::string& address_id);
+  std::vector<AddressEntryPtr> AddListToSourceMCL(const AddressEntryPtr& entry,
+                                                  const std::string& mclid, bool& include_dls,
+                                                  const std::string& name, const std::string& smtp,
+                                                  const std::string& odn,
+                                                  const std::string& address_id);
+  std::string MultiValueText(const AddressEntryPtr& entry, uint32_t tag, const std::string& label);
   // Sets a record-set filter; a filter that cannot be set is logged and reads as no match.
   bool SetFilterOrLog(Recordset& rst, const std::string& filter, const std::string& label);
 

@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "engine/qav.h"
+#include "harness/array_helpers.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
@@ -46,12 +47,6 @@ void AddLookups(const std::vector<Variant>& row, std::vector<AnticipatedLookup>&
     std::string smtp = row[3].ToText();
     if (!smtp.empty()) lookups.push_back({Kind::kName, "SMTP:" + LowerCase(smtp)});
   }
-}
-
-void CloseList(std::string& list) {
-  if (list.empty()) return;
-  if (list.front() != ';') list.insert(0, ";");
-  if (list.back() != ';') list.push_back(';');
 }
 
 }  // namespace

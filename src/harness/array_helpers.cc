@@ -27,4 +27,10 @@ std::string TrimRepeated(std::string& s, std::string_view t) {
   return s;
 }
 
+void CloseList(std::string& list) {
+  if (list.empty()) return;
+  if (list.front() != ';') list.insert(0, ";");
+  if (list.back() != ';') list.push_back(';');
+}
+
 }  // namespace testqav

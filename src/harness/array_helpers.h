@@ -16,5 +16,8 @@ std::string ArrayToHex(const Variant& v);
 // Removes t from the end of s while s ends with it, then from the start; returns s (also
 // left in s). An empty t leaves s unchanged (it could never be removed).
 std::string TrimRepeated(std::string& s, std::string_view t);
+// Gives a non-empty ";"-joined list a ";" at both ends, so that a "*;x;*" pattern finds its
+// first and last elements too; an empty list stays empty.
+void CloseList(std::string& list);
 
 }  // namespace testqav

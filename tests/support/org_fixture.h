@@ -55,13 +55,17 @@ class OrgLdif {
   }
   // A distribution group with an Exchange name; `mail` and proxies only when given.
   OrgLdif& Group(const std::string& alias, const std::string& mail,
-                 const std::vector<std::string>& proxies = {}) {
+                 const std::vector<std::string>& proxies = {},
+                 const std::vector<std::string>& member_aliases = {}) {
     Attributes a = {{"objectClass", "top"},  {"objectClass", "group"},
                     {"cn", alias},           {"displayName", "Group " + alias},
                     {"mailNickname", alias}, {"legacyExchangeDN", OrgDN(alias)},
                     {"groupType", "8"}};
     if (!mail.empty()) a.emplace_back("mail", mail);
     for (const auto& p : proxies) a.emplace_back("proxyAddresses", p);
+    for (const auto& m : member_aliases) {
+      a.emplace_back("member", "CN=" + m + ",CN=Users," + kOrgBase);
+    }
     return Object("CN=" + alias + ",CN=Users," + kOrgBase, a);
   }
   OrgLdif& Object(const std::string& dn, const Attributes& attributes) {
@@ -117,6 +121,27 @@ struct Registration {
   }
 };
 
+// One item of the mandatory-contacts folder: its subject, message class and named fields
+// (texts, or "true"/"false" written as Booleans for the flag fields).
+struct MclItem {
+  std::string subject;
+  std::string source;
+  std::string target;
+  Attributes flags;  // ("MCL.IncludeDLs", "false"), ("QAV.Inactive", "true"), ...
+  std::string message_class = "IPM.Post.MCL";
+
+  nlohmann::json Json() const {
+    nlohmann::json named = nlohmann::json::array(
+        {{{"name", "ZOR.Guid"}, {"type", "string"}, {"value", "{guid-" + subject + "}"}},
+         {{"name", "MCL Source Email"}, {"type", "string"}, {"value", source}},
+         {{"name", "MCL Target Email"}, {"type", "string"}, {"value", target}}});
+    for (const auto& [name, value] : flags) {
+      named.push_back({{"name", name}, {"type", "boolean"}, {"value", value == "true"}});
+    }
+    return {{"class", message_class}, {"subject", subject}, {"named", named}};
+  }
+};
+
 inline AddressBookOpener RealAddressBook() {
   return
       [](const std::filesystem::path& d, std::ostream& diag) { return OpenAddressBook(d, diag); };
@@ -129,6 +154,9 @@ class OrgFixture {
  public:
   OrgLdif ldif;
   std::vector<Registration> registrations;
+  // With items, the mailbox gets a "Mandatory Contacts" folder holding them and the settings
+  // message points at it.
+  std::vector<MclItem> mcls;
 
   const HostFolder& host() const { return host_; }
   std::filesystem::path path() const { return host_.path(); }
@@ -147,11 +175,20 @@ class OrgFixture {
          nlohmann::json::array({{{"name", "HHPath"},
                                  {"type", "string"},
                                  {"value", std::string(kOrgMailboxName) + "\\Registrations"}}})}};
+    nlohmann::json top_folders = nlohmann::json::array({{{"name", "Inbox"}}, reg});
+    if (!mcls.empty()) {
+      nlohmann::json items = nlohmann::json::array();
+      for (const auto& m : mcls) items.push_back(m.Json());
+      top_folders.push_back({{"name", "Mandatory Contacts"}, {"messages", items}});
+      settings["named"].push_back(
+          {{"name", "MCPath"},
+           {"type", "string"},
+           {"value", std::string(kOrgMailboxName) + "\\Mandatory Contacts"}});
+    }
     nlohmann::json agent = {{"name", kAgentInfoFolderName},
                             {"folders", nlohmann::json::array({{{"name", kUserInfoFolderName}}})},
                             {"messages", nlohmann::json::array({settings})}};
-    nlohmann::json ipm = {{"name", "Top of Information Store"},
-                          {"folders", nlohmann::json::array({{{"name", "Inbox"}}, reg})}};
+    nlohmann::json ipm = {{"name", "Top of Information Store"}, {"folders", top_folders}};
     nlohmann::json mailbox = {
         {"displayName", kOrgMailboxName},
         {"root", {{"name", ""}, {"folders", nlohmann::json::array({ipm, agent})}}}};
@@ -223,7 +260,8 @@ inline Dump ReadDump(const std::filesystem::path& file) {
 // `wrap`, when given, puts a session of the test's own around the real one.
 inline void RunUpdate(OrgFixture& org, TestRuntime& t, int16_t mobile_mode,
                       bool include_gal = false,
-                      const std::function<SessionPtr(SessionPtr)>& wrap = nullptr) {
+                      const std::function<SessionPtr(SessionPtr)>& wrap = nullptr,
+                      bool include_mcl = false) {
   SessionPtr session = org.Logon(t.rt);
   if (wrap) {
     session = wrap(session);
@@ -234,7 +272,7 @@ inline void RunUpdate(OrgFixture& org, TestRuntime& t, int16_t mobile_mode,
   {
     QAV engine(t.rt);
     bool gal = include_gal;
-    bool mcl = false;
+    bool mcl = include_mcl;
     int16_t i16 = 0, p4 = 0, p5 = 0, p6 = 0, mode = mobile_mode, p9 = 0, p10 = 0, p12 = 0, p13 = 0,
             p14 = 0, p15 = 0, p17 = 0, p18 = 0, p19 = 0, p20 = 0, p21 = 0, p23 = 0;
     int32_t p7 = 0, p11 = 0, p16 = 0, p24 = 0;

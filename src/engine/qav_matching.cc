@@ -1,0 +1,68 @@
+// Matching a contact against the registered handheld users: a contact that is one of them is
+// named as the QAV data set names that user, so both data sets agree on who is who.
+#include "engine/qav.h"
+
+namespace testqav {
+
+namespace {
+
+// A stored text field of the current record; Null, absent or unreadable read as empty.
+std::string StoredText(const Recordset& rst, std::string_view field) {
+  auto v = rst.ValueView(field);
+  if (!v.ok() || *v == nullptr || (*v)->IsNull()) return {};
+  return (*v)->ToText();
+}
+
+}  // namespace
+
+void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {
+  const std::string kPrefix = "QAV::FindMatchInQAV:";
+  if ((smtp.empty() && odn.empty()) || !rstQAV) return;
+  std::string filter;
+  if (!smtp.empty() && !odn.empty()) {
+    filter = "SMTP LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR ODN LIKE '" +
+             QuoteFilterValue(Variant(odn)) + "' OR Proxies Like '*;" +
+             QuoteFilterValue(Variant(smtp)) + ";*' OR X500Proxies Like '*;" +
+             QuoteFilterValue(Variant(odn)) + ";*'";
+  } else if (!smtp.empty()) {
+    filter = "SMTP LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR Proxies Like '*;" +
+             QuoteFilterValue(Variant(smtp)) + ";*'";
+  } else {
+    filter = "ODN LIKE '" + QuoteFilterValue(Variant(odn)) + "' OR X500Proxies Like '*;" +
+             QuoteFilterValue(Variant(odn)) + ";*'";
+  }
+  Recordset& rst = *rstQAV;
+  rst.ClearFilter().IgnoreError();
+  rst.MoveFirst().IgnoreError();
+  rt_.WriteLog(kPrefix + "search filter=" + filter, kLogTrace);
+  // A filter that cannot be set finds nobody: the contact keeps its own identity.
+  if (!SetFilterOrLog(rst, filter, "FindMatchInQAV:") || rst.Eof()) {
+    rt_.WriteLog(kPrefix + "found no match in QAV data using filter =" + filter, kLogDetail);
+    return;
+  }
+  if (std::string stored = StoredText(rst, "SMTP"); !stored.empty()) {
+    const std::string r = DecodeWildcards(stored);
+    if (smtp != r) {
+      rt_.WriteLog(kPrefix + "found match on different primary SMTP; replacing '" + smtp +
+                       "' with '" + r + "'",
+                   kLogInfo);
+      smtp = r;
+    } else {
+      rt_.WriteLog(kPrefix + " found match on existing primary SMTP '" + smtp + "'", kLogDetail);
+    }
+    return;
+  }
+  if (std::string stored = StoredText(rst, "ODN"); !stored.empty()) {
+    const std::string r = DecodeWildcards(stored);
+    if (odn != r) {
+      rt_.WriteLog(
+          kPrefix + "found match on different ODN; replacing '" + odn + "' with '" + r + "'",
+          kLogInfo);
+      odn = r;
+    } else {
+      rt_.WriteLog(kPrefix + " found match on existing ODN '" + odn + "'", kLogDetail);
+    }
+  }
+}
+
+}  // namespace testqav
