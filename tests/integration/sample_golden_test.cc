@@ -3,85 +3,20 @@
 // directory entries (see the comments), not taken from the program's output.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "platform/addressbook/address_book.h"
 #include "support/host_folder.h"
+#include "support/sample_dump_check.h"
 
 namespace testqav {
 namespace {
 
+using testing::Dn;
+using testing::EntryId;
+using testing::ExpectDump;
 using testing::HostFolder;
+using testing::LowerDn;
 using testing::ReadText;
-using Row = std::map<std::string, std::string>;
-
-std::string Dn(const std::string& alias) {
-  return "/o=Northwind/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=" +
-         alias;
-}
-std::string LowerDn(const std::string& alias) {
-  return "/o=northwind/ou=exchange administrative group (fydibohf23spdlt)/cn=recipients/cn=" +
-         alias;
-}
-// Address-book entry ID of a mailbox user: flags 0, the Exchange provider UID, version 1,
-// type 0 (mail user), the distinguished name as the directory spells it, NUL.
-std::string EntryId(const std::string& alias) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out =
-      "00000000DCA740C8C042101AB4B908002B2FE182"
-      "01000000"
-      "00000000";
-  for (unsigned char c : Dn(alias)) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out + "00";
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find("\r\n", pos);
-    EXPECT_NE(end, std::string::npos) << "every line ends with CR LF";
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 2;
-  }
-  return lines;
-}
-
-std::vector<std::string> SplitFields(const std::string& line) {
-  std::vector<std::string> out;
-  size_t pos = 0;
-  while (true) {
-    size_t c = line.find(',', pos);
-    out.push_back(line.substr(pos, c == std::string::npos ? std::string::npos : c - pos));
-    if (c == std::string::npos) break;
-    pos = c + 1;
-  }
-  return out;
-}
-
-void ExpectDump(const std::string& text, const std::vector<Row>& expected,
-                const std::string& name) {
-  std::vector<std::string> lines = SplitLines(text);
-  ASSERT_EQ(lines.size(), expected.size() + 1) << name << ":\n" << text;
-  std::vector<std::string> header = SplitFields(lines[0]);
-  ASSERT_EQ(header.size(), 43u);
-  for (size_t r = 0; r < expected.size(); ++r) {
-    std::vector<std::string> fields = SplitFields(lines[r + 1]);
-    ASSERT_EQ(fields.size(), 43u) << name << " row " << r + 1;
-    for (const auto& [field, value] : expected[r]) {
-      EXPECT_NE(std::find(header.begin(), header.end(), field), header.end()) << field;
-    }
-    for (size_t c = 0; c < header.size(); ++c) {
-      auto it = expected[r].find(header[c]);
-      std::string want = it == expected[r].end() ? "" : it->second;
-      EXPECT_EQ(fields[c], want) << name << " row " << r + 1 << " field " << header[c];
-    }
-  }
-}
+using testing::Row;
 
 // Registration rows in the order the newest-first sort gives them; the two rows that are
 // not usable (eve@localhost, the deviceinfo: topic) and Ben's older registration make no
@@ -203,8 +138,8 @@ TEST(SampleOrganisation, DumpsMatchTheHandDerivedRecords) {
     return OpenAddressBook(dir, diag);
   });
   ASSERT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
-  ExpectDump(ReadText(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1");
-  ExpectDump(ReadText(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL");
+  ExpectDump(ReadText(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1", 43);
+  ExpectDump(ReadText(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL", 43);
 
   EXPECT_TRUE(r.Has("", "QAV::GetQAVData:skipping row with SMTP=eve@localhost")) << r.Dump();
   EXPECT_TRUE(

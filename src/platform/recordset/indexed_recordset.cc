@@ -20,10 +20,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/common/text.h"
+#include "platform/recordset/posting_index.h"
 #include "platform/recordset/recordset_base.h"
 
 namespace testqav {
@@ -35,29 +35,10 @@ using recordset_internal::FilterNode;
 using recordset_internal::MatchKind;
 using recordset_internal::Record;
 
-using Postings = std::vector<uint32_t>;                   // record positions, ascending
-using KeyIndex = std::unordered_map<uint64_t, Postings>;  // hash of a folded key -> records
+using Postings = std::vector<uint32_t>;             // record positions, ascending
+using KeyIndex = recordset_internal::PostingIndex;  // hash of a folded key -> records
 
 uint64_t KeyHash(std::string_view key) { return std::hash<std::string_view>{}(key); }
-
-void InsertPosting(KeyIndex& index, uint64_t key, uint32_t id) {
-  Postings& p = index[key];
-  if (p.empty() || p.back() < id) {
-    p.push_back(id);
-    return;
-  }
-  auto it = std::lower_bound(p.begin(), p.end(), id);
-  if (it == p.end() || *it != id) p.insert(it, id);
-}
-
-void RemovePosting(KeyIndex& index, uint64_t key, uint32_t id) {
-  auto found = index.find(key);
-  if (found == index.end()) return;
-  Postings& p = found->second;
-  auto it = std::lower_bound(p.begin(), p.end(), id);
-  if (it != p.end() && *it == id) p.erase(it);
-  if (p.empty()) index.erase(found);
-}
 
 // The hashes of the runs between consecutive ";" of a folded value, each once (a value's
 // record is listed once under a hash, whichever of its runs gave it).
@@ -147,16 +128,16 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
   }
 
   static void Add(FieldIndex& index, uint32_t id, const std::string& folded) {
-    if (index.full_built) InsertPosting(index.full, KeyHash(folded), id);
+    if (index.full_built) index.full.Insert(KeyHash(folded), id);
     if (index.elements_built) {
-      for (uint64_t key : ElementKeys(folded)) InsertPosting(index.elements, key, id);
+      for (uint64_t key : ElementKeys(folded)) index.elements.Insert(key, id);
     }
   }
 
   static void Remove(FieldIndex& index, uint32_t id, const std::string& folded) {
-    if (index.full_built) RemovePosting(index.full, KeyHash(folded), id);
+    if (index.full_built) index.full.Remove(KeyHash(folded), id);
     if (index.elements_built) {
-      for (uint64_t key : ElementKeys(folded)) RemovePosting(index.elements, key, id);
+      for (uint64_t key : ElementKeys(folded)) index.elements.Remove(key, id);
     }
   }
 
@@ -174,7 +155,7 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
       const auto& all = records();
       for (size_t i = 0; i < all.size(); ++i) {
         if (const Variant* v = all[i].Get(field)) {
-          index.full[KeyHash(FoldCase(v->string_value()))].push_back(static_cast<uint32_t>(i));
+          index.full.Insert(KeyHash(FoldCase(v->string_value())), static_cast<uint32_t>(i));
         }
       }
     }
@@ -190,7 +171,7 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
         const Variant* v = all[i].Get(field);
         if (v == nullptr || v->string_value().find(';') == std::string::npos) continue;
         for (uint64_t key : ElementKeys(FoldCase(v->string_value()))) {
-          index.elements[key].push_back(static_cast<uint32_t>(i));
+          index.elements.Insert(key, static_cast<uint32_t>(i));
         }
       }
     }
@@ -199,13 +180,11 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
 
   // The records listed under the hash of `key` that `c` matches.
   Postings Lookup(const KeyIndex& index, std::string_view key, const Comparison& c) const {
-    auto it = index.find(KeyHash(key));
-    if (it == index.end()) return {};
     Postings matches;
     const auto& all = records();
-    for (uint32_t id : it->second) {
+    index.ForEach(KeyHash(key), [&](uint32_t id) {
       if (recordset_internal::MatchesValue(c, all[id].Get(c.field))) matches.push_back(id);
-    }
+    });
     return matches;
   }
 
