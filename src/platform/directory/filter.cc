@@ -1,7 +1,9 @@
 // The parser follows the structure of OpenLDAP's filter encoder (recursive scanning for the
 // matching parenthesis, then splitting "type op value"), because the real backend hands the
-// same text to that library: the embedded backend must refuse exactly what would fail
-// there and accept what would be sent.
+// re-written text to that library: every text the library accepts must give the tree the
+// library would encode. On top of that it takes the forms that Active Directory's client
+// accepts and directory owners store in query-based lists; FilterToString turns those into
+// RFC 4515 text, which is what the real backend sends.
 #include "platform/directory/filter.h"
 
 #include "platform/common/error_codes.h"
@@ -20,9 +22,8 @@ int HexValue(char c) {
   return c - 'A' + 10;
 }
 
-Status Invalid(const std::string& why) {
-  return Status(err::kDirInvalidFilter, "invalid search filter: " + why);
-}
+// The fault alone; ParseFilter adds the filter it was found in.
+Status Invalid(const std::string& why) { return Status(err::kDirInvalidFilter, why); }
 
 // Attribute description: descr or numeric OID, optionally followed by ";option"s.
 bool IsDescription(std::string_view s) {
@@ -283,40 +284,56 @@ constexpr int kMaxFilterDepth = 128;
 
 Result<FilterNode> ParseText(std::string_view s, int depth);
 
-// The members of "&", "|" or "!" between the operator and the closing parenthesis.
+// The members of "&", "|" or "!" between the operator and the closing parenthesis. Blanks
+// may stand before, between and after them. Active Directory also takes one bare item as
+// the only member ("(!cn=SystemMailbox{*})"): it runs, as written, to the closing
+// parenthesis.
 Result<FilterNode> ParseList(std::string_view list, FilterNode::Kind kind, int depth) {
   FilterNode node;
   node.kind = kind;
   size_t i = 0;
-  bool any = false;
   while (i < list.size()) {
     while (i < list.size() && IsSpace(list[i])) ++i;
     if (i >= list.size()) break;
+    if (list[i] != '(') {
+      if (!node.children.empty()) {
+        return Invalid("an item without parentheses must be the only member of \"" +
+                       std::string(1, kind == FilterNode::Kind::kAnd  ? '&'
+                                      : kind == FilterNode::Kind::kOr ? '|'
+                                                                      : '!') +
+                       "\"");
+      }
+      if (list[i] == ')') return Invalid("unbalanced parentheses");
+      Result<FilterNode> item = ParseSimple(list.substr(i));
+      if (!item.ok()) return item.status();
+      node.children.push_back(std::move(item).value());
+      i = list.size();
+      break;
+    }
     size_t close = FindRightParen(list, i + 1);
     if (close == std::string_view::npos) return Invalid("unbalanced parentheses");
     Result<FilterNode> child = ParseText(list.substr(i, close + 1 - i), depth + 1);
     if (!child.ok()) return child.status();
     node.children.push_back(std::move(child).value());
     i = close + 1;
-    any = true;
-    if (kind == FilterNode::Kind::kNot) break;
+    if (kind == FilterNode::Kind::kNot) {
+      while (i < list.size() && IsSpace(list[i])) ++i;
+      break;
+    }
   }
-  if (kind == FilterNode::Kind::kNot && (!any || i < list.size())) {
+  if (kind == FilterNode::Kind::kNot && (node.children.size() != 1 || i < list.size())) {
     return Invalid("\"!\" takes exactly one filter");
   }
   return node;
 }
 
-// One complete filter text, as the library's top-level encoder reads it.
+// One complete filter text without blanks around it, as the library's encoder reads it.
 Result<FilterNode> ParseText(std::string_view s, int depth) {
-  // No blank may precede the filter itself (the library stops at it); blanks before list
-  // members are skipped by ParseList.
   size_t i = 0;
   if (s.empty()) return Invalid("empty filter");
   if (depth > kMaxFilterDepth) {
     return Invalid("filter nested more than " + std::to_string(kMaxFilterDepth) + " levels deep");
   }
-  if (s[0] == ' ') return Invalid("blank before the filter");
   std::optional<FilterNode> node;
   if (s[i] != '(') {
     if (s[i] == ')') return Invalid("unbalanced parentheses");
@@ -356,8 +373,22 @@ Result<FilterNode> ParseText(std::string_view s, int depth) {
 }  // namespace
 
 Result<FilterNode> ParseFilter(std::string_view text) {
-  if (text.find('\0') != std::string_view::npos) return Invalid("NUL character in filter");
-  return ParseText(text, 0);
+  Result<FilterNode> node = Invalid("NUL character");
+  if (text.find('\0') == std::string_view::npos) {
+    // Blanks around a parenthesised filter are no part of it. A bare "type=value" keeps
+    // what follows its value, as the library reads it.
+    std::string_view s = text;
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    if (!s.empty() && s.front() == '(') {
+      while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    }
+    node = ParseText(s, 0);
+  }
+  if (node.ok()) return node;
+  std::string shown;
+  for (char c : text) shown += c == '\0' ? std::string("\\00") : std::string(1, c);
+  return Status(err::kDirInvalidFilter,
+                "invalid search filter \"" + shown + "\": " + node.status().description());
 }
 
 std::string EscapeFilterValue(std::string_view value) {

@@ -1,9 +1,13 @@
-// LDAP search filters in their string form (RFC 4515): parsing into a tree, and writing a
-// tree back. The parser accepts exactly what OpenLDAP's client library accepts: blanks after
-// "(" and between list members, "(&)" and "(|)", a bare "attr=value" without parentheses,
-// the old "\*" "\(" "\)" "\\" escapes besides "\XX"; it rejects bad hex escapes, unescaped
-// parentheses or "*" where no wildcard may stand, blanks in attribute descriptions, empty
-// inner substring pieces ("a**b") and trailing text.
+// LDAP search filters in their string form: parsing into a tree, and writing a tree back
+// as RFC 4515 text. The parser accepts what OpenLDAP's client library accepts, giving the
+// tree that library would encode: blanks after "(" and between list members, "(&)" and
+// "(|)", a bare "attr=value" without parentheses, the old "\*" "\(" "\)" "\\" escapes
+// besides "\XX". It also accepts what Active Directory's client accepts beyond that, as
+// directory owners store it in query-based lists: blanks before and after the filter and
+// before the ")" of a "!", and a bare item as the only member of "!", "&" or "|"
+// ("(!cn=SystemMailbox{*})" is "(!(cn=SystemMailbox{*}))"). It rejects bad hex escapes,
+// unescaped parentheses or "*" where no wildcard may stand, blanks in attribute
+// descriptions, empty inner substring pieces ("a**b") and trailing text.
 #pragma once
 
 #include <memory>
@@ -42,7 +46,8 @@ struct FilterNode {
   bool dn_attributes = false;
 };
 
-// Parses a filter; err::kDirInvalidFilter with a description of the fault otherwise.
+// Parses a filter; err::kDirInvalidFilter otherwise, described as
+// `invalid search filter "<the text>": <the fault>`.
 Result<FilterNode> ParseFilter(std::string_view text);
 
 // RFC 4515 text of a tree; values escaped with \XX for "*", "(", ")", "\" and NUL.
