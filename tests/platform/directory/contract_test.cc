@@ -110,11 +110,43 @@ TEST_P(DirectoryContract, RunsStoredListFiltersWithMemberAttributes) {
   EXPECT_EQ(names, (std::set<std::string>{"All Sales", "Sales Lists"}));
 }
 
+// Filters in the forms that Active Directory accepts beyond RFC 4515, as directory owners
+// store them in query-based lists: every backend answers them alike.
+TEST_P(DirectoryContract, TakesActiveDirectoryFilterForms) {
+  auto normal = [](std::vector<std::string> dns) {
+    for (std::string& dn : dns) dn = NormalizeDn(dn, *Schema::Builtin()).value_or("BAD " + dn);
+    std::sort(dns.begin(), dns.end());
+    return dns;
+  };
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"(&(objectCategory=person)(objectClass=user)(mailNickname=*)(!cn=SystemMailbox{*}))",
+       {"CN=Alice Archer,CN=Users,DC=example,DC=com", "CN=Bob Baker,CN=Users,DC=example,DC=com",
+        "CN=Erin Eastwood,CN=Users,DC=example,DC=com", "CN=Zoe Zeller,CN=Users,DC=example,DC=com",
+        "CN=Carol Chen,OU=Sales,DC=example,DC=com",
+        "CN=O'Brien\\, Pat,OU=Sales,DC=example,DC=com"}},
+      {"  (& (mailnickname=*) (| (objectCategory=group) ) )  ",
+       {"CN=All Sales,OU=Sales,DC=example,DC=com",
+        "CN=Engineering Staff,CN=Users,DC=example,DC=com"}},
+      {"(&(objectClass=contact) (!(mail=*@partner.example.org) ))",
+       {"CN=Gina Gray,OU=Sales,DC=example,DC=com"}},
+      {"(|mail=alice.archer@example.com)", {"CN=Alice Archer,CN=Users,DC=example,DC=com"}},
+      {"(&(objectClass=group)(!groupType:1.2.840.113556.1.4.803:=2147483648))",
+       {"CN=All Sales,OU=Sales,DC=example,DC=com"}},
+  };
+  for (const auto& [filter, dns] : cases) EXPECT_EQ(Dns(*dir_, filter), normal(dns)) << filter;
+}
+
 TEST_P(DirectoryContract, ReportsErrorsWithNumbers) {
   Result<std::vector<DirectoryEntry>> r =
       dir_->Search(kBase, SearchScope::kSubtree, "(cn=a**b)", {});
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.status().number(), err::kDirInvalidFilter);
+  // A filter that neither dialect takes is refused before any server sees it, by name.
+  r = dir_->Search(kBase, SearchScope::kSubtree, "(!cn=a)(cn=b)", {});
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.status().number(), err::kDirInvalidFilter);
+  EXPECT_EQ(r.status().description(),
+            "invalid search filter \"(!cn=a)(cn=b)\": unexpected text after the filter");
   r = dir_->Search("OU=Missing,DC=example,DC=com", SearchScope::kSubtree, "(cn=*)", {});
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.status().number(), err::kDirNoSuchObject);
@@ -407,6 +439,20 @@ TEST(DirectoryConf, ParsesKeysAndRejectsFaultsByLine) {
     EXPECT_EQ(r.status().number(), err::kInvalidArg);
     EXPECT_EQ(r.status().description(), message);
   }
+}
+
+// Every server gets RFC 4515 text, Active Directory too (libldap would refuse its forms);
+// only a server that is not Active Directory gets category DNs for short names.
+TEST(DirectoryLdapBackend, SendsRfc4515TextToEveryServer) {
+  const char* stored = " (& (objectCategory=person) (!cn=SystemMailbox{*}) ) ";
+  EXPECT_EQ(LdapFilterText(stored, true, "DC=x,DC=test").value_or("?"),
+            "(&(objectCategory=person)(!(cn=SystemMailbox{*})))");
+  EXPECT_EQ(LdapFilterText(stored, false, "DC=x,DC=test").value_or("?"),
+            "(&(objectCategory=CN=Person,CN=Schema,CN=Configuration,DC=x,DC=test)"
+            "(!(cn=SystemMailbox{*})))");
+  Result<std::string> bad = LdapFilterText("(!cn=a)(cn=b)", true, "DC=x,DC=test");
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.status().number(), err::kDirInvalidFilter);
 }
 
 TEST(DirectoryLdapBackend, ConnectionFailuresCarryTheLdapCode) {

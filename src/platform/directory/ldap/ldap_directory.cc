@@ -89,14 +89,8 @@ class LdapDirectory : public Directory {
   Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
                                              std::string_view filter,
                                              const std::vector<std::string>& attributes) override {
-    Result<FilterNode> parsed = ParseFilter(filter);
-    if (!parsed.ok()) return parsed.status();
-    std::string text(filter);
-    if (!is_ad_) {
-      FilterNode node = std::move(parsed).value();
-      RewriteCategoryShortNames(node, root_context_);
-      text = FilterToString(node);
-    }
+    Result<std::string> text = LdapFilterText(filter, is_ad_, root_context_);
+    if (!text.ok()) return text.status();
     // `name` comes from the DN outside Active Directory; never ask the server for it there.
     std::vector<std::string> wanted;
     for (const std::string& a : attributes) {
@@ -106,7 +100,7 @@ class LdapDirectory : public Directory {
     int ldap_scope = scope == SearchScope::kBase       ? LDAP_SCOPE_BASE
                      : scope == SearchScope::kOneLevel ? LDAP_SCOPE_ONELEVEL
                                                        : LDAP_SCOPE_SUBTREE;
-    Result<std::vector<DirectoryEntry>> raw = RawSearch(base_dn, ldap_scope, text, wanted);
+    Result<std::vector<DirectoryEntry>> raw = RawSearch(base_dn, ldap_scope, *text, wanted);
     if (!raw.ok()) return raw.status();
     std::vector<DirectoryEntry> out;
     out.reserve(raw->size());
@@ -302,6 +296,17 @@ Status LdapStatus(int ldap_code, std::string_view context) {
   }
   return Status(number, std::string(context) + ": " + ldap_err2string(ldap_code) +
                             " (LDAP result code " + std::to_string(ldap_code) + ")");
+}
+
+Result<std::string> LdapFilterText(std::string_view filter, bool active_directory,
+                                   std::string_view root_context) {
+  Result<FilterNode> parsed = ParseFilter(filter);
+  if (!parsed.ok()) return parsed.status();
+  // Written anew, not passed on: libldap refuses Active Directory's forms ("(!cn=x)", blanks
+  // around the filter) before anything reaches the server.
+  FilterNode node = std::move(parsed).value();
+  if (!active_directory) RewriteCategoryShortNames(node, root_context);
+  return FilterToString(node);
 }
 
 Result<LdapConfig> ParseDirectoryConf(std::string_view text, std::string_view origin) {

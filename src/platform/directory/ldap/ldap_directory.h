@@ -1,6 +1,7 @@
 // The real directory: any LDAP server (Active Directory, OpenLDAP slapd) through libldap.
 // Simple bind, optional StartTLS or ldaps://, paged searches, a time limit per operation, no
-// referral chasing. Against a server that is not Active Directory the backend adds what the
+// referral chasing. Every filter is sent as RFC 4515 text, also one stored in Active
+// Directory's forms. Against a server that is not Active Directory the backend adds what the
 // program relies on: objectCategory short names are rewritten to category DNs before the
 // filter is sent, and `name` in results is the RDN value.
 #pragma once
@@ -43,5 +44,12 @@ Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config);
 
 // The status for an LDAP result code (the one place where LDAP codes are mapped).
 Status LdapStatus(int ldap_code, std::string_view context);
+
+// The filter text the backend sends for `filter`, in whatever dialect it came (docs/
+// directory.md): the RFC 4515 text of the parsed filter, with objectCategory short names
+// replaced by category DNs under `root_context` unless the server is Active Directory, which
+// replaces them itself. Errors: those of ParseFilter.
+Result<std::string> LdapFilterText(std::string_view filter, bool active_directory,
+                                   std::string_view root_context);
 
 }  // namespace testqav
