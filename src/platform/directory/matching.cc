@@ -9,6 +9,8 @@
 namespace testqav {
 namespace {
 
+bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
+
 bool ValidUtf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
@@ -63,6 +65,99 @@ std::optional<std::string> FoldAsciiBlanksAndCase(std::string_view s, MatchKind 
   }
   if (w == begin) return std::string(" ");
   out.resize(static_cast<size_t>(w - begin));
+  return out;
+}
+
+// Days from 1970-01-01 to the given proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2 ? 1 : 0;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// "0.<digits>" times `factor`: the whole part, and the digits after the point without
+// trailing zeros.
+std::pair<int64_t, std::string> ScaleFraction(std::string_view digits, int factor) {
+  std::string product(digits);
+  int carry = 0;
+  for (size_t i = product.size(); i > 0; --i) {
+    int d = (product[i - 1] - '0') * factor + carry;
+    product[i - 1] = static_cast<char>('0' + d % 10);
+    carry = d / 10;
+  }
+  while (!product.empty() && product.back() == '0') product.pop_back();
+  return {carry, product};
+}
+
+// Generalized time (RFC 4517): YYYYMMDDHH[MM[SS]][(.|,)fraction](Z|(+|-)HH[MM]), the fraction
+// belonging to the last unit given. The normal form is the instant in UTC: seconds since
+// 0000-01-01 (shifted a day so that no zone makes it negative) in 13 digits, then "." and
+// the fraction of a second without trailing zeros; normal forms order as the instants do.
+std::optional<std::string> NormalizeGeneralizedTime(std::string_view v) {
+  size_t i = 0;
+  auto two = [&](int& out) {
+    if (i + 2 > v.size() || !IsDigitChar(v[i]) || !IsDigitChar(v[i + 1])) return false;
+    out = (v[i] - '0') * 10 + (v[i + 1] - '0');
+    i += 2;
+    return true;
+  };
+  int century = 0;
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  if (!two(century) || !two(year) || !two(month) || !two(day) || !two(hour)) return std::nullopt;
+  int unit = 3600;  // seconds in the last unit given
+  if (i < v.size() && IsDigitChar(v[i])) {
+    if (!two(minute)) return std::nullopt;
+    unit = 60;
+    if (i < v.size() && IsDigitChar(v[i])) {
+      if (!two(second)) return std::nullopt;
+      unit = 1;
+    }
+  }
+  std::string_view fraction;
+  if (i < v.size() && (v[i] == '.' || v[i] == ',')) {
+    size_t start = ++i;
+    while (i < v.size() && IsDigitChar(v[i])) ++i;
+    if (i == start) return std::nullopt;
+    fraction = v.substr(start, i - start);
+  }
+  int64_t offset = 0;  // seconds east of UTC
+  if (i < v.size() && v[i] == 'Z') {
+    ++i;
+  } else if (i < v.size() && (v[i] == '+' || v[i] == '-')) {
+    const int sign = v[i] == '+' ? 1 : -1;
+    ++i;
+    int zone_hour = 0;
+    int zone_minute = 0;
+    if (!two(zone_hour) || zone_hour > 23) return std::nullopt;
+    if (i < v.size() && !two(zone_minute)) return std::nullopt;
+    if (zone_minute > 59) return std::nullopt;
+    offset = sign * (zone_hour * 3600 + zone_minute * 60);
+  } else {
+    return std::nullopt;
+  }
+  if (i != v.size()) return std::nullopt;
+  const int full_year = century * 100 + year;
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = full_year % 4 == 0 && (full_year % 100 != 0 || full_year % 400 == 0);
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+      (month == 2 && day == 29 && !leap) || hour > 23 || minute > 59 || second > 60) {
+    return std::nullopt;
+  }
+  auto [whole, rest] = ScaleFraction(fraction, unit);
+  const int64_t seconds =
+      (DaysFromCivil(full_year, month, day) - DaysFromCivil(0, 1, 1) + 1) * 86400 + hour * 3600 +
+      minute * 60 + second + whole - offset;
+  std::string out = std::to_string(seconds);
+  out.insert(0, 13 - std::min<size_t>(out.size(), 13), '0');
+  if (!rest.empty()) out += "." + rest;
   return out;
 }
 
@@ -142,6 +237,8 @@ std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value
     }
     case MatchKind::kOctetString:
       return std::string(value);
+    case MatchKind::kGeneralizedTime:
+      return NormalizeGeneralizedTime(value);
   }
   return std::nullopt;
 }

@@ -31,6 +31,8 @@ constexpr RuleName kRules[] = {
     {"octetStringMatch", "2.5.13.17", MatchKind::kOctetString},
     {"telephoneNumberMatch", "2.5.13.20", MatchKind::kTelephoneNumber},
     {"telephoneNumberSubstringsMatch", "2.5.13.21", MatchKind::kTelephoneNumber},
+    {"generalizedTimeMatch", "2.5.13.27", MatchKind::kGeneralizedTime},
+    {"generalizedTimeOrderingMatch", "2.5.13.28", MatchKind::kGeneralizedTime},
     {"caseExactIA5Match", "1.3.6.1.4.1.1466.109.114.1", MatchKind::kCaseExactIA5},
     {"caseIgnoreIA5Match", "1.3.6.1.4.1.1466.109.114.2", MatchKind::kCaseIgnoreIA5},
     {"caseIgnoreIA5SubstringsMatch", "1.3.6.1.4.1.1466.109.114.3", MatchKind::kCaseIgnoreIA5},

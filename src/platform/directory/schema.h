@@ -30,6 +30,7 @@ enum class MatchKind {
   kBoolean,
   kObjectIdentifier,  // objectClass values: names or OIDs, case ignored
   kOctetString,
+  kGeneralizedTime,  // generalizedTime*: the instant, whatever the time zone and precision
 };
 
 // The kind of a matching rule given by name or OID; kNone when unknown.

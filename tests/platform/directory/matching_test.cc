@@ -60,5 +60,41 @@ TEST(NormalizedEqualsTest, BlankAndEmptyValues) {
   EXPECT_FALSE(NormalizedEquals(MatchKind::kCaseIgnore, "ann", "ann ", *schema));
 }
 
+// Generalized times compare as the instants they name: any zone, any precision, a fraction
+// of the last unit given; what RFC 4517 refuses is Undefined (no normal form).
+TEST(MatchingTest, GeneralizedTimesCompareAsInstants) {
+  const auto schema = Schema::Builtin();
+  auto normal = [&](const char* t) {
+    std::optional<std::string> n = NormalizeValue(MatchKind::kGeneralizedTime, t, *schema);
+    EXPECT_TRUE(n) << t;
+    return n.value_or("");
+  };
+  const std::vector<std::vector<const char*>> same = {
+      {"20210301110000Z", "20210301110000.0Z", "20210301120000+0100", "202103011100Z",
+       "2021030111Z", "20210301063000-0430", "20210301110000,000Z"},
+      {"2021030110.5Z", "20210301103000Z", "202103011030.00Z"},
+      {"202103011030.25Z", "20210301103015Z"},
+      {"20000229235959.9+0000", "20000229235959.90Z"},
+  };
+  for (const auto& group : same) {
+    for (const char* t : group) EXPECT_EQ(normal(t), normal(group[0])) << t;
+  }
+  const std::vector<const char*> ascending = {
+      "00000101000000+2359", "19991231235959Z",   "20201231235959.9Z", "20210101000000Z",
+      "20210301110000.05Z",  "20210301110000.5Z", "20210301110001Z",   "99991231235959Z"};
+  for (size_t i = 1; i < ascending.size(); ++i) {
+    EXPECT_EQ(CompareNormalized(MatchKind::kGeneralizedTime, normal(ascending[i - 1]),
+                                normal(ascending[i])),
+              -1)
+        << ascending[i - 1] << " < " << ascending[i];
+  }
+  for (const char* bad :
+       {"21000229000000Z", "20210431000000Z", "20211301000000Z", "20210301240000Z",
+        "20210301116000Z", "2021030111", "20210301110000.Z", "20210301110000+24",
+        "20210301110000+0160", "2021-03-01", "2021Z", "20210301110000Zx", ""}) {
+    EXPECT_FALSE(NormalizeValue(MatchKind::kGeneralizedTime, bad, *schema)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace testqav
