@@ -160,7 +160,7 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const StoredEntry& ent
     SearchCache::Equality fresh;
     if (known == nullptr) {
       fresh.node = &node;
-      fresh.type = schema.FindAttribute(node.attribute);
+      fresh.type = store_.AttributeFor(node.attribute);
       fresh.is_name = IsNameAttribute(node.attribute);
       if (fresh.type != nullptr && fresh.type->equality != MatchKind::kNone) {
         fresh.assertion = NormalizeValue(fresh.type->equality, node.value, schema);
@@ -170,8 +170,8 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const StoredEntry& ent
     return EvaluateEquality(*known, entry);
   }
   if (node.kind == Kind::kExtensible) {
-    const AttributeType* type = schema.FindAttribute(node.attribute);
-    if (node.attribute.empty() || type == nullptr) return Tri::kUndefined;
+    if (node.attribute.empty()) return Tri::kUndefined;
+    const AttributeType* type = store_.AttributeFor(node.attribute);
     bool is_name = IsNameAttribute(node.attribute);
     if (node.rule == kBitAndRule || node.rule == kBitOrRule ||
         EqualsIgnoreCase(node.rule, "integerBitAndMatch") ||
@@ -207,8 +207,7 @@ Tri FilterEvaluator::EvaluateItem(const FilterNode& node, const StoredEntry& ent
     return Tri::kFalse;
   }
 
-  const AttributeType* type = schema.FindAttribute(node.attribute);
-  if (type == nullptr) return Tri::kUndefined;
+  const AttributeType* type = store_.AttributeFor(node.attribute);
   bool is_name = IsNameAttribute(node.attribute);
 
   if (node.kind == Kind::kPresent) {

@@ -30,7 +30,10 @@ void RewriteCategoryShortNames(FilterNode& node, std::string_view root_context);
 
 class FilterEvaluator {
  public:
-  explicit FilterEvaluator(std::shared_ptr<const Schema> schema) : schema_(std::move(schema)) {}
+  // Attribute names are resolved by `store` (EntryStore::AttributeFor), which must be the
+  // store of every entry evaluated and outlive the evaluator.
+  FilterEvaluator(std::shared_ptr<const Schema> schema, const EntryStore& store)
+      : schema_(std::move(schema)), store_(store) {}
   // What one search works out once for its filter instead of once per entry it evaluates
   // (the normalised values of equality assertions). Valid for one filter tree.
   class SearchCache {
@@ -74,6 +77,7 @@ class FilterEvaluator {
   Tri EvaluateItem(const FilterNode& node, const StoredEntry& entry, SearchCache* cache) const;
   Tri EvaluateEquality(const SearchCache::Equality& e, const StoredEntry& entry) const;
   std::shared_ptr<const Schema> schema_;
+  const EntryStore& store_;
 };
 
 }  // namespace testqav

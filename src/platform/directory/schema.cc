@@ -48,6 +48,16 @@ std::string Key(std::string_view name) { return LowerCase(name); }
 
 }  // namespace
 
+AttributeType UnicodeStringAttribute(std::string name) {
+  AttributeType t;
+  t.names.push_back(std::move(name));
+  t.equality = MatchKind::kCaseIgnore;
+  t.ordering = MatchKind::kCaseIgnore;
+  t.substr = MatchKind::kCaseIgnore;
+  t.syntax = "1.3.6.1.4.1.1466.115.121.1.15";
+  return t;
+}
+
 MatchKind MatchKindOfRule(std::string_view name_or_oid) {
   for (const RuleName& r : kRules) {
     if (EqualsIgnoreCase(name_or_oid, r.name) || name_or_oid == r.oid) return r.kind;

@@ -50,6 +50,11 @@ struct AttributeType {
   bool IsInteger() const { return syntax == "1.3.6.1.4.1.1466.115.121.1.27"; }
 };
 
+// The type Active Directory gives a string attribute (Unicode String syntax): equality,
+// ordering and substrings ignoring case. A directory compares an attribute that its schema
+// does not define this way, named `name`.
+AttributeType UnicodeStringAttribute(std::string name);
+
 struct ObjectClass {
   std::string oid;
   std::vector<std::string> names;

@@ -68,7 +68,9 @@ DirectoryEntry StoredEntry::ToEntry() const {
   return out;
 }
 
-EntryStore::EntryStore(std::shared_ptr<const Schema> schema) : schema_(std::move(schema)) {
+EntryStore::EntryStore(std::shared_ptr<const Schema> schema)
+    : schema_(std::move(schema)),
+      absent_type_(std::make_unique<const AttributeType>(UnicodeStringAttribute(""))) {
   object_class_ = schema_->FindAttribute("objectClass");
   name_type_ = schema_->FindAttribute("name");
 }
@@ -114,9 +116,25 @@ uint32_t EntryStore::NameId(std::string_view spelling) {
   auto id = static_cast<uint32_t>(names_.size());
   names_.emplace_back(spelling);
   name_ascii_.push_back(IsAscii(spelling) ? 1 : 0);
-  name_types_.push_back(schema_->FindAttribute(spelling));
+  name_types_.push_back(TypeForStored(spelling));
   name_ids_.emplace(std::string(spelling), id);
   return id;
+}
+
+const AttributeType* EntryStore::TypeForStored(std::string_view spelling) {
+  if (const AttributeType* known = schema_->FindAttribute(spelling)) return known;
+  // A real organisation's export carries attributes that no schema here defines; Active
+  // Directory compares those as the Unicode strings they are, and so does this store.
+  std::unique_ptr<const AttributeType>& type = undefined_types_[LowerCase(spelling)];
+  if (!type)
+    type = std::make_unique<const AttributeType>(UnicodeStringAttribute(std::string(spelling)));
+  return type.get();
+}
+
+const AttributeType* EntryStore::AttributeFor(std::string_view name) const {
+  if (const AttributeType* known = schema_->FindAttribute(name)) return known;
+  auto found = undefined_types_.find(LowerCase(name));
+  return found != undefined_types_.end() ? found->second.get() : absent_type_.get();
 }
 
 bool EntryStore::IsName(uint32_t name_id) const {

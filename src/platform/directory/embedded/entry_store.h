@@ -36,7 +36,7 @@ class StoredEntry {
   const std::vector<std::string>& classes() const;
 
   size_t attribute_count() const;
-  const AttributeType* type(size_t i) const;        // nullptr when the schema lacks it
+  const AttributeType* type(size_t i) const;        // never nullptr (see AttributeFor)
   std::string_view attribute_name(size_t i) const;  // as the file spells it
   std::span<const std::string_view> values(size_t i) const;
   // The values of the attribute spelled `name`, compared ignoring case (aliases are other
@@ -71,6 +71,12 @@ class EntryStore {
   // entry has one).
   bool SpelledOnlyAs(const AttributeType* type, std::string_view spelling) const;
 
+  // The type of the attribute named `name` (any spelling, or its OID): the schema's; for an
+  // attribute that the schema does not define, a Unicode string type (UnicodeStringAttribute)
+  // that is the type of the entries' values of that name, or, when no entry holds one, a
+  // type that no value has. Never nullptr; one name always gives the same type.
+  const AttributeType* AttributeFor(std::string_view name) const;
+
  private:
   friend class StoredEntry;
   struct Attribute {
@@ -95,6 +101,9 @@ class EntryStore {
   T* Allocate(size_t count);
   char* Room(size_t bytes, size_t align);
   uint32_t NameId(std::string_view spelling);
+  // The schema's type of `spelling`, else this store's Unicode string type of that name,
+  // made on first use.
+  const AttributeType* TypeForStored(std::string_view spelling);
   uint32_t ClassSetId(std::vector<std::string> classes);
   bool IsName(uint32_t name_id) const;
 
@@ -113,6 +122,11 @@ class EntryStore {
   std::vector<uint8_t> name_ascii_;  // 1 where the spelling is ASCII
   std::vector<const AttributeType*> name_types_;
   std::unordered_map<std::string, uint32_t> name_ids_;
+
+  // Types of the stored attributes that the schema lacks, by lower-cased name; held by
+  // pointer so that they stay where they are when the store moves.
+  std::unordered_map<std::string, std::unique_ptr<const AttributeType>> undefined_types_;
+  std::unique_ptr<const AttributeType> absent_type_;
 
   // Sets of object classes: most entries share one of a handful.
   std::vector<std::vector<std::string>> class_sets_;

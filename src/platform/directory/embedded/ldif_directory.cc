@@ -64,8 +64,8 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
                 LdifDirectoryOptions options)
       : schema_(options.schema ? options.schema : Schema::Builtin()),
         use_index_(options.use_index),
-        evaluator_(schema_),
-        store_(std::move(store)) {
+        store_(std::move(store)),
+        evaluator_(schema_, store_) {
     std::vector<std::pair<uint64_t, uint32_t>> by_dn;
     by_dn.reserve(store_.size());
     for (size_t i = 0; i < store_.size(); ++i) {
@@ -155,8 +155,8 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     if (!use_index_) return;
     std::vector<const AttributeType*> types;
     for (const std::string& a : attributes) {
-      const AttributeType* type = schema_->FindAttribute(a);
-      if (type == nullptr || type->equality == MatchKind::kNone) continue;
+      const AttributeType* type = store_.AttributeFor(a);
+      if (type->equality == MatchKind::kNone) continue;
       if (EqualsIgnoreCase(a, "name")) {
         IndexFor(type, true);
       } else {
@@ -351,7 +351,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
   }
 
   // Entries that can satisfy `node` (sorted, file order), or nullopt when the index cannot
-  // narrow the search. Items that can never be TRUE (unknown type, invalid value) narrow to
+  // narrow the search. Items that can never be TRUE (no equality rule, invalid value) narrow to
   // nothing.
   // The assertion values normalised here go into `cache`, where evaluating the candidates
   // finds them.
@@ -360,8 +360,8 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     switch (node.kind) {
       case Kind::kEquality:
       case Kind::kApprox: {
-        const AttributeType* type = schema_->FindAttribute(node.attribute);
-        if (type == nullptr || type->equality == MatchKind::kNone) return Postings{};
+        const AttributeType* type = store_.AttributeFor(node.attribute);
+        if (type->equality == MatchKind::kNone) return Postings{};
         const bool is_name = EqualsIgnoreCase(node.attribute, "name");
         const FilterEvaluator::SearchCache::Equality* known = cache.Find(&node);
         if (known == nullptr) {
@@ -547,8 +547,8 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
 
   std::shared_ptr<const Schema> schema_;
   bool use_index_;
-  FilterEvaluator evaluator_;
   EntryStore store_;
+  FilterEvaluator evaluator_;  // resolves attributes through store_
   DirectoryEntry root_dse_;
   std::string root_context_;
   struct KnownBase {
