@@ -1,20 +1,31 @@
 #!/usr/bin/env bash
 # Starts a throw-away OpenLDAP server for the directory tests.
-#   scripts/start-slapd.sh PORT DATADIR LDIF
+#   scripts/start-slapd.sh PORT DATADIR LDIF [SCHEMA...]
 # Writes DATADIR/slapd.conf (mdb database whose suffix is the LDIF's first DN, stock core/
-# cosine/inetorgperson schemas plus schema/testqav.schema), loads the LDIF with slapadd while
-# the server is stopped, starts slapd on ldap://127.0.0.1:PORT/ in the background, waits until
-# it answers and prints the URL. Bind as DATADIR/binddn with the password in DATADIR/password.
-# Stop it with scripts/stop-slapd.sh DATADIR.
+# cosine/inetorgperson schemas plus schema/testqav.schema, then the SCHEMA files that the data
+# needs besides), loads the LDIF with slapadd while the server is stopped, starts slapd on
+# ldap://127.0.0.1:PORT/ in the background, waits until it answers and prints the URL. Bind
+# as DATADIR/binddn with the password in DATADIR/password. Stop it with
+# scripts/stop-slapd.sh DATADIR.
 set -euo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 PORT DATADIR LDIF" >&2
+if [ $# -lt 3 ]; then
+  echo "usage: $0 PORT DATADIR LDIF [SCHEMA...]" >&2
   exit 2
 fi
 port=$1
 datadir=$(mkdir -p "$2" && cd "$2" && pwd)
 ldif=$3
+shift 3
+extra_schemas=""
+for f in "$@"; do
+  if [ ! -f "$f" ]; then
+    echo "start-slapd: missing schema $f" >&2
+    exit 1
+  fi
+  extra_schemas="${extra_schemas}include $(cd "$(dirname "$f")" && pwd)/$(basename "$f")
+"
+done
 here=$(cd "$(dirname "$0")/.." && pwd)
 slapd_bin=$(command -v slapd || echo /usr/sbin/slapd)
 slapadd_bin=$(command -v slapadd || echo /usr/sbin/slapadd)
@@ -52,7 +63,7 @@ include $stock/core.schema
 include $stock/cosine.schema
 include $stock/inetorgperson.schema
 include $here/schema/testqav.schema
-pidfile $datadir/slapd.pid
+${extra_schemas}pidfile $datadir/slapd.pid
 argsfile $datadir/slapd.args
 loglevel none
 sizelimit unlimited

@@ -22,7 +22,8 @@ for _ in $(seq 1 50); do
 done
 [ -n "$port" ] || { echo "no free loopback port for slapd" >&2; exit 1; }
 
-url=$("$here/scripts/start-slapd.sh" "$port" "$datadir" "$here/tests/platform/directory/data/org.ldif")
+data=$here/tests/platform/directory/data
+url=$("$here/scripts/start-slapd.sh" "$port" "$datadir" "$data/org.ldif" "$data/unknown-attributes.schema")
 export TESTQAV_SLAPD_URL=$url
 TESTQAV_SLAPD_BIND_DN=$(cat "$datadir/binddn")
 export TESTQAV_SLAPD_BIND_DN

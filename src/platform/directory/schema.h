@@ -72,6 +72,8 @@ class Schema {
 
   // By any name (case ignored) or OID; nullptr when unknown.
   const AttributeType* FindAttribute(std::string_view name_or_oid) const;
+  // Every attribute type, in the order of definition.
+  const std::vector<AttributeType>& attributes() const { return attributes_; }
   const ObjectClass* FindClass(std::string_view name_or_oid) const;
   // Lower-cased primary names of the class and of all its superclasses; empty when unknown.
   std::vector<std::string> ClassClosure(std::string_view name_or_oid) const;

@@ -257,6 +257,13 @@ TEST_F(DirectoryEmbeddedTest, EvaluatesAsADirectoryServerDoes) {
       {"(noSuchAttribute=1)", {}},
       {"(!(!(noSuchAttribute=*)))", {}},
       {"(|(noSuchAttribute=1)(cn=Dave Dunn))", {"Dave Dunn"}},
+      {"(msDS-cloudExtensionAttribute1=EMPLOYEE)", {"Bob Baker", "Carol Chen"}},
+      {"(MSDS-CLOUDEXTENSIONATTRIBUTE1=*tor)", {"Alice Archer"}},
+      {"(msDS-cloudExtensionAttribute1>=f)", {"Dave Dunn", "Frank Fox"}},
+      {"(msDS-cloudExtensionAttribute1=\u00E4RGER*)", {"Frank Fox"}},
+      {"(&(objectClass=user)(!(msDS-cloudExtensionAttribute1=*)))",
+       {"Erin Eastwood", "Zoe Zeller", "O'Brien, Pat",
+        "SystemMailbox{1f05a927-3be2-4fb9-aa03-b59fe3b56f4c}", "WS-0042"}},
       // Known attribute the entry lacks is FALSE, so its negation holds.
       {"(&(objectClass=group)(!(mail=*)))", {"Domain Admins"}},
       {"(&(objectClass=group)(!(mail=x@y)))", {"All Sales", "Engineering Staff", "Domain Admins"}},
@@ -278,7 +285,17 @@ TEST_F(DirectoryEmbeddedTest, EvaluatesAsADirectoryServerDoes) {
        {"Bob Baker", "SystemMailbox{1f05a927-3be2-4fb9-aa03-b59fe3b56f4c}"}},
       {"(msExchHideFromAddressLists=TRUE)",
        {"Erin Eastwood", "SystemMailbox{1f05a927-3be2-4fb9-aa03-b59fe3b56f4c}"}},
-      {"(cn>=m)", {}},  // name and its subtypes have no ordering rule
+      // Ordering on strings, as Active Directory offers it (RFC 4519 and slapd have none).
+      {"(cn>=s)",
+       {"Zoe Zeller", "SystemMailbox{1f05a927-3be2-4fb9-aa03-b59fe3b56f4c}", "WS-0042",
+        "Sales Lists", "Support Folder", "Users"}},
+      {"(c>=H)", {"Alice Archer"}},
+      {"(employeeNumber<=10050)", {"Alice Archer"}},  // a string: "9001" sorts after "10050"
+      {"(sn<=b)", {"Alice Archer"}},
+      // Times compare as instants, whatever the zone and precision.
+      {"(whenCreated=20210301120000+0100)", {"Bob Baker"}},
+      {"(whenCreated>=20210301110000,25Z)", {"Carol Chen"}},
+      {"(whenCreated<=2020010100Z)", {"Alice Archer", "WS-0042"}},
       // Bitwise rules on signed values.
       {"(groupType:1.2.840.113556.1.4.803:=2147483648)", {"Engineering Staff", "Domain Admins"}},
       {"(groupType:1.2.840.113556.1.4.803:=-2147483648)", {"Engineering Staff", "Domain Admins"}},
@@ -460,7 +477,10 @@ std::string RandomFilter(std::mt19937& rng, int depth) {
       "(facsimileTelephoneNumber=1)",
       "(msExchHideFromAddressLists=TRUE)",
       "(cn~=gina gray)",
-      "(groupType:1.2.840.113556.1.4.803:=2)"};
+      "(groupType:1.2.840.113556.1.4.803:=2)",
+      "(msDS-cloudExtensionAttribute1=employee)",
+      "(manager=cn=bob baker,cn=users,dc=example,dc=com)",
+      "(extensionAttribute1=staff)"};
   constexpr size_t kCount = sizeof(kItems) / sizeof(kItems[0]);
   if (depth == 0 || rng() % 3 == 0) return kItems[rng() % kCount];
   switch (rng() % 3) {
