@@ -65,8 +65,11 @@ Variant FileAsFlag(const std::string& name) {
 
 std::string MclTag(const std::string& mclid) { return "{" + mclid + "}"; }
 
-// Writes a field, keeping the last failure as the record's pending error.
+// Writes a field, keeping the last failure as the record's pending error. An empty text is
+// not written: the field of a new record is empty already, and most people have only a few
+// of the many telephone and address fields.
 void Write(Recordset& rst, std::string_view field, const Variant& value, Status& pending) {
+  if (value.IsString() && value.string_value().empty()) return;
   Status s = rst.SetValue(field, value);
   if (!s.ok()) pending = s;
 }
