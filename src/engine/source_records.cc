@@ -199,9 +199,14 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
     rst.SetValue("AddressID", Variant(address_id)).IgnoreError();
     rst.SetValue("Proxies", Variant(EncodeWildcards(proxies))).IgnoreError();
     rst.SetValue("X500Proxies", Variant(EncodeWildcards(x500proxies))).IgnoreError();
+    // Each property is read once for its line and its field: a property the entry does not
+    // have gives neither.
     auto write_tagged = [&](const TagField& f) {
-      if (f.log_word != nullptr) LogFieldValue(kLabel, name, f.log_word, entry, f.tag);
-      Write(rst, f.field, Variant(GetFieldText(entry, f.tag)), pending);
+      auto value = entry->Field(f.tag);
+      if (!value.ok()) return;
+      const std::string text = value->ToText();
+      if (f.log_word != nullptr) LogFieldText(kLabel, name, f.log_word, text);
+      Write(rst, f.field, Variant(Trim(text)), pending);
     };
     for (const TagField& f : kBeforeFax) write_tagged(f);
     if (FaxMapping == 1) {
