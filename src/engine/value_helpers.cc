@@ -106,8 +106,11 @@ std::string QAV::StripQuotes(const Variant& value) {
 
 std::string QAV::QuoteFilterValue(const Variant& value) {
   std::string t = StripQuotes(value);
-  while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
-  t = ReplaceAll(t, "'", "''");
+  // Nearly every address holds no quote at all.
+  if (t.find('\'') != std::string::npos) {
+    while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
+    t = ReplaceAll(t, "'", "''");
+  }
   // Encoded as stored values are, so that a stored value and a literal of the same text
   // compare equal; and with the value's own "*" and "[" escaped, so that the pattern's
   // wildcards are the only ones.
