@@ -242,7 +242,12 @@ void QAV::LogFieldValue(const std::string& label, const std::string& name,
   if (!entry) return;
   auto v = entry->Field(tag);
   if (!v.ok()) return;
-  rt_.WriteLog("QAV::" + label + name + " " + field_label + "=" + v->ToText(), kLogInfo);
+  LogFieldText(label, name, field_label, v->ToText());
+}
+
+void QAV::LogFieldText(const std::string& label, const std::string& name,
+                       const std::string& field_label, const std::string& text) {
+  rt_.WriteLog("QAV::" + label + name + " " + field_label + "=" + text, kLogInfo);
 }
 
 }  // namespace testqav
