@@ -204,7 +204,6 @@ TEST(DirectoryFilterParser, AgreesWithTheLibraryOnRandomTexts) {
   std::mt19937 rng(::testing::UnitTest::GetInstance()->random_seed() + 20240611u);
   const std::string alphabet = "()&|!=*~<>:\\ ab1.;-2fZ";
   int accepted = 0;
-  int beyond = 0;
   for (int i = 0; i < 20000; ++i) {
     std::string f;
     int len = 1 + static_cast<int>(rng() % 14);
@@ -220,11 +219,9 @@ TEST(DirectoryFilterParser, AgreesWithTheLibraryOnRandomTexts) {
       ++accepted;
     } else if (ours.ok()) {
       ASSERT_TRUE(LibldapAccepts(FilterToString(*ours))) << "filter: \"" << f << "\"";
-      ++beyond;
     }
   }
   EXPECT_GT(accepted, 100);  // the corpus exercises acceptance too
-  EXPECT_GT(beyond, 5);
 }
 
 // Random filter trees written in RFC 4515 and again in Active Directory's forms (blanks
