@@ -8,6 +8,7 @@
 # Environment:
 #   COMPARE_REPEAT   runs of each binary (default 5)
 #   COMPARE_SEED     generator seed (default 1)
+#   COMPARE_MCLS     mandatory contact lists in the organisation (gen-org.py --mcls; default 0)
 #   COMPARE_WORK     scratch folder (default: a new one under $TMPDIR, removed at the end)
 # The other revision is built (Release, testqav only) in a git worktree under the scratch
 # folder; this checkout's Release build is build-bench-run, as scripts/bench-run.sh makes it.
@@ -18,6 +19,7 @@ rev="${1:?usage: bench-compare.sh REVISION [USERS]}"
 users="${2:-100000}"
 repeat="${COMPARE_REPEAT:-5}"
 seed="${COMPARE_SEED:-1}"
+mcls="${COMPARE_MCLS:-0}"
 work="${COMPARE_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/bench-compare.XXXXXX")}"
 if [ -z "${COMPARE_WORK:-}" ]; then
   trap 'git -C "$root" worktree remove --force "$work/other" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
@@ -42,8 +44,9 @@ fi
 build_release "$work/other" "$work/other/build-rel"
 other_bin="$work/other/build-rel/testqav"
 
-log "generating $users users"
-python3 "$root/tools/gen-org.py" --users "$users" --seed "$seed" --out "$work/org" >/dev/null
+log "generating $users users, $mcls MCLs"
+python3 "$root/tools/gen-org.py" --users "$users" --seed "$seed" --mcls "$mcls" \
+  --out "$work/org" >/dev/null
 
 declare -A walls users_s syss
 run_one() {  # run_one LABEL BINARY

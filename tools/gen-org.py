@@ -737,7 +737,7 @@ class MclPlan:
             source = sep.join(pieces) + (";" if rng.random() < 0.05 else "")
             targets = []
             for _ in range(1 + rng.below(3)):
-                if rng.random() < 0.5:
+                if rng.random() < 0.5 or not self.visible:
                     targets.append(rng.pick(self.units or self.projects).name)
                 else:
                     targets.append(self.users[rng.pick(self.visible)].mail)

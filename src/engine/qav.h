@@ -116,6 +116,9 @@ class QAV {
   bool IsNullMarker(const std::string& text);
   void LogFieldValue(const std::string& label, const std::string& name,
                      const std::string& field_label, const AddressEntryPtr& entry, uint32_t tag);
+  // LogFieldValue's line for a value already read.
+  void LogFieldText(const std::string& label, const std::string& name,
+                    const std::string& field_label, const std::string& text);
 
   // Members, in the engine's declaration order.
   FolderPtr fldReg;

@@ -66,8 +66,11 @@ Variant FileAsFlag(const std::string& name) {
 
 std::string MclTag(const std::string& mclid) { return "{" + mclid + "}"; }
 
-// Writes a field, keeping the last failure as the record's pending error.
+// Writes a field, keeping the last failure as the record's pending error. An empty text is
+// not written: the field of a new record is empty already, and most people have only a few
+// of the many telephone and address fields.
 void Write(Recordset& rst, std::string_view field, const Variant& value, Status& pending) {
+  if (value.IsString() && value.string_value().empty()) return;
   Status s = rst.SetValue(field, value);
   if (!s.ok()) pending = s;
 }
@@ -182,9 +185,14 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
     rst.SetValue("AddressID", Variant(address_id)).IgnoreError();
     rst.SetValue("Proxies", Variant(EncodeWildcards(proxies))).IgnoreError();
     rst.SetValue("X500Proxies", Variant(EncodeWildcards(x500proxies))).IgnoreError();
+    // Each property is read once for its line and its field: a property the entry does not
+    // have gives neither.
     auto write_tagged = [&](const TagField& f) {
-      if (f.log_word != nullptr) LogFieldValue(kLabel, name, f.log_word, entry, f.tag);
-      Write(rst, f.field, Variant(GetFieldText(entry, f.tag)), pending);
+      auto value = entry->Field(f.tag);
+      if (!value.ok()) return;
+      const std::string text = value->ToText();
+      if (f.log_word != nullptr) LogFieldText(kLabel, name, f.log_word, text);
+      Write(rst, f.field, Variant(Trim(text)), pending);
     };
     for (const TagField& f : kBeforeFax) write_tagged(f);
     if (FaxMapping == 1) {

@@ -106,8 +106,11 @@ std::string QAV::StripQuotes(const Variant& value) {
 
 std::string QAV::QuoteFilterValue(const Variant& value) {
   std::string t = StripQuotes(value);
-  while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
-  t = ReplaceAll(t, "'", "''");
+  // Nearly every address holds no quote at all.
+  if (t.find('\'') != std::string::npos) {
+    while (Contains(t, "''")) t = ReplaceAll(t, "''", "'");
+    t = ReplaceAll(t, "'", "''");
+  }
   // Encoded as stored values are, so that a stored value and a literal of the same text
   // compare equal; and with the value's own "*" and "[" escaped, so that the pattern's
   // wildcards are the only ones.
@@ -242,7 +245,12 @@ void QAV::LogFieldValue(const std::string& label, const std::string& name,
   if (!entry) return;
   auto v = entry->Field(tag);
   if (!v.ok()) return;
-  rt_.WriteLog("QAV::" + label + name + " " + field_label + "=" + v->ToText(), kLogInfo);
+  LogFieldText(label, name, field_label, v->ToText());
+}
+
+void QAV::LogFieldText(const std::string& label, const std::string& name,
+                       const std::string& field_label, const std::string& text) {
+  rt_.WriteLog("QAV::" + label + name + " " + field_label + "=" + text, kLogInfo);
 }
 
 }  // namespace testqav

@@ -66,10 +66,16 @@ std::string UpperCase(std::string_view s) {
 }
 
 std::string FoldCase(std::string_view s) {
-  // Case folding and lower-casing agree on ASCII.
   std::string out;
+  FoldCaseInto(s, out);
+  return out;
+}
+
+void FoldCaseInto(std::string_view s, std::string& out) {
+  // Case folding and lower-casing agree on ASCII.
+  out.clear();
   const size_t ascii = AsciiLowerPrefix(s, out);
-  if (ascii == s.size()) return out;
+  if (ascii == s.size()) return;
   // Simple folding, one code point to one: letter case is ignored, spelling is not. Full
   // folding would make "straße" and "strasse", two mailboxes, one text (a directory server
   // keeps them apart too). ASCII is lowered as it comes; ill-formed UTF-8 becomes U+FFFD.
@@ -92,7 +98,6 @@ std::string FoldCase(std::string_view s) {
     U8_APPEND_UNSAFE(buffer, length, folded);
     out.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(length));
   }
-  return out;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {

@@ -26,6 +26,9 @@ std::string UpperCase(std::string_view s);
 // point to one code point ("ÄBC" and "äbc" fold alike, "straße" and "strasse" do not).
 // Ill-formed UTF-8 folds to U+FFFD.
 std::string FoldCase(std::string_view s);
+// FoldCase into `out` (replacing what it held): a caller that folds many texts in a row
+// keeps one buffer instead of allocating one per text.
+void FoldCaseInto(std::string_view s, std::string& out);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // True when needle occurs in haystack ignoring case (an empty needle always occurs).
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle);

@@ -339,9 +339,16 @@ bool MatchesFolded(const Comparison& compare, std::string_view folded_text) {
 }
 
 bool MatchesValue(const Comparison& compare, const Variant* value) {
-  std::optional<std::string> text = ComparableText(value);
-  if (!text) return false;
-  return MatchesFolded(compare, FoldCase(*text));
+  if (value == nullptr || value->IsNull()) return false;
+  // Every record that an index look-up finds is checked here, so the folded text goes into
+  // one buffer per thread rather than into a new string each time.
+  thread_local std::string folded;
+  if (value->IsString()) {
+    FoldCaseInto(value->string_value(), folded);
+  } else {
+    FoldCaseInto(value->ToText(), folded);
+  }
+  return MatchesFolded(compare, folded);
 }
 
 }  // namespace testqav::recordset_internal
