@@ -5,9 +5,10 @@ namespace testqav {
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   size_t i = 0;
-  if (!args.empty() && (args[0] == "search" || args[0] == "resolve")) {
-    cl.command =
-        args[0] == "search" ? CommandLine::Command::kSearch : CommandLine::Command::kResolve;
+  if (!args.empty() && (args[0] == "search" || args[0] == "resolve" || args[0] == "merge")) {
+    cl.command = args[0] == "search"    ? CommandLine::Command::kSearch
+                 : args[0] == "resolve" ? CommandLine::Command::kResolve
+                                        : CommandLine::Command::kMerge;
     i = 1;
   }
   std::vector<std::string> positional;
@@ -40,7 +41,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       positional.push_back(a);
     }
   }
-  if (cl.command == CommandLine::Command::kRun) {
+  if (cl.command == CommandLine::Command::kRun || cl.command == CommandLine::Command::kMerge) {
     if (!positional.empty()) cl.error = "unexpected argument " + positional[0];
   } else if (positional.size() != 1) {
     cl.error = cl.command == CommandLine::Command::kSearch ? "search needs exactly one command text"
@@ -56,7 +57,12 @@ std::string UsageText() {
   testqav [--host DIR] [--no-wait]
       Performs one update run of the QAV contact data-set engine. DIR (default: the
       program's folder) holds registry.reg, exchange/<server>/... and receives TestQAV.log
-      and the CSV dumps QAV-1.csv, QAV-GAL.csv (put in place when the run completes).
+      and the CSV dumps QAV-1.csv, QAV-GAL.csv and SourceMCL-1.csv (put in place when the
+      run completes).
+  testqav merge [--host DIR] [--no-wait]
+      Merges the agent's contact repository: the Master Contact Repository folder, then
+      each active Alternate Contact Folder in trust order, into Merge-1.csv (one record
+      per contact, the most trusted folder first). The update run never does this.
   testqav search [--host DIR] COMMAND_TEXT
       Runs a directory command text "<GC://base>;filter;attributes;scope" through the
       configured directory and prints the rows as LDIF.
@@ -88,7 +94,9 @@ Exit status (every status but 0 prints its reason on standard error):
      present are from an earlier run
   10 the directory could not be opened, or was lost during the run; no dumps written
   11 the run completed, but lines of its log could not be written
-  When several apply: the first of 6, 10, 8, 9, 7, 11.
+  12 merge: the merge did not complete (no repository message, a folder that cannot be
+     opened, an ACF of the ranking not found); Merge-1.csv is not written
+  When several apply: the first of 6, 10, 8, 9, 12, 7, 11.
 )";
 }
 

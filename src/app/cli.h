@@ -8,7 +8,7 @@
 namespace testqav {
 
 struct CommandLine {
-  enum class Command { kRun, kSearch, kResolve, kHelp, kVersion };
+  enum class Command { kRun, kMerge, kSearch, kResolve, kHelp, kVersion };
   Command command = Command::kRun;
   std::optional<std::string> host_dir;
   bool no_wait = false;

@@ -102,5 +102,6 @@ int main(int argc, char** argv) {
     const int status = EndStoppedRunLocked(rt);
     if (status >= 0) finish(status);
   });
-  finish(Main(rt, services));
+  finish(Main(rt, services,
+              cl.command == CommandLine::Command::kMerge ? RunJob::kMerge : RunJob::kUpdate));
 }

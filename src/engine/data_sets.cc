@@ -132,8 +132,20 @@ const std::vector<FieldSpec>& MclLayout() {
   return kLayout;
 }
 
+// One record per contact identity: the contact's addresses as the walk worked them out, the
+// folder that owns the record (the first in trust order that gave the contact) and every
+// folder that gave it.
+const std::vector<FieldSpec>& MergeLayout() {
+  static const std::vector<FieldSpec> kLayout = {
+      {"SMTP", kT},    {"Email2", kT},  {"Email3", kT}, {"SMTPList", kT}, {"ODN", kT},
+      {"ODNList", kT}, {"Subject", kT}, {"Folder", kT}, {"Rank", kI},     {"Sources", kT},
+  };
+  return kLayout;
+}
+
 void QAV::CreateQAVData() { rstQAV = CreateDataSet(rt_, QavLayout()); }
 void QAV::CreateSourceMCLData() { rstSourceMCL = CreateDataSet(rt_, SourceMclLayout()); }
 void QAV::CreateMCLData() { rstMCL = CreateDataSet(rt_, MclLayout()); }
+void QAV::CreateMergeData() { rstMerge = CreateDataSet(rt_, MergeLayout()); }
 
 }  // namespace testqav

@@ -30,6 +30,7 @@ void AppendField(std::string& line, std::string_view text) {
 
 void QAV::DumpQAV(const std::string& name) { Dump(rstQAV.get(), name); }
 void QAV::DumpSourceMCL(const std::string& name) { Dump(rstSourceMCL.get(), name); }
+void QAV::DumpMerge(const std::string& name) { Dump(rstMerge.get(), name); }
 
 void QAV::Dump(Recordset* rst, const std::string& name) {
   const std::string path = rt_.host().ProgramFolder() + "/" + name + ".csv";

@@ -54,7 +54,7 @@ QAV::QAV(Runtime& rt) : rt_(rt) {
 
 QAV::~QAV() {
   fldReg.reset();
-  for (auto* rst : {&rstQAV, &rstMCL, &rstSourceMCL}) {
+  for (auto* rst : {&rstQAV, &rstMCL, &rstSourceMCL, &rstMerge}) {
     if (*rst) (*rst)->Close().IgnoreError();
     rst->reset();
   }

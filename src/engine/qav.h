@@ -89,6 +89,14 @@ class QAV {
   // the row's attributes, or the MCL's identifier added to the contact's existing record.
   void AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid);
 
+  // The contact repository merge: the Master Contact Repository folder, then each Alternate
+  // Contact Folder in trust order, worked out into the merge data set.
+  MessagePtr GetMsgMCR();
+  bool MergeACF();
+  bool AddFromACF(const FolderPtr& folder, bool& is_repository);
+  void CreateMergeData();
+  void DumpMerge(const std::string& name);
+
   // Proxy lists.
   void GetAllProxies(const std::string& address, std::string& proxies, std::string& x500proxies,
                      std::string& odn, bool evaluate_supplied_odn, bool skip_known_address);
@@ -131,11 +139,19 @@ class QAV {
   int32_t lMobileMode = 0;
   int16_t FaxMapping = 0;
   MapiUtilsPtr objMAPIUtils;
+  std::unique_ptr<Recordset> rstMerge;
   ExpandedListRegister expanded_lists;
 
  private:
   void Dump(Recordset* rst, const std::string& name);
   bool GetIncludeDLs(const MessagePtr& item);
+  // What the merge walk worked out for one contact, into the merge data set.
+  struct MergedContact;
+  void AddToMergeData(const MergedContact& contact);
+  // The folder that AddFromACF walks: its name and its place in the trust order (0 for the
+  // repository).
+  std::string merge_folder_;
+  int32_t merge_rank_ = 0;
   // AddToSourceMCL for one entry; gives the members still to be added when it is a list to
   // expand, so that nested lists are walked without the call stack growing with them.
   std::vector<AddressEntryPtr> AddOneToSourceMCL(const AddressEntryPtr& entry,
@@ -175,5 +191,6 @@ struct FieldSpec {
 const std::vector<FieldSpec>& QavLayout();
 const std::vector<FieldSpec>& SourceMclLayout();
 const std::vector<FieldSpec>& MclLayout();
+const std::vector<FieldSpec>& MergeLayout();
 
 }  // namespace testqav

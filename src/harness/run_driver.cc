@@ -103,7 +103,7 @@ int EndStoppedRunLocked(Runtime& rt) {
   return rt.End() == RunEnd::kDirectoryFailed ? kExitDirectoryFailed : kExitStopped;
 }
 
-int Main(Runtime& rt, const DriverServices& services) {
+int Main(Runtime& rt, const DriverServices& services, RunJob job) {
   rt.SetPhase("settings");
   rt.WriteLog(std::string(40, '*'), kLogInfo);
   rt.g.ExServer =
@@ -137,7 +137,14 @@ int Main(Runtime& rt, const DriverServices& services) {
   rt.SetPhase("agent folders");
   GetAgentFolders(rt);
   GetAgentSettings(rt);
-  {
+  bool merge_failed = false;
+  if (job == RunJob::kMerge) {
+    rt.SetPhase("registration folder lookup");
+    QAV engine(rt);
+    rt.SetPhase("merge");
+    merge_failed = !engine.MergeACF();
+    if (!merge_failed && !rt.StopRequested()) engine.DumpMerge("Merge-1");
+  } else {
     rt.SetPhase("registration folder lookup");
     QAV engine(rt);
     bool include_gal = true;
@@ -172,8 +179,15 @@ int Main(Runtime& rt, const DriverServices& services) {
   if (rt.RegistrationFolderMissing()) {
     rt.SetExitReason(
         "the registration folder could not be located (see TestQAV.log); no dumps were "
-        "written, any QAV-1.csv or QAV-GAL.csv present is from an earlier run");
+        "written, any QAV-1.csv, QAV-GAL.csv or SourceMCL-1.csv present is from an earlier "
+        "run");
     return kExitNoRegistrationFolder;
+  }
+  if (merge_failed) {
+    rt.SetExitReason(
+        "the contact repository merge did not complete (see TestQAV.log); Merge-1.csv was not "
+        "written");
+    return kExitMergeFailed;
   }
   if (rt.OutputFailed()) {
     rt.SetExitReason(rt.OutputFailure());

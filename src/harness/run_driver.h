@@ -23,7 +23,12 @@ enum ExitStatus : int {
   kExitNoRegistrationFolder = 9,
   kExitDirectoryFailed = 10,
   kExitLogLost = 11,
+  kExitMergeFailed = 12,
 };
+
+// What a run does once the agent's folders are found: the update run, or the contact
+// repository merge (which the update run never does).
+enum class RunJob { kUpdate, kMerge };
 
 inline constexpr const char* kAgentRegistryKey = "Software\\velkora\\velkoraAgent";
 
@@ -37,7 +42,7 @@ struct DriverServices {
 
 // Performs the run and returns the process's exit status; for a non-zero status,
 // rt.ExitReason() says why in one line.
-int Main(Runtime& rt, const DriverServices& services);
+int Main(Runtime& rt, const DriverServices& services, RunJob job = RunJob::kUpdate);
 
 // Where a run was, for a log line: "registrations after 12 of 100", "logon".
 std::string DescribePosition(const RunPosition& position);

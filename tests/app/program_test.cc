@@ -179,6 +179,30 @@ TEST_F(Program, EveryFailureSaysWhyOnStandardError) {
   }
 }
 
+// `merge` performs the repository merge instead of the update run, and a merge that cannot
+// be done says so with its own status.
+TEST_F(Program, MergeWritesItsOwnDumpOrSaysWhyNot) {
+  host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  EXPECT_EQ(RunProgram(scratch_.path(), {"merge", "--host", Host().string(), "--no-wait"}),
+            kExitCompleted)
+      << Err();
+  EXPECT_TRUE(fs::exists(Host() / "Merge-1.csv"));
+  EXPECT_FALSE(fs::exists(Host() / "QAV-1.csv"));
+
+  testing::HostFolder folder;
+  folder.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  const fs::path mailbox = folder.path() / "exchange/EXCH01/mailboxes/qavagent.json";
+  std::string text = ReadText(mailbox);
+  for (size_t at; (at = text.find("IPM.Post.Master Contact Repository")) != std::string::npos;) {
+    text.replace(at, 34, "IPM.Post.Retired Contact Repositor");
+  }
+  WriteText(mailbox, text);
+  EXPECT_EQ(RunProgram(scratch_.path(), {"merge", "--host", folder.path().string(), "--no-wait"}),
+            kExitMergeFailed);
+  EXPECT_NE(Err().find("merge did not complete"), std::string::npos) << Err();
+  EXPECT_FALSE(fs::exists(folder.path() / "Merge-1.csv"));
+}
+
 // TESTQAV_PHASE_TIMES=1 makes a run say on standard error how long each phase took, for
 // the benchmarks; without it standard error stays as it was.
 TEST_F(Program, PhaseTimesOnRequestOnly) {

@@ -97,7 +97,8 @@ class HostFolder {
 
   // Runs the driver once with the given opener for the address book, on `host_in` when
   // given (its folder must be this one).
-  RunResult Run(AddressBookOpener opener = {}, FakeHost* host_in = nullptr) const {
+  RunResult Run(AddressBookOpener opener = {}, FakeHost* host_in = nullptr,
+                RunJob job = RunJob::kUpdate) const {
     RunResult result;
     FakeHost own_host(path().string());
     FakeHost& host = host_in != nullptr ? *host_in : own_host;
@@ -112,7 +113,7 @@ class HostFolder {
       return CreateJsonSession(path(), diagnostics, opener);
     };
     const size_t before = ReadText(path() / "TestQAV.log").size();
-    result.exit_status = Main(rt, services);
+    result.exit_status = Main(rt, services, job);
     result.exit_reason = rt.ExitReason();
     result.notices = host.notices;
     const std::string prefix = FormatGeneralDate(host.Now()) + ": ";

@@ -3,6 +3,7 @@
 // real messaging session over it (embedded directory, JSON mailbox) and run the engine.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -142,6 +143,43 @@ struct MclItem {
   }
 };
 
+// A contact of a repository or alternate contact folder: its subject and its three e-mail
+// slots (address and entry ID as hex text; an empty text leaves the property out).
+struct ContactItem {
+  std::string subject;
+  std::string email[3];
+  std::string entry_id[3];
+
+  nlohmann::json Json() const {
+    static const int kAddress[] = {0x8083, 0x8093, 0x80A3};
+    static const int kEntryId[] = {0x8085, 0x8095, 0x80A5};
+    nlohmann::json named = nlohmann::json::array();
+    for (int i = 0; i < 3; ++i) {
+      if (!email[i].empty()) {
+        named.push_back({{"set", kPsetidAddress},
+                         {"id", kAddress[i]},
+                         {"type", "string"},
+                         {"value", email[i]}});
+      }
+      if (!entry_id[i].empty()) {
+        named.push_back({{"set", kPsetidAddress},
+                         {"id", kEntryId[i]},
+                         {"type", "binary"},
+                         {"value", entry_id[i]}});
+      }
+    }
+    nlohmann::json m = {{"class", "IPM.Contact"}, {"subject", subject}};
+    if (!named.empty()) m["named"] = named;
+    return m;
+  }
+};
+
+// A folder of contacts directly below the top of the information store.
+struct ContactFolder {
+  std::string name;
+  std::vector<ContactItem> contacts;
+};
+
 inline AddressBookOpener RealAddressBook() {
   return
       [](const std::filesystem::path& d, std::ostream& diag) { return OpenAddressBook(d, diag); };
@@ -152,11 +190,25 @@ inline AddressBookOpener RealAddressBook() {
 // the top of the information store).
 class OrgFixture {
  public:
+  static constexpr const char* kMailboxGuid = "7F3A2C1E9B4D4E8FA1C2D3E4F5061729";
+
   OrgLdif ldif;
   std::vector<Registration> registrations;
   // With items, the mailbox gets a "Mandatory Contacts" folder holding them and the settings
   // message points at it.
   std::vector<MclItem> mcls;
+  // Contact folders (entry IDs from FolderId(i)) and further messages of the agent
+  // information folder, such as the repository and ACF messages of a merge.
+  std::vector<ContactFolder> contact_folders;
+  std::vector<nlohmann::json> agent_messages;
+
+  // The entry ID of contact_folders[i].
+  static std::string FolderId(size_t i) {
+    char counter[13];
+    std::snprintf(counter, sizeof counter, "%012zX", i + 1);
+    return std::string("00000000") + kMailboxGuid + "0100" + "11223344556677889900AABBCCDDEEFF" +
+           counter + "0000";
+  }
 
   const HostFolder& host() const { return host_; }
   std::filesystem::path path() const { return host_.path(); }
@@ -185,13 +237,23 @@ class OrgFixture {
            {"type", "string"},
            {"value", std::string(kOrgMailboxName) + "\\Mandatory Contacts"}});
     }
+    for (size_t i = 0; i < contact_folders.size(); ++i) {
+      nlohmann::json items = nlohmann::json::array();
+      for (const auto& c : contact_folders[i].contacts) items.push_back(c.Json());
+      top_folders.push_back(
+          {{"name", contact_folders[i].name}, {"entryId", FolderId(i)}, {"messages", items}});
+    }
+    nlohmann::json agent_items = nlohmann::json::array({settings});
+    for (const auto& m : agent_messages) agent_items.push_back(m);
     nlohmann::json agent = {{"name", kAgentInfoFolderName},
                             {"folders", nlohmann::json::array({{{"name", kUserInfoFolderName}}})},
-                            {"messages", nlohmann::json::array({settings})}};
+                            {"messages", agent_items}};
     nlohmann::json ipm = {{"name", "Top of Information Store"}, {"folders", top_folders}};
     nlohmann::json mailbox = {
         {"displayName", kOrgMailboxName},
         {"root", {{"name", ""}, {"folders", nlohmann::json::array({ipm, agent})}}}};
+    // Contact folders carry entry IDs made from the mailbox's GUID, which must be fixed.
+    if (!contact_folders.empty()) mailbox["guid"] = kMailboxGuid;
     host_.WriteMailbox(mailbox.dump(1));
   }
 
