@@ -27,6 +27,8 @@ class ExpandedListRegister {
   std::map<std::string, std::string> items_;  // folded key -> item
 };
 
+struct QueryListExpansion;
+
 class QAV {
  public:
   // Locates the registration folder and creates the helper utilities object.
@@ -69,6 +71,23 @@ class QAV {
   void FindMatchInQAV(std::string& smtp, std::string& odn);
   // One prescribed entry (and, for a list, every entry it reaches) into SourceMCL.
   void AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid, bool& include_dls);
+
+  // Query-based lists: the list with that SMTP address is looked up in the directory, its
+  // stored filter run from its stored base (or the forest root), and the rows become
+  // SourceMCL records (with add_members) or are only walked: persons through
+  // AddToSourceMCLFromQuery, member lists through the address book, nested query-based lists
+  // in turn. A non-empty `domain` ("a.b" or a DN) replaces the forest root as the base.
+  void ExpandQueryDL(const std::string& address, const std::string& mclid, bool add_members,
+                     bool& include_dls, const std::string& domain);
+  // The global catalog path of the forest root domain ("GC://DC=a,DC=b"), or "" after an
+  // error line.
+  std::string GetRootADsPath();
+  // Replaces the base of a command's first part: "<GC://DC=a,DC=b>" with base DN
+  // "OU=x,DC=a,DC=b" becomes "<GC://OU=x,DC=a,DC=b>".
+  void SetBaseDN(std::string& strCommand, const std::string& strBaseDN);
+  // One person row of a query-based list's member query into SourceMCL: a new record from
+  // the row's attributes, or the MCL's identifier added to the contact's existing record.
+  void AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid);
 
   // The contact repository merge: the Master Contact Repository folder, then each Alternate
   // Contact Folder in trust order, worked out into the merge data set.
@@ -146,6 +165,18 @@ class QAV {
                                                   const std::string& odn,
                                                   const std::string& address_id);
   std::string MultiValueText(const AddressEntryPtr& entry, uint32_t tag, const std::string& label);
+  // The filter that finds a contact's SourceMCL record by its SMTP address and ODN (either
+  // may be empty), among the records' own values and their address lists; "" when both are.
+  std::string SourceMclContactFilter(const std::string& smtp, const std::string& odn);
+  // Steps into one query-based list: looks it up, runs its member query and gives the
+  // expansion positioned on the first row; nullptr (after its log line) when the list
+  // cannot be or need not be expanded.
+  std::unique_ptr<QueryListExpansion> StartQueryDL(const std::string& address, bool add_members,
+                                                   const std::string& domain);
+  // One row of a member query; gives the address of a nested query-based list to expand
+  // next, or "".
+  std::string ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,
+                             bool& include_dls);
   // Sets a record-set filter; a filter that cannot be set is logged and reads as no match.
   bool SetFilterOrLog(Recordset& rst, const std::string& filter, const std::string& label);
 

@@ -1,6 +1,7 @@
 // SourceMCL records from address-book entries: a person gets one record filled from the
 // address book, a distribution list may get a record of its own and is expanded member by
-// member. A contact is never stored twice: a later MCL only adds its identifier.
+// member, a query-based list is expanded through the directory. A contact is never stored
+// twice: a later MCL only adds its identifier.
 #include "engine/qav.h"
 #include "harness/array_helpers.h"
 #include "platform/common/error_codes.h"
@@ -139,11 +140,8 @@ std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry
         return {};
       }
       rt_.WriteLog(kPrefix + "attempting to expand " + smtp + " as query-based DL", kLogDetail);
-      // Expanding a query-based list needs the directory's own query; until that exists its
-      // members are not made up from anything else.
-      rt_.WriteLog(kPrefix + "query-based list " + smtp +
-                       " not expanded: query-based lists are not expanded in this version",
-                   kLogWarning);
+      // The list itself gets no record: its members are whatever its filter finds.
+      ExpandQueryDL(smtp, mclid, true, include_dls, "");
       return {};
     }
     default:
@@ -161,19 +159,7 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
         kLogWarning);
     return;
   }
-  std::string filter;
-  if (!smtp.empty() && !odn.empty()) {
-    filter = "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR [ODN] LIKE '" +
-             QuoteFilterValue(Variant(odn)) + "' OR [Proxies] Like '*;" +
-             QuoteFilterValue(Variant(smtp)) + ";*' OR [X500Proxies] Like '*;" +
-             QuoteFilterValue(Variant(odn)) + ";*'";
-  } else if (!smtp.empty()) {
-    filter = "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR [Proxies] Like '*;" +
-             QuoteFilterValue(Variant(smtp)) + ";*'";
-  } else {
-    filter = "[ODN] LIKE '" + QuoteFilterValue(Variant(odn)) + "' OR [X500Proxies] Like '*;" +
-             QuoteFilterValue(Variant(odn)) + ";*'";
-  }
+  const std::string filter = SourceMclContactFilter(smtp, odn);
   Recordset& rst = *rstSourceMCL;
   rst.ClearFilter().IgnoreError();
   // A filter that cannot be set finds no record: the contact is stored as new.
@@ -240,6 +226,24 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
     }
   }
   rst.ClearFilter().IgnoreError();
+}
+
+std::string QAV::SourceMclContactFilter(const std::string& smtp, const std::string& odn) {
+  if (!smtp.empty() && !odn.empty()) {
+    return "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR [ODN] LIKE '" +
+           QuoteFilterValue(Variant(odn)) + "' OR [Proxies] Like '*;" +
+           QuoteFilterValue(Variant(smtp)) + ";*' OR [X500Proxies] Like '*;" +
+           QuoteFilterValue(Variant(odn)) + ";*'";
+  }
+  if (!smtp.empty()) {
+    return "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR [Proxies] Like '*;" +
+           QuoteFilterValue(Variant(smtp)) + ";*'";
+  }
+  if (!odn.empty()) {
+    return "[ODN] LIKE '" + QuoteFilterValue(Variant(odn)) + "' OR [X500Proxies] Like '*;" +
+           QuoteFilterValue(Variant(odn)) + ";*'";
+  }
+  return {};
 }
 
 std::vector<AddressEntryPtr> QAV::AddListToSourceMCL(const AddressEntryPtr& entry,

@@ -183,8 +183,27 @@ MessagePtr GetMessageByID(Runtime& rt, const std::string& id) {
   return same(m) ? m : nullptr;
 }
 
-AddressEntryPtr GetDLAddressEntry(Runtime& /*rt*/, const std::string& /*name*/,
-                                  const std::string& /*smtp*/) {
+AddressEntryPtr GetDLAddressEntry(Runtime& rt, const std::string& name, const std::string& smtp) {
+  constexpr uint32_t kPrSmtpAddress = 0x39FE001E;
+  constexpr int32_t kDtDistList = 1;
+  if (!rt.g.MapiSession) return nullptr;
+  auto gal = rt.g.MapiSession->GalEntries();
+  if (!gal.ok() || !*gal) return nullptr;
+  auto named = (*gal)->ItemsNamed(name);
+  if (!named.ok()) return nullptr;
+  // Several entries may share a display name (a list and a person, two lists in different
+  // containers): the one whose address and type fit is the list meant.
+  for (const AddressEntryPtr& e : *named) {
+    if (!e) continue;
+    auto entry_name = e->Name();
+    auto address = e->Field(kPrSmtpAddress);
+    auto display_type = e->DisplayType();
+    if (entry_name.ok() && EqualsIgnoreCase(*entry_name, name) && address.ok() &&
+        EqualsIgnoreCase(address->ToText(), smtp) && display_type.ok() &&
+        *display_type == kDtDistList) {
+      return e;
+    }
+  }
   return nullptr;
 }
 

@@ -18,8 +18,8 @@ FolderPtr GetTargetFolder(Runtime& rt, std::string path);
 std::string GetPublicStoreID(Runtime& rt);
 // The message with that entry ID from the default or the public store; nullptr when neither.
 MessagePtr GetMessageByID(Runtime& rt, const std::string& id);
-// The GAL entries collection it would read is never provided, so the result is always
-// nullptr; kept so that callers read as the system is designed.
+// The distribution list of the Global Address List whose display name is `name` and whose
+// SMTP address is `smtp` (both compared ignoring case); nullptr when there is none.
 AddressEntryPtr GetDLAddressEntry(Runtime& rt, const std::string& name, const std::string& smtp);
 
 }  // namespace testqav

@@ -3,7 +3,7 @@
 // directory entries (the comments say which list and which rule gives each value), not taken
 // from the program's output.
 //
-// The folder holds seven items; four are parsed and numbered in folder order:
+// The folder holds eight items; five are parsed and numbered in folder order:
 //   "Field staff"         list 1  kim.nguyen@ (SMTP), Frank Moss (display name), Dev Patel's
 //                                 distinguished name, "Nobody Atall" (unknown), an internet
 //                                 address, and an empty piece after the trailing ";"
@@ -12,15 +12,22 @@
 //                                 Night Shift (no members), Site Safety (no SMTP address)
 //   "Escalation contacts" no target: no number
 //   "Whole company"       list 3  posted as IPM.Post, IncludeDLs False: All Staff (which
-//                                 contains Sales Team), Field Engineers (query-based), the
-//                                 Support Inbox public folder, kim.nguyen@ again
+//                                 contains Sales Team), Field Engineers (query-based, below
+//                                 CN=Users: people whose title holds "Engineer"), the Support
+//                                 Inbox public folder, kim.nguyen@ again
 //   "Placeholder"         empty source list: no number
 //   "Old addresses"       list 4  Carla's secondary address; the distinguished name of Ann's
 //                                 old mailbox, which Ann's QAV record holds as an X.500 address
+//   "Query lists"         list 5  query-based lists: Tacoma Office (below CN=Users: the people
+//                                 in Tacoma, then Buyers and Warehouse, then itself) and Sales
+//                                 Desk (from the root: the people in Sales, then the Sales
+//                                 Team list). Buyers and Warehouse (from the root): the Buyer,
+//                                 the Warehouse Lead and the Controller.
 #include <gtest/gtest.h>
 
 #include "platform/addressbook/address_book.h"
 #include "support/host_folder.h"
+#include "support/own_slapd.h"
 #include "support/sample_dump_check.h"
 
 namespace testqav {
@@ -67,10 +74,11 @@ Row List(const std::string& smtp, const std::string& mclid, const std::string& a
 std::vector<Row> ExpectedSourceMcl() {
   std::vector<Row> rows;
 
-  // List 1, first piece, by SMTP address; named again in list 3, so {1}{3}. Every property
+  // List 1, first piece, by SMTP address; named again in list 3, and in Tacoma in list 5, so
+  // {1}{3}{5}. Every property
   // the address book has: the first of two business-2 numbers, the secondary address
   // lower-cased, the display name's comma written as ";" in the dump and FileAsFlag 32791.
-  Row kim = Person("kim.nguyen@northwind.test", "{1}{3}", "knguyen",
+  Row kim = Person("kim.nguyen@northwind.test", "{1}{3}{5}", "knguyen",
                    ";kim.nguyen@northwind.test;knguyen@northwind.test;", "Nguyen; Kim");
   kim["FileAsFlag"] = "32791";
   kim["MobilePhone"] = "+1 253 555 0702";
@@ -94,16 +102,18 @@ std::vector<Row> ExpectedSourceMcl() {
   kim["Generation"] = "Jr.";
   rows.push_back(kim);
 
-  // List 1 by display name; list 2 reaches him again through Purchasing: {1}{2}. A registered
-  // user whose QAV record has the same primary SMTP: nothing replaced.
-  Row frank = Person("frank.moss@northwind.test", "{1}{2}", "fmoss", ";frank.moss@northwind.test;",
-                     "Frank Moss");
+  // List 1 by display name; list 2 reaches him again through Purchasing, list 5 as the
+  // Buyer: {1}{2}{5}. A registered user whose QAV record has the same primary SMTP: nothing
+  // replaced.
+  Row frank = Person("frank.moss@northwind.test", "{1}{2}{5}", "fmoss",
+                     ";frank.moss@northwind.test;", "Frank Moss");
   frank["Title"] = "Buyer";
   frank["FirstName"] = "Frank";
   frank["LastName"] = "Moss";
   rows.push_back(frank);
 
-  // List 1 by distinguished name ("EX:" + the piece); list 3 through All Staff: {1}{3}.
+  // List 1 by distinguished name ("EX:" + the piece); list 3 through All Staff: {1}{3}. Field
+  // Engineers finds him again in list 3, whose identifier his record already has.
   Row dev = Person("dev.patel@northwind.test", "{1}{3}", "dpatel", ";dev.patel@northwind.test;",
                    "Dev Patel");
   dev["MobilePhone"] = "+1 425 555 0401";
@@ -124,8 +134,9 @@ std::vector<Row> ExpectedSourceMcl() {
   // list 2's register and is not expanded again.
   rows.push_back(List("logistics@northwind.test", "{2}", "logistics", "Logistics"));
 
-  // Hal, through Logistics: "_" and "%" stored as "#95" and "#25" in SMTP and Proxies.
-  Row hal = Person("hal#95king@northwind.test", "{2}", "hking",
+  // Hal, through Logistics: "_" and "%" stored as "#95" and "#25" in SMTP and Proxies. The
+  // Warehouse Lead of list 5, found by his row's hal_king@ written the stored way: {2}{5}.
+  Row hal = Person("hal#95king@northwind.test", "{2}{5}", "hking",
                    ";hal#95king@northwind.test;hal#25king@northwind.test;", "Hal King");
   hal["Title"] = "Warehouse Lead";
   hal["FirstName"] = "Hal";
@@ -134,7 +145,8 @@ std::vector<Row> ExpectedSourceMcl() {
   // Night Shift has no members: no record.
 
   // Site Safety has no SMTP address, so no record of its own, but its member Gina is added.
-  Row gina = Person("gina.ross@northwind.test", "{2}", "gross",
+  // In Tacoma: {2}{5}.
+  Row gina = Person("gina.ross@northwind.test", "{2}{5}", "gross",
                     ";gina.ross@northwind.test;g.ross@northwind.test;", "Gina Ross");
   gina["City"] = "Tacoma";
   gina["FirstName"] = "Gina";
@@ -144,8 +156,9 @@ std::vector<Row> ExpectedSourceMcl() {
   // List 3 (IncludeDLs False): no record for All Staff or Sales Team; Sales Team's members
   // Ann, Carla and Ivan, then Ben; Dev was appended above.
   // Ann: reached again in list 4 through her old mailbox, which the QAV match turns into
-  // her: {3}{4}. Her office's comma is written as ";"; her old X.500 name follows her own.
-  Row ann = Person("ann.lee@northwind.test", "{3}{4}", "alee",
+  // her: {3}{4}; in Sales in list 5: {3}{4}{5}. Her office's comma is written as ";"; her old
+  // X.500 name follows her own.
+  Row ann = Person("ann.lee@northwind.test", "{3}{4}{5}", "alee",
                    ";ann.lee@northwind.test;a.lee@northwind.test;", "Ann Lee");
   ann["X500Proxies"] = ";" + Dn("alee") + ";" + kAnnOldDn + ";";
   ann["MobilePhone"] = "+1 425 555 0102";
@@ -168,8 +181,8 @@ std::vector<Row> ExpectedSourceMcl() {
   rows.push_back(ann);
 
   // Carla: named in list 4 by her secondary address, which resolves to her entry, whose
-  // primary address is her record's: {3}{4}.
-  Row carla = Person("carla.diaz@northwind.test", "{3}{4}", "cdiaz",
+  // primary address is her record's: {3}{4}; in Sales in list 5: {3}{4}{5}.
+  Row carla = Person("carla.diaz@northwind.test", "{3}{4}{5}", "cdiaz",
                      ";carla.diaz@northwind.test;c.diaz@northwind.test;carla@sales.northwind.test;",
                      "Carla Diaz");
   carla["QAV Business Phone"] = "+1 425 555 0301";
@@ -180,8 +193,9 @@ std::vector<Row> ExpectedSourceMcl() {
 
   // Ivan is a mail contact (display type 6): a person, but no mailbox, so the proxy look-up
   // drops the ODN it was given (keeping it among the X.500 addresses); the entry ID found for
-  // that ODN before is kept, with display type 6.
-  Row ivan = Person("ivan.petrov@fabrikam.example", "{3}", "ipetrov",
+  // that ODN before is kept, with display type 6. Sales Desk reaches the Sales Team list,
+  // whose members the address book gives: {3}{5}.
+  Row ivan = Person("ivan.petrov@fabrikam.example", "{3}{5}", "ipetrov",
                     ";ivan.petrov@fabrikam.example;", "Ivan Petrov");
   ivan["ODN"] = "";
   ivan["AddressID"] = EntryId("ipetrov", 6);
@@ -198,8 +212,56 @@ std::vector<Row> ExpectedSourceMcl() {
   ben["FirstName"] = "Ben";
   ben["LastName"] = "Ortiz";
   rows.push_back(ben);
-  // Field Engineers (query-based) is not expanded in this version and the Support Inbox
-  // public folder is neither a person nor a list: no records. List 4 adds no record.
+  // The Support Inbox public folder is neither a person nor a list: no record. List 4 adds no
+  // record.
+
+  // List 5, from the directory's rows, their values as the directory gives them: the name
+  // (the RDN value) as DisplayName and FileAs, the Exchange name with its capitals, the SMTP
+  // address as spelled; the lists from the address book as for any record.
+  // Iris, the Controller in Buyers and Warehouse: a registered user, named as her QAV record
+  // names her (the same address).
+  Row iris;
+  iris["SMTP"] = "iris.wong@northwind.test";
+  iris["MCLID"] = "{5}";
+  iris["ODN"] = Dn("iwong");
+  iris["AddressID"] = EntryId("iwong");
+  iris["Proxies"] = ";iris.wong@northwind.test;";
+  iris["X500Proxies"] = ";" + Dn("iwong") + ";";
+  iris["QAV Business Phone"] = "+1 425 555 0601";
+  iris["Title"] = "Controller";
+  iris["Company"] = "Northwind Traders";
+  iris["FirstName"] = "Iris";
+  iris["LastName"] = "Wong";
+  iris["DisplayName"] = "Iris Wong";
+  iris["FileAs"] = "Iris Wong";
+  iris["FileAsFlag"] = "32823";
+  rows.push_back(iris);
+  // Mia, in Tacoma after the nested list: her address as the directory spells it, the first
+  // of her two business-2 numbers.
+  Row mia;
+  mia["SMTP"] = "Mia.Chen@northwind.test";
+  mia["MCLID"] = "{5}";
+  mia["ODN"] = Dn("mchen");
+  mia["AddressID"] = EntryId("mchen");
+  mia["Proxies"] = ";mia.chen@northwind.test;mchen@northwind.test;";
+  mia["X500Proxies"] = ";" + Dn("mchen") + ";";
+  mia["MobilePhone"] = "+1 253 555 0802";
+  mia["QAV Business Phone"] = "+1 253 555 0801";
+  mia["BusinessPhone2"] = "+1 253 555 0806";
+  mia["Title"] = "Dispatcher";
+  mia["Company"] = "Northwind Traders";
+  mia["Department"] = "Operations";
+  mia["Office"] = "Depot 4";
+  mia["City"] = "Tacoma";
+  mia["State"] = "WA";
+  mia["Zip"] = "98402";
+  mia["Country"] = "United States";
+  mia["FirstName"] = "Mia";
+  mia["LastName"] = "Chen";
+  mia["DisplayName"] = "Mia Chen";
+  mia["FileAs"] = "Mia Chen";
+  mia["FileAsFlag"] = "32823";
+  rows.push_back(mia);
   return rows;
 }
 
@@ -268,6 +330,8 @@ TEST(SampleOrganisation, SourceMclMatchesTheHandDerivedRecords) {
   const std::string collect = "QAV::CollectDataMCL:";
   const std::string parse = "QAV::ParseSourceMCL:";
   const std::string add = "QAV::AddToSourceMCL:";
+  const std::string expand = "QAV::ExpandQueryDL:";
+  const std::string from_query = "QAV::AddToSourceMCLFromQuery:";
   EXPECT_EQ(r.CountContaining("MCL collection is not available"), 0) << r.Dump();
   EXPECT_TRUE(r.Has("", collect +
                             "found item 'Whole company' with incorrect MessageClass 'IPM.Post'; "
@@ -294,6 +358,24 @@ TEST(SampleOrganisation, SourceMclMatchesTheHandDerivedRecords) {
       "", add + "skipping creation of record for DL 'Sales Team'; IncludeDLs=False for this MCL"));
   EXPECT_TRUE(
       r.Has("", add + "attempting to expand field.engineers@northwind.test as query-based DL"));
+  EXPECT_TRUE(r.Has("", collect + "parsing data from Query lists as list 5"));
+  // Field Engineers: one row (Dev); Tacoma Office: Gina, Kim, Buyers and Warehouse, itself,
+  // Mia; Buyers and Warehouse and Sales Desk: three each.
+  EXPECT_TRUE(r.Has("", expand + "expanding query-based DL field.engineers@northwind.test"));
+  EXPECT_EQ(r.CountContaining(expand + "query returned "), 4);
+  EXPECT_TRUE(r.Has("", expand + "query returned 1 rows"));
+  EXPECT_TRUE(r.Has("", expand + "query returned 5 rows"));
+  EXPECT_EQ(r.CountContaining(expand + "query returned 3 rows"), 2);
+  EXPECT_EQ(r.CountContaining(expand + "adding row with objectCategory='CN=Person,CN=Schema,"
+                                       "CN=Configuration,DC=northwind,DC=test'"),
+            9);
+  EXPECT_TRUE(r.Has("", expand + "expanding member query-based DL named 'Buyers and Warehouse'"));
+  EXPECT_TRUE(r.Has("", expand + "skipping repeat expansion of Tacoma Office"));
+  EXPECT_TRUE(r.Has("", expand + "expanding member DL named 'Sales Team'"));
+  EXPECT_TRUE(r.Has("", from_query + "adding record for Iris Wong"));
+  EXPECT_TRUE(r.Has("", from_query + "adding record for Mia Chen"));
+  EXPECT_EQ(r.CountContaining(from_query + "appending MCLID to existing record for "), 6);
+  EXPECT_TRUE(r.Has("", add + "appending MCLID to existing record for Ivan Petrov"));
   EXPECT_TRUE(r.Has("", add +
                             "DisplayType = 2 for Support Inbox with SMTP support@northwind.test "
                             "and ODN " +
@@ -306,6 +388,33 @@ TEST(SampleOrganisation, SourceMclMatchesTheHandDerivedRecords) {
   EXPECT_TRUE(r.Has("",
                     "QAV::FindMatchInQAV: found match on existing primary SMTP "
                     "'carla.diaz@northwind.test'"));
+}
+
+// The same run against slapd loaded with the sample's directory: the query-based lists find
+// the same rows in the same order, and every dump is the same file.
+TEST(SampleOrganisation, DumpsAreTheSameOverSlapd) {
+  if (!testing::OwnSlapd::Wanted()) {
+    GTEST_SKIP() << "TESTQAV_SLAPD_URL not set: slapd suites do not run here";
+  }
+  const std::filesystem::path sample = testing::SourceDir() / "examples" / "sample-org";
+  testing::OwnSlapd slapd(sample / "exchange" / "EXCH01" / "directory.ldif");
+  ASSERT_TRUE(slapd.failure().empty()) << slapd.failure();
+  auto opener = [](const std::filesystem::path& dir, std::ostream& diag) {
+    return OpenAddressBook(dir, diag);
+  };
+  HostFolder embedded;
+  embedded.CopyFrom(sample);
+  ASSERT_EQ(embedded.Run(opener).exit_status, kExitCompleted) << embedded.diagnostics();
+  HostFolder ldap;
+  ldap.CopyFrom(sample);
+  std::filesystem::remove(ldap.ServerDir() / "directory.ldif");
+  testing::WriteText(ldap.ServerDir() / "directory.conf", slapd.DirectoryConf());
+  testing::RunResult r = ldap.Run(opener);
+  ASSERT_EQ(r.exit_status, kExitCompleted) << ldap.diagnostics() << r.Dump();
+  EXPECT_EQ(r.CountContaining("QAV::ExpandQueryDL:query returned "), 4) << r.Dump();
+  for (const char* dump : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+    EXPECT_EQ(ReadText(ldap.path() / dump), ReadText(embedded.path() / dump)) << dump;
+  }
 }
 
 }  // namespace

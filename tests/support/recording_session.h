@@ -34,6 +34,10 @@ class RecordingSession : public Session {
   Result<FolderPtr> Inbox() override { return inner_->Inbox(); }
   Result<HelperSessionPtr> CreateHelperSession() override { return inner_->CreateHelperSession(); }
   Result<MapiUtilsPtr> CreateMapiUtils() override { return inner_->CreateMapiUtils(); }
+  Result<AddressEntriesPtr> GalEntries() override { return inner_->GalEntries(); }
+  Result<std::shared_ptr<Directory>> OrganisationDirectory() override {
+    return inner_->OrganisationDirectory();
+  }
   void AnticipateLookups(std::vector<AnticipatedLookup> lookups) override {
     announced.insert(announced.end(), lookups.begin(), lookups.end());
     inner_->AnticipateLookups(std::move(lookups));

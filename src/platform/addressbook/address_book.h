@@ -29,6 +29,14 @@ class AddressBook {
   // The Global Address List entry whose distinguished name (legacyExchangeDN) is `dn`,
   // compared ignoring case. kNotFound when none.
   virtual Result<AddressEntryPtr> FindByDN(std::string_view dn) = 0;
+  // The entries whose name (AddressEntry::Name: the display name, or what stands in for a
+  // missing one) is `name`, compared ignoring case, in the directory's order; empty when
+  // none. The default has none.
+  virtual Result<std::vector<AddressEntryPtr>> FindByName(std::string_view /*name*/) {
+    return std::vector<AddressEntryPtr>();
+  }
+  // The directory this address book is a view of; nullptr for one that has none.
+  virtual std::shared_ptr<Directory> directory() const { return nullptr; }
   // A hint that ResolveName (kName) and FindByDN (kDistinguishedName) will soon be asked
   // these texts, about in this order. An address book that can search from a second thread
   // answers them there ahead of the caller and keeps the answers, so the calls find them

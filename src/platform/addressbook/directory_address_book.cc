@@ -110,6 +110,8 @@ class DirectoryAddressBook : public AddressBook,
   Result<AddressEntryPtr> ResolveName(std::string_view name) override;
   Result<AddressEntryPtr> GetEntry(std::string_view entry_id) override;
   Result<AddressEntryPtr> FindByDN(std::string_view dn) override;
+  Result<std::vector<AddressEntryPtr>> FindByName(std::string_view name) override;
+  std::shared_ptr<Directory> directory() const override { return directory_; }
   void Anticipate(std::vector<AnticipatedLookup> lookups) override;
   Status Failure() const override { return directory_->Failure(); }
 
@@ -305,6 +307,23 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   }
   return Status(err::kNotFound,
                 "No address-book entry with the distinguished name " + std::string(dn));
+}
+
+Result<std::vector<AddressEntryPtr>> DirectoryAddressBook::FindByName(std::string_view name) {
+  std::vector<AddressEntryPtr> named;
+  if (Trim(name).empty()) return named;
+  // An entry's name is its display name, or its common name when it has none.
+  std::string v(name);
+  Result<std::vector<std::string>> found =
+      Search(AnyOfFilter(NodeList(EqualityFilter("displayName", v), EqualityFilter("cn", v))));
+  if (!found.ok()) return found.status();
+  Result<std::vector<AddressEntryPtr>> entries = Entries(*found);
+  if (!entries.ok()) return entries.status();
+  for (const AddressEntryPtr& e : *entries) {
+    Result<std::string> entry_name = e->Name();
+    if (entry_name.ok() && EqualsIgnoreCase(*entry_name, name)) named.push_back(e);
+  }
+  return named;
 }
 
 AddressEntryPtr DirectoryAddressBook::OneOff(std::string_view address) {

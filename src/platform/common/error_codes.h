@@ -33,12 +33,13 @@ inline constexpr int32_t kAdoObjectClosed = Hr(0x800A0E78);  // adErrObjectClose
 inline constexpr int32_t kAdoObjectOpen = Hr(0x800A0E79);    // adErrObjectOpen
 inline constexpr int32_t kAdoInvalidArg = Hr(0x800A0BB9);    // adErrInvalidArgument
 inline constexpr int32_t kAdoTypeMismatch = Hr(0x800A0D5D);  // adErrDataConversion
+inline constexpr int32_t kAdoNoProvider = Hr(0x800A0E7A);    // adErrProviderNotFound
 // Directory errors (ADSI wraps LDAP result codes as 0x8007xxxx; see the LDAP backend).
-inline constexpr int32_t kDirInvalidFilter = Hr(0x80005014);   // E_ADS_INVALID_FILTER
-inline constexpr int32_t kDirBadPathname = Hr(0x80005000);     // E_ADS_BAD_PATHNAME
-inline constexpr int32_t kDirServerDown = Hr(0x8007203A);      // ERROR_DS_SERVER_DOWN
-inline constexpr int32_t kDirNoSuchObject = Hr(0x80072030);    // ERROR_DS_NO_SUCH_OBJECT
-inline constexpr int32_t kDirInvalidDnSyntax = Hr(0x80072032);  // ERROR_DS_INVALID_DN_SYNTAX
+inline constexpr int32_t kDirInvalidFilter = Hr(0x80005014);     // E_ADS_INVALID_FILTER
+inline constexpr int32_t kDirBadPathname = Hr(0x80005000);       // E_ADS_BAD_PATHNAME
+inline constexpr int32_t kDirServerDown = Hr(0x8007203A);        // ERROR_DS_SERVER_DOWN
+inline constexpr int32_t kDirNoSuchObject = Hr(0x80072030);      // ERROR_DS_NO_SUCH_OBJECT
+inline constexpr int32_t kDirInvalidDnSyntax = Hr(0x80072032);   // ERROR_DS_INVALID_DN_SYNTAX
 inline constexpr int32_t kDirPropertyNotFound = Hr(0x8000500D);  // E_ADS_PROPERTY_NOT_FOUND
 // VB run-time errors that the original raised for bad variant use.
 inline constexpr int32_t kTypeMismatch = 13;

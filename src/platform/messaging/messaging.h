@@ -20,11 +20,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/common/error_codes.h"
 #include "platform/common/status.h"
 #include "platform/common/variant.h"
 
 namespace testqav {
 
+class Directory;
 class Session;
 class InfoStore;
 class Folder;
@@ -34,6 +36,7 @@ class Message;
 class Recipients;
 class Recipient;
 class AddressEntry;
+class AddressEntries;
 class Table;
 class TableFilter;
 class Restriction;
@@ -49,6 +52,7 @@ using MessagePtr = std::shared_ptr<Message>;
 using RecipientsPtr = std::shared_ptr<Recipients>;
 using RecipientPtr = std::shared_ptr<Recipient>;
 using AddressEntryPtr = std::shared_ptr<AddressEntry>;
+using AddressEntriesPtr = std::shared_ptr<AddressEntries>;
 using TablePtr = std::shared_ptr<Table>;
 using TableFilterPtr = std::shared_ptr<TableFilter>;
 using RestrictionPtr = std::shared_ptr<Restriction>;
@@ -135,6 +139,18 @@ class Session {
   // the directory behind it was lost for good. With `wait`, an opening under way is waited
   // for. Cheap enough to ask once per item of a long loop when `wait` is false.
   virtual Status AddressBookStatus(bool /*wait*/) { return Status::Ok(); }
+
+  // The entries of the Global Address List (the address list of that name). kNoSupport for
+  // a session without an address book.
+  virtual Result<AddressEntriesPtr> GalEntries() {
+    return Status(err::kNoSupport, "address book not available");
+  }
+  // The organisation's directory that the address book is a view of: what the directory
+  // provider's connections and binds reach, so that directory queries and address look-ups
+  // see one organisation. kNoSupport for a session without an address book.
+  virtual Result<std::shared_ptr<Directory>> OrganisationDirectory() {
+    return Status(err::kNoSupport, "directory not available");
+  }
 };
 
 class InfoStore {
@@ -265,6 +281,15 @@ class AddressEntry {
   virtual Result<std::vector<AddressEntryPtr>> Members() = 0;
   // The entry's SMTP address (helper library): the primary one, or "" when it has none.
   virtual Result<std::string> SmtpAddress() const = 0;
+};
+
+// The entries of an address list, found by name.
+class AddressEntries {
+ public:
+  virtual ~AddressEntries() = default;
+  // The entries whose name (AddressEntry::Name) is `name`, compared ignoring case, in the
+  // directory's order; empty when there is none.
+  virtual Result<std::vector<AddressEntryPtr>> ItemsNamed(std::string_view name) = 0;
 };
 
 // Helper library session, attached to the messaging session.

@@ -6,6 +6,8 @@
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "platform/directory/command.h"
+#include "platform/directory/connection.h"
+#include "platform/directory/filter.h"
 #include "test_support.h"
 
 namespace testqav {
@@ -138,6 +140,44 @@ TEST_P(DirectoryCommandTest, FailuresCarryNumbers) {
   rs = ExecuteCommand(*dir_, "<GC://OU=Nowhere,DC=example,DC=com>;(cn=*);cn;subtree");
   ASSERT_FALSE(rs.ok());
   EXPECT_EQ(rs.status().number(), err::kDirNoSuchObject);
+}
+
+// The provider's connection: opened on the directory under the provider's name only, it
+// runs the lookup query; an address with a filter wildcard in it, escaped, names itself.
+TEST_P(DirectoryCommandTest, ConnectionRunsTheLookupQueryOnceOpen) {
+  int sources = 0;
+  DirectoryConnection connection([&]() -> Result<std::shared_ptr<Directory>> {
+    ++sources;
+    return dir_;
+  });
+  const std::string lookup =
+      "<GC://DC=example,DC=com>;((proxyAddresses=SMTP:sales.lists@example.com));"
+      "msExchDynamicDLFilter,msExchDynamicDLBaseDN;subTree";
+  EXPECT_EQ(connection.Execute(lookup).status().number(), err::kAdoObjectClosed);
+  EXPECT_EQ(connection.Open("MSDASQL", "Active Directory Provider").number(), err::kAdoNoProvider);
+  EXPECT_EQ(sources, 0);
+  ASSERT_TRUE(connection.Open("ADsDSOObject", "Active Directory Provider").ok());
+  EXPECT_EQ(connection.State(), kStateOpen);
+  EXPECT_EQ(connection.Open("ADsDSOObject", "").number(), err::kAdoObjectOpen);
+  Result<std::unique_ptr<Recordset>> rs = connection.Execute(lookup);
+  ASSERT_TRUE(rs.ok()) << rs.status().description();
+  EXPECT_EQ(*(*rs)->RecordCount(), 1);
+  EXPECT_TRUE(EqualsIgnoreCase((*rs)->Value(1)->string_value(), "OU=Sales,DC=example,DC=com"));
+
+  const std::string pattern = "sales*@example.com";
+  rs = connection.Execute("<GC://DC=example,DC=com>;((proxyAddresses=SMTP:" + pattern +
+                          "));msExchDynamicDLFilter,msExchDynamicDLBaseDN;subTree");
+  ASSERT_TRUE(rs.ok());
+  EXPECT_EQ(*(*rs)->RecordCount(), 1);  // unescaped, the address is a pattern
+  rs = connection.Execute(
+      "<GC://DC=example,DC=com>;((proxyAddresses=SMTP:" + EscapeFilterValue(pattern) +
+      "));msExchDynamicDLFilter,msExchDynamicDLBaseDN;subTree");
+  ASSERT_TRUE(rs.ok()) << rs.status().description();
+  EXPECT_EQ((*rs)->State(), kStateOpen);
+  EXPECT_TRUE((*rs)->Eof());
+  connection.Close();
+  EXPECT_EQ(connection.State(), kStateClosed);
+  EXPECT_EQ(sources, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Directory, DirectoryCommandTest, ::testing::Values("embedded", "slapd"));

@@ -1064,6 +1064,21 @@ class HelperSessionImpl : public HelperSession {
   StatePtr st_;
 };
 
+// The Global Address List's entries: the address book's entries by name.
+class GalEntriesImpl : public AddressEntries {
+ public:
+  explicit GalEntriesImpl(StatePtr st) : st_(std::move(st)) {}
+  Result<std::vector<AddressEntryPtr>> ItemsNamed(std::string_view name) override {
+    if (!st_->logged_on) return NotLoggedOn();
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    return book->FindByName(name);
+  }
+
+ private:
+  StatePtr st_;
+};
+
 class MapiUtilsImpl : public MapiUtils {
  public:
   explicit MapiUtilsImpl(StatePtr st) : st_(std::move(st)) {}
@@ -1286,6 +1301,20 @@ class JsonSession : public Session {
   Status AddressBookStatus(bool wait) override {
     if (!st_) return Status::Ok();
     return st_->BookStatus(wait);
+  }
+  Result<AddressEntriesPtr> GalEntries() override {
+    if (!LoggedOn()) return NotLoggedOn();
+    return AddressEntriesPtr(std::make_shared<GalEntriesImpl>(st_));
+  }
+  Result<std::shared_ptr<Directory>> OrganisationDirectory() override {
+    if (!LoggedOn()) return NotLoggedOn();
+    AddressBook* book = st_->Book();
+    if (book == nullptr) {
+      return st_->book_failure.ok() ? NoAddressBook() : st_->book_failure;
+    }
+    std::shared_ptr<Directory> directory = book->directory();
+    if (!directory) return Status(err::kNoSupport, "the address book has no directory");
+    return directory;
   }
 
  private:

@@ -1,0 +1,254 @@
+// Query-based distribution lists: a list that names no members but keeps an LDAP filter and
+// a search base. The list is looked up by its SMTP address in the global catalog, its filter
+// run from its base, and every row that comes back is a person (a SourceMCL record), a
+// member list (expanded through the address book) or another query-based list (expanded in
+// turn). The expanded-list register ends cycles: a list is expanded once per MCL.
+#include "engine/qav.h"
+#include "platform/common/error_codes.h"
+#include "platform/common/text.h"
+#include "platform/directory/command.h"
+#include "platform/directory/connection.h"
+#include "platform/directory/filter.h"
+#include "store/folder_location.h"
+
+namespace testqav {
+
+namespace {
+
+const std::string kPrefix = "QAV::ExpandQueryDL:";
+const std::string kRootPrefix = "QAV::GetRootADsPath:";
+
+const char kLookupAttributes[] = "msExchDynamicDLFilter,msExchDynamicDLBaseDN";
+const std::string kFullMemberAttributes =
+    std::string("name,mail,legacyExchangeDN,mobile,telephoneNumber,facsimileTelephoneNumber,") +
+    "homePhone,pager,otherTelephone,otherHomePhone,title,company,department," +
+    "physicalDeliveryOfficeName," + "streetAddress,l,st,postalCode,co,givenName,sn,objectCategory";
+const char kShortMemberAttributes[] = "name,mail,legacyExchangeDN,objectCategory";
+
+std::string ErrorText(const Status& s) {
+  return std::to_string(s.number()) + " " + s.description();
+}
+
+// A value of the current row as text: "" for a missing column, Null or an array.
+std::string ValueText(Result<const Variant*> value) {
+  if (!value.ok() || *value == nullptr || (*value)->IsNull() || (*value)->IsArray()) return {};
+  return (*value)->ToText();
+}
+
+// The directory the provider's connections and binds reach: the one behind the session's
+// address book.
+Result<std::shared_ptr<Directory>> OrganisationDirectory(Runtime& rt) {
+  if (!rt.g.MapiSession) return Status(err::kNotLoggedOn, "no messaging session");
+  return rt.g.MapiSession->OrganisationDirectory();
+}
+
+}  // namespace
+
+// One list being expanded: its own connection and record set, closed when it is done.
+struct QueryListExpansion {
+  explicit QueryListExpansion(DirectoryConnection::Source source) : connection(std::move(source)) {}
+  ~QueryListExpansion() {
+    if (rst) rst->Close().IgnoreError();
+    connection.Close();
+  }
+  QueryListExpansion(const QueryListExpansion&) = delete;
+  QueryListExpansion& operator=(const QueryListExpansion&) = delete;
+
+  DirectoryConnection connection;
+  std::unique_ptr<Recordset> rst;
+};
+
+void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bool add_members,
+                        bool& include_dls, const std::string& domain) {
+  // Nested lists are expanded depth first, each before the next row of the list that named
+  // it, with one open expansion per level instead of one call per level.
+  std::vector<std::unique_ptr<QueryListExpansion>> lists;
+  if (auto first = StartQueryDL(address, add_members, domain)) lists.push_back(std::move(first));
+  while (!lists.empty()) {
+    QueryListExpansion& top = *lists.back();
+    if (top.rst->Eof() || rt_.StopRequested()) {
+      lists.pop_back();
+      continue;
+    }
+    const std::string nested = ExpandQueryRow(*top.rst, mclid, add_members, include_dls);
+    top.rst->MoveNext().IgnoreError();
+    rt_.DoEvents();
+    if (!nested.empty() && !rt_.StopRequested()) {
+      if (auto inner = StartQueryDL(nested, add_members, "")) lists.push_back(std::move(inner));
+    }
+  }
+}
+
+std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address, bool add_members,
+                                                      const std::string& domain) {
+  if (!rt_.g.MapiSession) {
+    rt_.WriteLog(kPrefix + "unable to create ADO connection object " +
+                     ErrorText(Status(err::kNotLoggedOn, "no messaging session")),
+                 kLogError);
+    return nullptr;
+  }
+  SessionPtr session = rt_.g.MapiSession;
+  auto list =
+      std::make_unique<QueryListExpansion>([session] { return session->OrganisationDirectory(); });
+  if (Status s = list->connection.Open(kDirectoryProvider, "Active Directory Provider"); !s.ok()) {
+    rt_.WriteLog(kPrefix + "error opening Active Directory Provider " + ErrorText(s), kLogError);
+    return nullptr;
+  }
+
+  std::string base;
+  if (!domain.empty() && Contains(domain, ".")) {
+    base = "DC=" + ReplaceAll(domain, ".", ",DC=");
+  } else if (!domain.empty()) {
+    base = domain;
+  } else {
+    base = GetRootADsPath();
+  }
+  if (base.empty()) {
+    rt_.WriteLog(kPrefix + "failed to get root query path", kLogWarning);
+    return nullptr;
+  }
+  rt_.WriteLog(kPrefix + "searching for " + address + " in " + base, kLogTrace);
+
+  // The address is a value inside the filter: "*", "(", ")" and "\" in it must not change
+  // what the filter asks.
+  std::vector<std::string> parts = {"<" + base + ">",
+                                    "((proxyAddresses=SMTP:" + EscapeFilterValue(address) + "))",
+                                    kLookupAttributes, "subTree"};
+  std::string command = Join(parts, ";");
+  auto lookup = list->connection.Execute(command);
+  if (!lookup.ok() || !*lookup) {
+    rt_.WriteLog(kPrefix + "error executing query (" + command + "): " + ErrorText(lookup.status()),
+                 kLogError);
+    return nullptr;
+  }
+  list->rst = std::move(lookup).value();
+  if (list->rst->State() != kStateOpen || list->rst->Eof()) {
+    rt_.WriteLog(kPrefix + "no query returned on lookup for " + address +
+                     ";address is not a query-based DL in domain " + base,
+                 kLogDetail);
+    return nullptr;
+  }
+  // By position: the columns come in the order the command names them.
+  const std::string filter = ValueText(list->rst->ValueView(0));
+  const std::string base_dn = ValueText(list->rst->ValueView(1));
+  if (!base_dn.empty()) SetBaseDN(parts[0], base_dn);
+  list->rst->Close().IgnoreError();
+  list->rst.reset();
+  if (filter.empty()) {
+    rt_.WriteLog(
+        kPrefix + "no query returned on lookup for " + address + ";address is not a query-based DL",
+        kLogDetail);
+    return nullptr;
+  }
+  rt_.WriteLog(kPrefix + "expanding query-based DL " + address, kLogDetail);
+  rt_.WriteLog(kPrefix + "query filter: " + filter, kLogTrace);
+
+  parts[1] = filter;
+  parts[2] = add_members ? kFullMemberAttributes : kShortMemberAttributes;
+  command = Join(parts, ";");
+  auto members = list->connection.Execute(command);
+  if (!members.ok() || !*members) {
+    rt_.WriteLog(
+        kPrefix + "error running query for " + address + ": " + ErrorText(members.status()),
+        kLogError);
+    return nullptr;
+  }
+  list->rst = std::move(members).value();
+  if (list->rst->State() != kStateOpen) {
+    rt_.WriteLog(kPrefix + "no results returned on " + command, kLogDetail);
+    return nullptr;
+  }
+  auto count = list->rst->RecordCount();
+  rt_.WriteLog(
+      kPrefix + "query returned " + (count.ok() ? std::to_string(*count) : std::string()) + " rows",
+      kLogDetail);
+  list->rst->MoveFirst().IgnoreError();
+  return list;
+}
+
+std::string QAV::ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,
+                                bool& include_dls) {
+  // Read afresh for every row: a row without a value must not pass on the previous row's.
+  const std::string category = ValueText(row.ValueView("objectCategory"));
+  const std::string name = ValueText(row.ValueView("name"));
+  const std::string mail = ValueText(row.ValueView("mail"));
+  const std::string key = LowerCase(mail);
+
+  if (ContainsIgnoreCase(category, "CN=Person")) {
+    rt_.WriteLog(kPrefix + "adding row with objectCategory='" + category + "'", kLogDetail);
+    if (add_members) AddToSourceMCLFromQuery(row, mclid);
+    return {};
+  }
+  if (ContainsIgnoreCase(category, "CN=Group,")) {
+    // A list without an address cannot be told from another one: it is passed over as if
+    // it had been expanded.
+    if (key.empty() || expanded_lists.Contains(key)) {
+      rt_.WriteLog(kPrefix + "skipping repeat expansion of " + name, kLogDetail);
+      return {};
+    }
+    AddressEntryPtr entry = GetDLAddressEntry(rt_, name, mail);
+    if (!entry) {
+      // Not registered: a look-up that failed here may succeed when the list is reached
+      // again, and must not keep it from being expanded then.
+      rt_.WriteLog(kPrefix + "unable to retrieve address entry for DL named '" + name + "'",
+                   kLogWarning);
+      return {};
+    }
+    expanded_lists.Insert(key, key);
+    rt_.WriteLog(kPrefix + "expanding member DL named '" + name + "'", kLogDetail);
+    if (!add_members) return {};
+    auto list_members = entry->Members();
+    if (!list_members.ok()) return {};
+    for (const AddressEntryPtr& member : *list_members) {
+      if (rt_.StopRequested()) break;
+      AddToSourceMCL(member, mclid, include_dls);
+    }
+    return {};
+  }
+  if (ContainsIgnoreCase(category, "CN=ms-Exch-Dynamic-Distribution-List,")) {
+    if (key.empty() || !expanded_lists.Insert(key, key)) {
+      rt_.WriteLog(kPrefix + "skipping repeat expansion of " + name, kLogDetail);
+      return {};
+    }
+    rt_.WriteLog(kPrefix + "expanding member query-based DL named '" + name + "'", kLogDetail);
+    return mail;
+  }
+  rt_.WriteLog(kPrefix + "ignoring row with objectCategory='" + category + "'", kLogDetail);
+  return {};
+}
+
+std::string QAV::GetRootADsPath() {
+  auto directory = OrganisationDirectory(rt_);
+  Result<BoundObject> root =
+      directory.ok() ? Bind(**directory, "GC://rootDSE") : Result<BoundObject>(directory.status());
+  if (!root.ok()) {
+    rt_.WriteLog(kRootPrefix + "unable to create rootDSE object " + ErrorText(root.status()),
+                 kLogError);
+    return {};
+  }
+  Result<Variant> context = root->Get("rootDomainNamingContext");
+  if (!context.ok() || !context->IsString()) {
+    const Status why =
+        context.ok() ? Status(err::kTypeMismatch, "Type mismatch") : context.status();
+    rt_.WriteLog(kRootPrefix + "error retrieving rootDomainNamingContext " + ErrorText(why),
+                 kLogError);
+    return {};
+  }
+  const std::string naming_context = context->string_value();
+  Result<BoundObject> domain = Bind(**directory, "GC://" + naming_context);
+  if (!domain.ok()) {
+    rt_.WriteLog(kRootPrefix + "error retrieving Domain object using " + naming_context + ": " +
+                     ErrorText(domain.status()),
+                 kLogError);
+    return {};
+  }
+  return domain->ADsPath();
+}
+
+void QAV::SetBaseDN(std::string& strCommand, const std::string& strBaseDN) {
+  const size_t slash = strCommand.rfind('/');
+  strCommand = (slash == std::string::npos ? std::string() : strCommand.substr(0, slash + 1)) +
+               strBaseDN + ">";
+}
+
+}  // namespace testqav
