@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/explain.h"
 #include "app/services.h"
 #include "app/stop_guard.h"
 #include "harness/run_driver.h"
@@ -55,6 +56,30 @@ int main(int argc, char** argv) {
   }
 
   InstallStopSignalHandlers().IgnoreError();
+  if (cl.command == CommandLine::Command::kExplain) {
+    LinuxHostOptions options;
+    options.program_folder = host_dir;
+    options.progress_enabled = isatty(STDERR_FILENO) != 0;
+    LinuxHost host(options);
+    std::unique_ptr<Registry> registry = LoadHostRegistry(host_dir, std::cerr);
+    DriverServices services;
+    services.registry = registry.get();
+    services.create_session = [&]() { return CreateHostSession(host_dir, std::cerr, true); };
+    ProvenanceRecorder recorder;
+    const DryRunResult run = DryRunUpdate(host, services, &recorder);
+    int status = run.exit_status;
+    if (status != kExitCompleted) {
+      std::cerr << "testqav: " << run.exit_reason << "\n";
+    } else {
+      status = WriteExplanation(cl.argument, recorder, run, cl.json, std::cout);
+      if (status == kExitNothingMatched) {
+        std::cerr << "testqav: nothing in the run matches \"" << cl.argument << "\"\n";
+      }
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
+  }
   LinuxHostOptions options;
   options.program_folder = host_dir;
   options.wait_for_enter = !cl.no_wait && isatty(STDIN_FILENO) != 0;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,26 @@ TEST_F(Program, MergeWritesItsOwnDumpOrSaysWhyNot) {
             kExitMergeFailed);
   EXPECT_NE(Err().find("merge did not complete"), std::string::npos) << Err();
   EXPECT_FALSE(fs::exists(folder.path() / "Merge-1.csv"));
+}
+
+// explain leaves the host folder as it was, prints JSON on request and has a status of its
+// own for a name that nothing in the run matches.
+TEST_F(Program, ExplainChangesNothingAndSaysWhenNothingMatches) {
+  host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  const fs::path mailbox = Host() / "exchange/EXCH01/mailboxes/qavagent.json";
+  const std::string before = ReadText(mailbox);
+  EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string(), "--json",
+                                         "Kim.Nguyen@northwind.test"}),
+            kExitCompleted)
+      << Err();
+  const auto j = nlohmann::json::parse(ReadText(scratch_.path() / "stdout.txt"));
+  EXPECT_EQ(j["source_contact"]["record"]["MCLID"], "{1}{3}{5}");
+  EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string(), "no such one"}), 13);
+  EXPECT_NE(Err().find("nothing in the run matches"), std::string::npos) << Err();
+  EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string()}), kExitUsage);
+  EXPECT_EQ(ReadText(mailbox), before);
+  EXPECT_FALSE(fs::exists(Host() / "TestQAV.log"));
+  EXPECT_FALSE(fs::exists(Host() / "QAV-1.csv"));
 }
 
 // TESTQAV_PHASE_TIMES=1 makes a run say on standard error how long each phase took, for
