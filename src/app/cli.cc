@@ -28,6 +28,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.no_wait = true;
     } else if (a == "--json" && cl.command == CommandLine::Command::kExplain) {
       cl.json = true;
+    } else if (a == "--report" && cl.command == CommandLine::Command::kRun) {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        cl.error = "--report needs a file";
+        return cl;
+      }
+      cl.report = args[++i];
     } else if (a == "--host") {
       if (i + 1 >= args.size()) {
         cl.error = "--host needs a folder";
@@ -59,11 +65,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return R"(Usage:
-  testqav [--host DIR] [--no-wait]
+  testqav [--host DIR] [--no-wait] [--report FILE.html]
       Performs one update run of the QAV contact data-set engine. DIR (default: the
       program's folder) holds registry.reg, exchange/<server>/... and receives TestQAV.log
       and the CSV dumps QAV-1.csv, QAV-GAL.csv and SourceMCL-1.csv (put in place when the
-      run completes).
+      run completes). With --report, a completed run also writes one self-contained HTML
+      page: the run's figures, charts, searchable tables of the three data sets and each
+      record's provenance; the run's dumps, log and mailbox are the same as without it.
   testqav merge [--host DIR] [--no-wait]
       Merges the agent's contact repository: the Master Contact Repository folder, then
       each active Alternate Contact Folder in trust order, into Merge-1.csv (one record
@@ -87,6 +95,8 @@ Options:
   --no-wait    do not wait for Enter after the "Complete" notice (also the default when
                standard input is not a terminal)
   --json       explain: print JSON instead of text
+  --report FILE.html
+               the update run: also write the run report to FILE.html
 
 SIGINT or SIGTERM stop the run at its next item (a blocked run two seconds later): no
 dumps are written, the log says where the run was, and the status is 8. A second signal
@@ -101,7 +111,7 @@ Exit status (every status but 0 prints its reason on standard error):
   6  logon failed: unknown server or mailbox, unreadable or invalid store file, or a
      store held by another run
   7  a dump could not be written or put in place (then none is), or a mailbox
-     write-back failed
+     write-back failed, or the report could not be written
   8  stopped by SIGINT or SIGTERM; the dumps of the earlier run are left as they were
   9  the registration folder could not be located; nothing was written, any dumps
      present are from an earlier run

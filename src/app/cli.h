@@ -13,6 +13,7 @@ struct CommandLine {
   std::optional<std::string> host_dir;
   bool no_wait = false;
   bool json = false;     // explain: JSON instead of text
+  std::string report;    // the update run: where its HTML report goes ("" for none)
   std::string argument;  // the command text of "search", the name of "resolve" or "explain"
   std::string error;     // non-empty when the arguments are wrong
 };

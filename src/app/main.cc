@@ -6,13 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli.h"
 #include "app/explain.h"
+#include "app/report.h"
 #include "app/services.h"
 #include "app/stop_guard.h"
 #include "harness/run_driver.h"
@@ -87,6 +91,9 @@ int main(int argc, char** argv) {
   LinuxHost host(options);
   RunLog log(host);
   Runtime rt(log, host);
+  // The report's recorder only listens: the run is the same with and without it.
+  ProvenanceRecorder report_recorder;
+  if (!cl.report.empty()) rt.provenance = &report_recorder;
   if (const char* choice = std::getenv("TESTQAV_RECORDSET");
       choice != nullptr && std::string(choice) == "reference") {
     rt.make_recordset = [] { return CreateReferenceRecordset(); };
@@ -127,6 +134,24 @@ int main(int argc, char** argv) {
     const int status = EndStoppedRunLocked(rt);
     if (status >= 0) finish(status);
   });
-  finish(Main(rt, services,
-              cl.command == CommandLine::Command::kMerge ? RunJob::kMerge : RunJob::kUpdate));
+  int status = Main(rt, services,
+                    cl.command == CommandLine::Command::kMerge ? RunJob::kMerge : RunJob::kUpdate);
+  if (!cl.report.empty()) {
+    if (status != kExitCompleted) {
+      std::cerr << "testqav: the run did not complete; no report written\n";
+    } else {
+      std::map<std::string, std::string> dumps;
+      for (const char* name : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+        std::ifstream in(host_dir + "/" + name, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        dumps[name] = text.str();
+      }
+      if (Status written = WriteReport(cl.report, report_recorder, dumps); !written.ok()) {
+        rt.SetExitReason(written.description());
+        status = kExitOutputFailed;
+      }
+    }
+  }
+  finish(status);
 }
