@@ -1,4 +1,5 @@
 #include "platform/directory/matching.h"
+#include "platform/common/civil_date.h"
 
 #include <ldap.h>
 
@@ -66,16 +67,6 @@ std::optional<std::string> FoldAsciiBlanksAndCase(std::string_view s, MatchKind 
   if (w == begin) return std::string(" ");
   out.resize(static_cast<size_t>(w - begin));
   return out;
-}
-
-// Days from 1970-01-01 to the given proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 // "0.<digits>" times `factor`: the whole part, and the digits after the point without

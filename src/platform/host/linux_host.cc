@@ -1,4 +1,5 @@
 #include "platform/host/linux_host.h"
+#include "platform/common/civil_date.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -37,16 +38,6 @@ extern "C" void OnStopSignal(int /*signo*/) {
     [[maybe_unused]] ssize_t n = ::write(fd, &byte, 1);
   }
   errno = saved_errno;
-}
-
-// Days from 1970-01-01 to the given civil date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 std::string StripTrailingSlashes(std::string folder) {

@@ -1,4 +1,5 @@
 #include "platform/recordset/recordset_base.h"
+#include "platform/common/civil_date.h"
 
 #include "platform/common/background_release.h"
 
@@ -59,15 +60,6 @@ bool IsKnownType(FieldType type) {
       return true;
   }
   return false;
-}
-
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 bool ReadNumber(std::string_view s, size_t* i, size_t digits, int64_t* out) {

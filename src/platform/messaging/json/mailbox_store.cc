@@ -2,6 +2,7 @@
 // atomic write-back.
 
 #include "platform/messaging/json/mailbox_store.h"
+#include "platform/common/civil_date.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -76,16 +77,6 @@ bool DecodeHex(std::string_view hex, std::string* bytes) {
 }
 
 namespace {
-// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
   z += 719468;
   int64_t era = (z >= 0 ? z : z - 146096) / 146097;
