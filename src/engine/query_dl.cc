@@ -3,6 +3,8 @@
 // run from its base, and every row that comes back is a person (a SourceMCL record), a
 // member list (expanded through the address book) or another query-based list (expanded in
 // turn). The expanded-list register ends cycles: a list is expanded once per MCL.
+#include <chrono>
+
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -24,6 +26,10 @@ const std::string kFullMemberAttributes =
     "homePhone,pager,otherTelephone,otherHomePhone,title,company,department," +
     "physicalDeliveryOfficeName," + "streetAddress,l,st,postalCode,co,givenName,sn,objectCategory";
 const char kShortMemberAttributes[] = "name,mail,legacyExchangeDN,objectCategory";
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 std::string ErrorText(const Status& s) {
   return std::to_string(s.number()) + " " + s.description();
@@ -62,8 +68,13 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
                         bool& include_dls, const std::string& domain) {
   // Nested lists are expanded depth first, each before the next row of the list that named
   // it, with one open expansion per level instead of one call per level.
+  const auto start = std::chrono::steady_clock::now();
+  Runtime::QueryListTime tally;
+  tally.address = address;
   std::vector<std::unique_ptr<QueryListExpansion>> lists;
-  if (auto first = StartQueryDL(address, add_members, domain)) lists.push_back(std::move(first));
+  if (auto first = StartQueryDL(address, add_members, domain, tally)) {
+    lists.push_back(std::move(first));
+  }
   while (!lists.empty()) {
     QueryListExpansion& top = *lists.back();
     if (top.rst->Eof() || rt_.StopRequested()) {
@@ -74,13 +85,18 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
     top.rst->MoveNext().IgnoreError();
     rt_.DoEvents();
     if (!nested.empty() && !rt_.StopRequested()) {
-      if (auto inner = StartQueryDL(nested, add_members, "")) lists.push_back(std::move(inner));
+      if (auto inner = StartQueryDL(nested, add_members, "", tally)) {
+        lists.push_back(std::move(inner));
+      }
     }
   }
+  tally.seconds = SecondsSince(start);
+  rt_.NoteQueryListTime(std::move(tally));
 }
 
 std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address, bool add_members,
-                                                      const std::string& domain) {
+                                                      const std::string& domain,
+                                                      Runtime::QueryListTime& tally) {
   if (!rt_.g.MapiSession) {
     rt_.WriteLog(kPrefix + "unable to create ADO connection object " +
                      ErrorText(Status(err::kNotLoggedOn, "no messaging session")),
@@ -115,7 +131,9 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
                                     "((proxyAddresses=SMTP:" + EscapeFilterValue(address) + "))",
                                     kLookupAttributes, "subTree"};
   std::string command = Join(parts, ";");
+  auto query_start = std::chrono::steady_clock::now();
   auto lookup = list->connection.Execute(command);
+  tally.query_seconds += SecondsSince(query_start);
   if (!lookup.ok() || !*lookup) {
     rt_.WriteLog(kPrefix + "error executing query (" + command + "): " + ErrorText(lookup.status()),
                  kLogError);
@@ -146,7 +164,9 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
   parts[1] = filter;
   parts[2] = add_members ? kFullMemberAttributes : kShortMemberAttributes;
   command = Join(parts, ";");
+  query_start = std::chrono::steady_clock::now();
   auto members = list->connection.Execute(command);
+  tally.query_seconds += SecondsSince(query_start);
   if (!members.ok() || !*members) {
     rt_.WriteLog(
         kPrefix + "error running query for " + address + ": " + ErrorText(members.status()),
@@ -159,6 +179,7 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
     return nullptr;
   }
   auto count = list->rst->RecordCount();
+  if (count.ok()) tally.rows += *count;
   rt_.WriteLog(
       kPrefix + "query returned " + (count.ok() ? std::to_string(*count) : std::string()) + " rows",
       kLogDetail);
