@@ -16,7 +16,7 @@ case "$mode" in
              directory_embedded_test addressbook_test engine_test engine_session_test
              store_test integration_test variant_test text_test directory_contract_test
              background_release_test spin_lock_test sharded_text_map_test run_end_test
-             program_test testqav_runlog_test harness_test)
+             program_test explain_test testqav_runlog_test harness_test)
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ;;

@@ -8,11 +8,13 @@
 namespace testqav {
 
 struct CommandLine {
-  enum class Command { kRun, kMerge, kSearch, kResolve, kHelp, kVersion };
+  enum class Command { kRun, kMerge, kSearch, kResolve, kExplain, kHelp, kVersion };
   Command command = Command::kRun;
   std::optional<std::string> host_dir;
   bool no_wait = false;
-  std::string argument;  // the command text of "search", the name of "resolve"
+  bool json = false;     // explain: JSON instead of text
+  std::string report;    // the update run: where its HTML report goes ("" for none)
+  std::string argument;  // the command text of "search", the name of "resolve" or "explain"
   std::string error;     // non-empty when the arguments are wrong
 };
 

@@ -6,12 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/cli.h"
+#include "app/explain.h"
+#include "app/report.h"
 #include "app/services.h"
 #include "app/stop_guard.h"
 #include "harness/run_driver.h"
@@ -55,6 +60,30 @@ int main(int argc, char** argv) {
   }
 
   InstallStopSignalHandlers().IgnoreError();
+  if (cl.command == CommandLine::Command::kExplain) {
+    LinuxHostOptions options;
+    options.program_folder = host_dir;
+    options.progress_enabled = isatty(STDERR_FILENO) != 0;
+    LinuxHost host(options);
+    std::unique_ptr<Registry> registry = LoadHostRegistry(host_dir, std::cerr);
+    DriverServices services;
+    services.registry = registry.get();
+    services.create_session = [&]() { return CreateHostSession(host_dir, std::cerr, true); };
+    ProvenanceRecorder recorder;
+    const DryRunResult run = DryRunUpdate(host, services, &recorder);
+    int status = run.exit_status;
+    if (status != kExitCompleted) {
+      std::cerr << "testqav: " << run.exit_reason << "\n";
+    } else {
+      status = WriteExplanation(cl.argument, recorder, run, cl.json, std::cout);
+      if (status == kExitNothingMatched) {
+        std::cerr << "testqav: nothing in the run matches \"" << cl.argument << "\"\n";
+      }
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
+  }
   LinuxHostOptions options;
   options.program_folder = host_dir;
   options.wait_for_enter = !cl.no_wait && isatty(STDIN_FILENO) != 0;
@@ -62,6 +91,9 @@ int main(int argc, char** argv) {
   LinuxHost host(options);
   RunLog log(host);
   Runtime rt(log, host);
+  // The report's recorder only listens: the run is the same with and without it.
+  ProvenanceRecorder report_recorder;
+  if (!cl.report.empty()) rt.provenance = &report_recorder;
   if (const char* choice = std::getenv("TESTQAV_RECORDSET");
       choice != nullptr && std::string(choice) == "reference") {
     rt.make_recordset = [] { return CreateReferenceRecordset(); };
@@ -108,6 +140,24 @@ int main(int argc, char** argv) {
     const int status = EndStoppedRunLocked(rt);
     if (status >= 0) finish(status);
   });
-  finish(Main(rt, services,
-              cl.command == CommandLine::Command::kMerge ? RunJob::kMerge : RunJob::kUpdate));
+  int status = Main(rt, services,
+                    cl.command == CommandLine::Command::kMerge ? RunJob::kMerge : RunJob::kUpdate);
+  if (!cl.report.empty()) {
+    if (status != kExitCompleted) {
+      std::cerr << "testqav: the run did not complete; no report written\n";
+    } else {
+      std::map<std::string, std::string> dumps;
+      for (const char* name : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+        std::ifstream in(host_dir + "/" + name, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        dumps[name] = text.str();
+      }
+      if (Status written = WriteReport(cl.report, report_recorder, dumps); !written.ok()) {
+        rt.SetExitReason(written.description());
+        status = kExitOutputFailed;
+      }
+    }
+  }
+  finish(status);
 }

@@ -16,12 +16,15 @@ std::unique_ptr<Registry> LoadHostRegistry(const std::string& host_dir, std::ost
   return LoadRegistryFile(host_dir + "/registry.reg", diagnostics);
 }
 
-Result<SessionPtr> CreateHostSession(const std::string& host_dir, std::ostream& diagnostics) {
+Result<SessionPtr> CreateHostSession(const std::string& host_dir, std::ostream& diagnostics,
+                                     bool discard_write_backs) {
   // The address book is a view of the server's directory (directory.ldif or directory.conf).
   AddressBookOpener opener = [](const std::filesystem::path& server_dir, std::ostream& diag) {
     return OpenAddressBook(server_dir, diag);
   };
-  return CreateJsonSession(host_dir, diagnostics, opener);
+  JsonSessionOptions options;
+  options.discard_write_backs = discard_write_backs;
+  return CreateJsonSession(host_dir, diagnostics, opener, options);
 }
 
 namespace {

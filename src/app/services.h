@@ -12,7 +12,9 @@
 namespace testqav {
 
 std::unique_ptr<Registry> LoadHostRegistry(const std::string& host_dir, std::ostream& diagnostics);
-Result<SessionPtr> CreateHostSession(const std::string& host_dir, std::ostream& diagnostics);
+// With `discard_write_backs` the session changes nothing on disk (a dry run).
+Result<SessionPtr> CreateHostSession(const std::string& host_dir, std::ostream& diagnostics,
+                                     bool discard_write_backs = false);
 // The diagnostic commands; they find the directory through the registry's "ExServer".
 int RunSearchCommand(const std::string& host_dir, const std::string& command_text,
                      std::ostream& out, std::ostream& err);

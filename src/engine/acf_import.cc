@@ -65,10 +65,13 @@ bool QAV::AddFromACF(const FolderPtr& folder, bool& /*is_repository*/) {
   auto rows = table.RowCount();
   table.SetColumns(columns).IgnoreError();
   const int32_t total = rows.ok() ? *rows : 0;
+  const std::string phase = "merging " + folder_name;
+  rt_.SetProgress(phase, 0, total);
   for (int32_t position = 1; position <= total; ++position) {
     if (rt_.StopRequested()) return false;
     auto row_result = table.NextRow();
-    if (!row_result.ok() || row_result->IsEmpty()) return true;
+    if (!row_result.ok() || row_result->IsEmpty()) break;
+    rt_.SetProgress(phase, position, total);
     const std::vector<Variant> empty;
     const std::vector<Variant>& row = row_result->IsArray() ? row_result->array() : empty;
     auto col = [&](size_t i) { return i < row.size() ? row[i] : Variant(); };
@@ -120,6 +123,7 @@ bool QAV::AddFromACF(const FolderPtr& folder, bool& /*is_repository*/) {
     rt_.DoEvents();
     if (rt_.StopRequested()) return false;
   }
+  rt_.EndProgress();
   return true;
 }
 

@@ -1,5 +1,6 @@
 // Supplementing the registered users' records from the Global Address List: directory values
 // fill the fields a record does not hold yet; nothing is ever overwritten.
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "harness/array_helpers.h"
 #include "platform/common/error_codes.h"
@@ -54,6 +55,7 @@ void QAV::UpdateRstFromGAL() {
     return;
   }
   Recordset& rst = *rstQAV;
+  ProvenanceObserver* const observer = rt_.provenance;
   ScratchMessage scratch(rt_);
   auto recipients = scratch.Recipients();
   auto total = rst.RecordCount();
@@ -124,6 +126,7 @@ void QAV::UpdateRstFromGAL() {
             updates = "ODN;";
             rst.SetValue("ODN", Variant(EncodeWildcards(*a))).IgnoreError();
             rst.SetValue("AddressID", Variant(id)).IgnoreError();
+            if (observer != nullptr) observer->GalFieldFilled(s, "ODN");
           }
         }
         // Row 2: proxy addresses appended in encoded form, each at most once.
@@ -148,7 +151,10 @@ void QAV::UpdateRstFromGAL() {
                 const std::string updated = list.empty() ? ";" + e + ";" : list + e + ";";
                 rst.SetValue(field, Variant(updated)).IgnoreError();
                 changed = true;
-                if (!Contains(updates, label)) updates += label;
+                if (!Contains(updates, label)) {
+                  updates += label;
+                  if (observer != nullptr) observer->GalFieldFilled(s, field);
+                }
               }
             }
             rt_.DoEvents();
@@ -159,6 +165,7 @@ void QAV::UpdateRstFromGAL() {
           rst.SetValue(field, Variant(value)).IgnoreError();
           changed = true;
           updates += label;
+          if (observer != nullptr) observer->GalFieldFilled(s, field);
         };
         for (const GalRow& row : kRowsBeforeFax)
           fill(row.field, GetFieldText(entry, row.tag), row.label);

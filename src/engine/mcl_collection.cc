@@ -1,5 +1,6 @@
 // Walking the mandatory-contacts folder: each active Mandatory Contact List with a target gets
 // the next list number and its source addresses are parsed into the SourceMCL data set.
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "platform/common/text.h"
 
@@ -91,6 +92,7 @@ bool QAV::CollectDataMCL() {
     rt_.WriteLog(kPrefix + "examining " + subject, kLogInfo);
     if (CheckInactive(item)) {
       rt_.WriteLog(kPrefix + "skipping " + subject + ", Inactive flag is set", kLogInfo);
+      if (rt_.provenance != nullptr) rt_.provenance->MclPassedOver(subject, "inactive");
       continue;
     }
     MclDefinition mcl;
@@ -111,15 +113,22 @@ bool QAV::CollectDataMCL() {
     mcl.include_dls = GetIncludeDLs(item);
     if (mcl.target.empty()) {
       rt_.WriteLog(kPrefix + "skipping " + subject + ", missing target", kLogWarning);
+      if (rt_.provenance != nullptr) rt_.provenance->MclPassedOver(subject, "no target");
       continue;
     }
-    if (mcl.source.empty()) continue;
+    if (mcl.source.empty()) {
+      if (rt_.provenance != nullptr) rt_.provenance->MclPassedOver(subject, "no source");
+      continue;
+    }
     ++list_number;
     rt_.WriteLog(
         kPrefix + "parsing data from " + subject + " as list " + std::to_string(list_number),
         kLogDetail);
     rt_.WriteLog(kPrefix + "Source=" + mcl.source + ", Target=" + mcl.target, kLogTrace);
     std::string mclid = std::to_string(list_number);
+    if (rt_.provenance != nullptr) {
+      rt_.provenance->MclStarted(mclid, subject, mcl.source, mcl.target);
+    }
     ParseSourceMCL(mcl.source, mclid, mcl.include_dls);
   }
   rt_.EndProgress();

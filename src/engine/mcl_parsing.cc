@@ -1,6 +1,7 @@
 // Turning one MCL's source list into Exchange address-book entries: each address is resolved
 // by the utilities object and then as a recipient of a scratch message, and every Exchange
 // entry is handed to AddToSourceMCL.
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -55,6 +56,7 @@ void QAV::ParseSourceMCL(std::string source, std::string& mclid, bool& include_d
       rt_.WriteLog(kPrefix + " unable to retrieve EX AddressEntry for " + piece + " " +
                        pending.description(),
                    kLogInfo);
+      if (rt_.provenance != nullptr) rt_.provenance->SourceUnresolved(mclid, piece);
     } else {
       auto type = entry->Type();
       auto name = entry->Name();

@@ -5,6 +5,7 @@
 // turn). The expanded-list register ends cycles: a list is expanded once per MCL.
 #include <chrono>
 
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -62,6 +63,9 @@ struct QueryListExpansion {
 
   DirectoryConnection connection;
   std::unique_ptr<Recordset> rst;
+  // The list's address and stored filter, for a provenance observer.
+  std::string address;
+  std::string filter;
 };
 
 void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bool add_members,
@@ -72,22 +76,27 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
   Runtime::QueryListTime tally;
   tally.address = address;
   std::vector<std::unique_ptr<QueryListExpansion>> lists;
-  if (auto first = StartQueryDL(address, add_members, domain, tally)) {
-    lists.push_back(std::move(first));
-  }
+  ProvenanceObserver* const observer = rt_.provenance;
+  auto enter = [&](std::unique_ptr<QueryListExpansion> list) {
+    if (observer != nullptr) {
+      observer->ListEntered(mclid, ListKind::kQueryBased, {std::string(), list->address, ""},
+                            list->filter);
+    }
+    lists.push_back(std::move(list));
+  };
+  if (auto first = StartQueryDL(address, add_members, domain, tally)) enter(std::move(first));
   while (!lists.empty()) {
     QueryListExpansion& top = *lists.back();
     if (top.rst->Eof() || rt_.StopRequested()) {
       lists.pop_back();
+      if (observer != nullptr) observer->ListLeft(mclid);
       continue;
     }
     const std::string nested = ExpandQueryRow(*top.rst, mclid, add_members, include_dls);
     top.rst->MoveNext().IgnoreError();
     rt_.DoEvents();
     if (!nested.empty() && !rt_.StopRequested()) {
-      if (auto inner = StartQueryDL(nested, add_members, "", tally)) {
-        lists.push_back(std::move(inner));
-      }
+      if (auto inner = StartQueryDL(nested, add_members, "", tally)) enter(std::move(inner));
     }
   }
   tally.seconds = SecondsSince(start);
@@ -184,6 +193,10 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
       kPrefix + "query returned " + (count.ok() ? std::to_string(*count) : std::string()) + " rows",
       kLogDetail);
   list->rst->MoveFirst().IgnoreError();
+  if (rt_.provenance != nullptr) {
+    list->address = address;
+    list->filter = filter;
+  }
   return list;
 }
 
@@ -205,6 +218,7 @@ std::string QAV::ExpandQueryRow(Recordset& row, const std::string& mclid, bool a
     // it had been expanded.
     if (key.empty() || expanded_lists.Contains(key)) {
       rt_.WriteLog(kPrefix + "skipping repeat expansion of " + name, kLogDetail);
+      if (rt_.provenance != nullptr) rt_.provenance->ListRefused(mclid, {name, key, ""});
       return {};
     }
     AddressEntryPtr entry = GetDLAddressEntry(rt_, name, mail);
@@ -220,15 +234,20 @@ std::string QAV::ExpandQueryRow(Recordset& row, const std::string& mclid, bool a
     if (!add_members) return {};
     auto list_members = entry->Members();
     if (!list_members.ok()) return {};
+    if (rt_.provenance != nullptr) {
+      rt_.provenance->ListEntered(mclid, ListKind::kDistributionList, {name, key, ""}, "");
+    }
     for (const AddressEntryPtr& member : *list_members) {
       if (rt_.StopRequested()) break;
       AddToSourceMCL(member, mclid, include_dls);
     }
+    if (rt_.provenance != nullptr) rt_.provenance->ListLeft(mclid);
     return {};
   }
   if (ContainsIgnoreCase(category, "CN=ms-Exch-Dynamic-Distribution-List,")) {
     if (key.empty() || !expanded_lists.Insert(key, key)) {
       rt_.WriteLog(kPrefix + "skipping repeat expansion of " + name, kLogDetail);
+      if (rt_.provenance != nullptr) rt_.provenance->ListRefused(mclid, {name, key, ""});
       return {};
     }
     rt_.WriteLog(kPrefix + "expanding member query-based DL named '" + name + "'", kLogDetail);

@@ -2,6 +2,7 @@
 // handheld user, the most recently changed registration of a user winning.
 #include <deque>
 
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "harness/array_helpers.h"
 #include "platform/common/error_codes.h"
@@ -49,6 +50,35 @@ void AddLookups(const std::vector<Variant>& row, std::vector<AnticipatedLookup>&
   }
 }
 
+// Tells the observer which field of the record in hand (the one the duplicate filter found)
+// the new registration matched: the first of SMTP, ODN, SMTP among the proxies, ODN among
+// the X.500 names.
+void ReportDuplicate(QAV& qav, ProvenanceObserver& observer, const Recordset& rst,
+                     const RegistrationSource& source, const std::string& smtp,
+                     const std::string& odn, const std::string& filter) {
+  auto stored = [&](std::string_view field) {
+    auto v = rst.ValueView(field);
+    if (!v.ok() || *v == nullptr || (*v)->IsNull()) return std::string();
+    return (*v)->ToText();
+  };
+  // Stored values are encoded ("#95" for "_"); so is what is compared with them.
+  const std::string e_smtp = qav.EncodeWildcards(smtp);
+  const std::string e_odn = qav.EncodeWildcards(odn);
+  const std::string existing = stored("SMTP");
+  std::string field = "Proxies";
+  if (!smtp.empty() && EqualsIgnoreCase(existing, e_smtp)) {
+    field = "SMTP";
+  } else if (!odn.empty() && EqualsIgnoreCase(stored("ODN"), e_odn)) {
+    field = "ODN";
+  } else if (!smtp.empty() && ContainsIgnoreCase(stored("Proxies"), ";" + e_smtp + ";")) {
+    field = "Proxies";
+  } else if (!odn.empty() && ContainsIgnoreCase(stored("X500Proxies"), ";" + e_odn + ";")) {
+    field = "X500Proxies";
+  }
+  observer.RegistrationDuplicate(source, {std::string(), smtp, odn}, qav.DecodeWildcards(existing),
+                                 field, filter);
+}
+
 }  // namespace
 
 void QAV::GetQAVData() {
@@ -80,12 +110,16 @@ void QAV::GetQAVData() {
     named[i] = (id.ok() ? *id : 0u) | 0x1Eu;
   }
   // Column order of the registration table.
-  const std::vector<uint32_t> columns = {
+  std::vector<uint32_t> columns = {
       named[0],  named[2],  named[3],  kPrConversationTopic,
       named[4],  named[5],  named[6],  named[7],
       named[8],  named[9],  named[10], named[11],
       named[12], named[13], named[14], named[1],
   };
+  ProvenanceObserver* const observer = rt_.provenance;
+  // Only a listener wants to know when each registration changed; the run itself reads the
+  // time only through the sort.
+  if (observer != nullptr) columns.push_back(kPrLastModificationTime);
   contents->SetColumns(columns).IgnoreError();
   contents->Sort(kPrLastModificationTime, true).IgnoreError();
   contents->GoToFirstRow().IgnoreError();
@@ -161,6 +195,16 @@ void QAV::GetQAVData() {
     if (pager.empty()) pager = col(13).ToText();
     const std::string private_fields = col(14).ToText();
 
+    RegistrationSource source;
+    if (observer != nullptr) {
+      source.pin = pin;
+      source.topic = col(3).ToText();
+      const Variant modified = col(16);
+      if (!modified.IsEmpty() && !modified.IsNull() && !modified.IsArray()) {
+        source.modified = modified.double_value();
+        source.has_modified = modified.double_value() != 0;
+      }
+    }
     std::string smtp = LowerCase(col(3).ToText());
     smtp = GetPrimarySMTP(rt_, smtp);
     if (smtp.empty() && !odn.empty()) smtp = PrimarySMTPfromODN(rt_, odn);
@@ -171,6 +215,8 @@ void QAV::GetQAVData() {
                         smtp.find('.', at + 1) != std::string::npos;
     if (!usable) {
       rt_.WriteLog(kPrefix + "skipping row with SMTP=" + smtp, kLogInfo);
+      if (observer != nullptr)
+        observer->RegistrationUnusable(source, smtp, "no usable SMTP address");
       rt_.DoEvents();
       if (rt_.StopRequested()) break;
       continue;
@@ -184,6 +230,7 @@ void QAV::GetQAVData() {
                        "SMTP and ODN were both blank; unable to filter existing data to check "
                        "for dupes",
                    kLogWarning);
+      if (observer != nullptr) observer->RegistrationUnusable(source, smtp, "no SMTP and no ODN");
       rt_.DoEvents();
       if (rt_.StopRequested()) break;
       continue;
@@ -221,10 +268,12 @@ void QAV::GetQAVData() {
                        ";Pager=" + pager + ";OtherPhone=" + other_phone,
                    kLogTrace);
       rst.Update().IgnoreError();
+      if (observer != nullptr) observer->RegistrationAdded(source, {std::string(), smtp, odn});
     } else {
       rt_.WriteLog(kPrefix + "found existing record using Filter = " + filter +
                        "; skipping duplicate Reg message",
                    kLogWarning);
+      if (observer != nullptr) ReportDuplicate(*this, *observer, rst, source, smtp, odn, filter);
     }
     rst.ClearFilter().IgnoreError();
     rt_.DoEvents();

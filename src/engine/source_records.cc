@@ -2,6 +2,7 @@
 // address book, a distribution list may get a record of its own and is expanded member by
 // member, a query-based list is expanded through the directory. A contact is never stored
 // twice: a later MCL only adds its identifier.
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "harness/array_helpers.h"
 #include "platform/common/error_codes.h"
@@ -98,6 +99,7 @@ void QAV::AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
     Frame& top = frames.back();
     if (top.next == top.members.size() || rt_.StopRequested()) {
       frames.pop_back();
+      if (rt_.provenance != nullptr) rt_.provenance->ListLeft(mclid);
       continue;
     }
     const AddressEntryPtr member = top.members[top.next++];
@@ -137,6 +139,7 @@ std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry
         rt_.WriteLog(kPrefix + "skipping repeat expansion of " +
                          (name_result.ok() ? *name_result : std::string()),
                      kLogInfo);
+        if (rt_.provenance != nullptr) rt_.provenance->ListRefused(mclid, {name, smtp, odn});
         return {};
       }
       rt_.WriteLog(kPrefix + "attempting to expand " + smtp + " as query-based DL", kLogDetail);
@@ -157,6 +160,9 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
     rt_.WriteLog(
         kPrefix + "skipping " + (raw.ok() ? *raw : std::string()) + ":no valid email address",
         kLogWarning);
+    if (rt_.provenance != nullptr) {
+      rt_.provenance->ContactSkipped(mclid, {name, smtp, odn}, "no valid email address");
+    }
     return;
   }
   const std::string filter = SourceMclContactFilter(smtp, odn);
@@ -214,15 +220,18 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
                        Hex(static_cast<uint32_t>(pending.number())) + " " + pending.description(),
                    kLogError);
     }
+    if (rt_.provenance != nullptr) rt_.provenance->ContactAdded(mclid, {name, smtp, odn}, false);
   } else {
     const std::string current = CurrentText(rst, "MCLID");
     if (!Contains(current, MclTag(mclid))) {
       rst.SetValue("MCLID", Variant(current + MclTag(mclid))).IgnoreError();
       rst.Update().IgnoreError();
       rt_.WriteLog(kPrefix + "appending MCLID to existing record for " + name, kLogDetail);
+      if (rt_.provenance != nullptr) rt_.provenance->MclIdAppended(mclid, {name, smtp, odn});
     } else {
       rt_.WriteLog(kPrefix + "existing record for " + name + " already has MCLID " + mclid,
                    kLogTrace);
+      if (rt_.provenance != nullptr) rt_.provenance->ContactReachedAgain(mclid, {name, smtp, odn});
     }
   }
   rst.ClearFilter().IgnoreError();
@@ -263,11 +272,15 @@ std::vector<AddressEntryPtr> QAV::AddListToSourceMCL(const AddressEntryPtr& entr
   }
   if (!expanded_lists.Insert(key, key)) {
     rt_.WriteLog(kPrefix + "skipping repeat expansion of DL " + entry_name, kLogDetail);
+    if (rt_.provenance != nullptr) rt_.provenance->ListRefused(mclid, {name, smtp, odn});
     return {};
   }
   auto members = entry->Members();
   if (!members.ok() || members->empty()) {
     rt_.WriteLog(kPrefix + "skipping DL " + name + " because it has no members", kLogInfo);
+    if (rt_.provenance != nullptr) {
+      rt_.provenance->ContactSkipped(mclid, {name, smtp, odn}, "list without members");
+    }
     return {};
   }
   if (smtp.empty()) {
@@ -299,21 +312,28 @@ std::vector<AddressEntryPtr> QAV::AddListToSourceMCL(const AddressEntryPtr& entr
       rst.SetValue("DL", Variant::Boolean(true)).IgnoreError();
       rst.Update().IgnoreError();
       rt_.WriteLog(kPrefix + "adding record for DL " + name, kLogDetail);
+      if (rt_.provenance != nullptr) rt_.provenance->ContactAdded(mclid, {name, smtp, odn}, true);
     } else {
       const std::string current = CurrentText(rst, "MCLID");
       if (Contains(current, MclTag(mclid))) {
         // The list was expanded for this MCL already (reached before the register knew it).
         rt_.WriteLog(kPrefix + "skipping repeat expansion of " + name + " for MCLID " + current,
                      kLogWarning);
+        if (rt_.provenance != nullptr) rt_.provenance->ListRefused(mclid, {name, smtp, odn});
         return {};
       }
       rst.SetValue("MCLID", Variant(current + MclTag(mclid))).IgnoreError();
       rst.Update().IgnoreError();
       rt_.WriteLog(kPrefix + "appending MCLID to existing record for " + name, kLogDetail);
+      if (rt_.provenance != nullptr) rt_.provenance->MclIdAppended(mclid, {name, smtp, odn});
     }
     rst.ClearFilter().IgnoreError();
   }
   rt_.WriteLog(kPrefix + "expanding DL " + name, kLogDetail);
+  // The caller walks the members and says when it leaves the list.
+  if (rt_.provenance != nullptr) {
+    rt_.provenance->ListEntered(mclid, ListKind::kDistributionList, {name, smtp, odn}, "");
+  }
   return std::move(*members);
 }
 

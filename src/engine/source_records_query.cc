@@ -3,6 +3,7 @@
 // directory gives them; a person already in SourceMCL only gains the MCL's identifier.
 #include <optional>
 
+#include "engine/provenance.h"
 #include "engine/qav.h"
 #include "harness/array_helpers.h"
 #include "platform/common/text.h"
@@ -88,6 +89,9 @@ void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
   const std::string filter = SourceMclContactFilter(smtp, odn);
   if (filter.empty()) {
     rt_.WriteLog(kPrefix + "skipping record with no value for SMTP or ODN", kLogWarning);
+    if (rt_.provenance != nullptr) {
+      rt_.provenance->ContactSkipped(mclid, {name, smtp, odn}, "no value for SMTP or ODN");
+    }
     return;
   }
   rt_.WriteLog(kPrefix + "searching for existing record for " + name + " using " + filter,
@@ -125,6 +129,7 @@ void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
     rst.SetValue("FileAs", Variant(name)).IgnoreError();
     rst.SetValue("FileAsFlag", Variant::Long(Contains(name, ",") ? 32791 : 32823)).IgnoreError();
     rst.Update().IgnoreError();
+    if (rt_.provenance != nullptr) rt_.provenance->ContactAdded(mclid, {name, smtp, odn}, false);
   } else {
     auto stored = rst.ValueView("MCLID");
     const std::string current =
@@ -134,6 +139,9 @@ void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
       rst.SetValue("MCLID", Variant(current + tag)).IgnoreError();
       rt_.WriteLog(kPrefix + "appending MCLID to existing record for " + name, kLogDetail);
       rst.Update().IgnoreError();
+      if (rt_.provenance != nullptr) rt_.provenance->MclIdAppended(mclid, {name, smtp, odn});
+    } else if (rt_.provenance != nullptr) {
+      rt_.provenance->ContactReachedAgain(mclid, {name, smtp, odn});
     }
   }
   rst.ClearFilter().IgnoreError();

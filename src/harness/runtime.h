@@ -22,6 +22,8 @@
 
 namespace testqav {
 
+class ProvenanceObserver;
+
 // Log levels of the run log.
 inline constexpr int32_t kLogError = 1;
 inline constexpr int32_t kLogWarning = 2;
@@ -172,6 +174,9 @@ class Runtime {
   // How the engine makes its in-memory data sets: the indexed record sets by default, the
   // plain scanning ones when a benchmark compares the two.
   std::function<std::unique_ptr<Recordset>()> make_recordset = [] { return CreateRecordset(); };
+  // Who listens to the engine's decisions (engine/provenance.h); null for an ordinary run.
+  // Not owned; it must outlive the run.
+  ProvenanceObserver* provenance = nullptr;
 
  private:
   void EndRunLocked(RunEnd cause, Status why);

@@ -8,7 +8,7 @@ testqav="$1"
 page="$2"
 usage="$("$testqav" --help)"
 fail=0
-for command in merge search resolve; do
+for command in merge search resolve explain; do
   if grep -q "testqav $command" <<<"$usage" && ! grep -q "^\.B testqav $command" "$page"; then
     echo "the manual does not document 'testqav $command'" >&2
     fail=1

@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
@@ -202,6 +204,81 @@ TEST_F(Program, MergeWritesItsOwnDumpOrSaysWhyNot) {
             kExitMergeFailed);
   EXPECT_NE(Err().find("merge did not complete"), std::string::npos) << Err();
   EXPECT_FALSE(fs::exists(folder.path() / "Merge-1.csv"));
+}
+
+// explain leaves the host folder as it was, prints JSON on request and has a status of its
+// own for a name that nothing in the run matches.
+TEST_F(Program, ExplainChangesNothingAndSaysWhenNothingMatches) {
+  host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  const fs::path mailbox = Host() / "exchange/EXCH01/mailboxes/qavagent.json";
+  const std::string before = ReadText(mailbox);
+  EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string(), "--json",
+                                         "Kim.Nguyen@northwind.test"}),
+            kExitCompleted)
+      << Err();
+  const auto j = nlohmann::json::parse(ReadText(scratch_.path() / "stdout.txt"));
+  EXPECT_EQ(j["source_contact"]["record"]["MCLID"], "{1}{3}{5}");
+  EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string(), "no such one"}), 13);
+  EXPECT_NE(Err().find("nothing in the run matches"), std::string::npos) << Err();
+  EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string()}), kExitUsage);
+  EXPECT_EQ(ReadText(mailbox), before);
+  EXPECT_FALSE(fs::exists(Host() / "TestQAV.log"));
+  EXPECT_FALSE(fs::exists(Host() / "QAV-1.csv"));
+}
+
+// Text with what the wall clock puts in it removed: the stamp that starts each log line and
+// the messages' modification times (a run stamps those it changes).
+std::string ClockFree(std::string text) {
+  std::string out;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (size_t stamp = line.find(": "); stamp != std::string::npos && !line.empty() &&
+                                        std::isdigit(static_cast<unsigned char>(line[0]))) {
+      line = line.substr(stamp);
+    }
+    if (size_t at = line.find("\"lastModified\": \""); at != std::string::npos) {
+      line = line.substr(0, at);
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+// The report only listens: a run with it leaves the same dumps, log and mailbox as one
+// without it, and its page carries the run's records and nothing from elsewhere.
+TEST_F(Program, AReportLeavesTheRunAsItWas) {
+  testing::HostFolder plain;
+  host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  plain.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  const fs::path page = scratch_.path() / "report.html";
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(RunHere({"--report", page.string()}), kExitCompleted) << Err();
+    ASSERT_EQ(RunProgram(scratch_.path(), {"--host", plain.path().string(), "--no-wait"}),
+              kExitCompleted)
+        << Err();
+  }
+  for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+    EXPECT_EQ(ReadText(Host() / file), ReadText(plain.path() / file)) << file;
+  }
+  EXPECT_EQ(ClockFree(ReadText(Host() / "TestQAV.log")),
+            ClockFree(ReadText(plain.path() / "TestQAV.log")));
+  const std::string mailbox = "exchange/EXCH01/mailboxes/qavagent.json";
+  EXPECT_EQ(ClockFree(ReadText(Host() / mailbox)), ClockFree(ReadText(plain.path() / mailbox)));
+
+  const std::string html = ReadText(page);
+  EXPECT_EQ(html.find("<script src"), std::string::npos);
+  EXPECT_EQ(html.find("<link"), std::string::npos);
+  const std::string open = "<script id=\"data\" type=\"application/json\">";
+  const size_t from = html.find(open);
+  ASSERT_NE(from, std::string::npos);
+  const size_t to = html.find("</script>", from);
+  const auto data = nlohmann::json::parse(html.substr(from + open.size(), to - from - open.size()));
+  EXPECT_EQ(data["figures"]["duplicates"], 1);
+  EXPECT_EQ(data["datasets"]["SourceMCL-1.csv"]["rows"].size(), 13u);
+  EXPECT_EQ(data["datasets"]["QAV-GAL.csv"]["rows"].size(), 9u);
 }
 
 // TESTQAV_PHASE_TIMES=1 makes a run say on standard error how long each phase took, for

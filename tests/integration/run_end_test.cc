@@ -87,6 +87,7 @@ TEST_F(StoppedRun, InEachPhaseKeepsTheEarlierDumpsAndSaysWhere) {
       {"GAL supplement", 3, "GAL supplement after 3 of 9"},
       {"QAV-1.csv", 1, "QAV-1.csv after 1 of 9"},
       {"QAV-GAL.csv", 9, "QAV-GAL.csv after 9 of 9"},
+      {"mandatory contact lists", 2, "mandatory contact lists after 2 of 8"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.phase);
@@ -105,6 +106,21 @@ TEST_F(StoppedRun, InEachPhaseKeepsTheEarlierDumpsAndSaysWhere) {
     EXPECT_TRUE(r.notices.empty());
     ExpectEarlierDumpsKept(h);
   }
+}
+
+// A merge stopped in the middle of a folder writes no Merge-1.csv and says where it was.
+TEST_F(StoppedRun, TheMergeWritesNoDump) {
+  HostFolder h;
+  PrepareSample(h);
+  SignalHost host(h.path().string(), "merging Contact Repository", 2);
+  RunResult r = h.Run(DirectoryOpener(), &host, RunJob::kMerge);
+  EXPECT_EQ(r.exit_status, kExitStopped) << r.Dump();
+  EXPECT_TRUE(r.Has("Warning",
+                    "run stopped on request during merging Contact Repository after 2 of 6; no "
+                    "dumps written, those of earlier runs left in place"))
+      << r.Dump();
+  EXPECT_EQ(r.CountContaining("checking emails for"), 2);
+  EXPECT_FALSE(fs::exists(h.path() / "Merge-1.csv"));
 }
 
 // The folder path of a registration folder found by its entry ID is worked out by a walk

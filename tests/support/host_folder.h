@@ -96,14 +96,15 @@ class HostFolder {
   }
 
   // Runs the driver once with the given opener for the address book, on `host_in` when
-  // given (its folder must be this one).
+  // given (its folder must be this one), with `observer` listening when given.
   RunResult Run(AddressBookOpener opener = {}, FakeHost* host_in = nullptr,
-                RunJob job = RunJob::kUpdate) const {
+                RunJob job = RunJob::kUpdate, ProvenanceObserver* observer = nullptr) const {
     RunResult result;
     FakeHost own_host(path().string());
     FakeHost& host = host_in != nullptr ? *host_in : own_host;
     RunLog log(host);
     Runtime rt(log, host);
+    rt.provenance = observer;
     std::ostringstream diagnostics;
     std::unique_ptr<Registry> registry =
         LoadRegistryFile((path() / "registry.reg").string(), diagnostics);

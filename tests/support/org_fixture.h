@@ -204,7 +204,7 @@ class OrgFixture {
 
   // The entry ID of contact_folders[i].
   static std::string FolderId(size_t i) {
-    char counter[13];
+    char counter[24];
     std::snprintf(counter, sizeof counter, "%012zX", i + 1);
     return std::string("00000000") + kMailboxGuid + "0100" + "11223344556677889900AABBCCDDEEFF" +
            counter + "0000";

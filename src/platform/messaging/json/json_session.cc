@@ -1152,8 +1152,9 @@ Result<int> LockStore(const std::filesystem::path& file, const std::filesystem::
 
 class JsonSession : public Session {
  public:
-  JsonSession(std::filesystem::path host, std::ostream& diag, AddressBookOpener opener)
-      : host_(std::move(host)), diag_(diag), opener_(std::move(opener)) {}
+  JsonSession(std::filesystem::path host, std::ostream& diag, AddressBookOpener opener,
+              JsonSessionOptions options)
+      : host_(std::move(host)), diag_(diag), opener_(std::move(opener)), options_(options) {}
   ~JsonSession() override { Logoff().IgnoreError(); }
 
   Status Logon(std::string_view profile_info) override {
@@ -1332,20 +1333,23 @@ class JsonSession : public Session {
     StorePtr s(std::move(loaded).value().release());
     s->file = StoreTarget(file);
     s->lock_fd = lock_fd;
+    s->keep_in_memory = options_.discard_write_backs;
     return s;
   }
 
   std::filesystem::path host_;
   std::ostream& diag_;
   AddressBookOpener opener_;
+  JsonSessionOptions options_;
   StatePtr st_;
 };
 
 }  // namespace
 
 SessionPtr CreateJsonSession(std::filesystem::path host_dir, std::ostream& diagnostics,
-                             AddressBookOpener opener) {
-  return std::make_shared<JsonSession>(std::move(host_dir), diagnostics, std::move(opener));
+                             AddressBookOpener opener, JsonSessionOptions options) {
+  return std::make_shared<JsonSession>(std::move(host_dir), diagnostics, std::move(opener),
+                                       options);
 }
 
 }  // namespace testqav

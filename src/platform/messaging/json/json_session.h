@@ -29,9 +29,16 @@ namespace testqav {
 using AddressBookOpener = std::function<Result<std::shared_ptr<AddressBook>>(
     const std::filesystem::path& server_dir, std::ostream& diagnostics)>;
 
+struct JsonSessionOptions {
+  // Every change is kept in memory and never written back: the store files stay byte for
+  // byte as they were (a dry run). The files are locked all the same, so a dry run and a
+  // real run never see each other's half-done work.
+  bool discard_write_backs = false;
+};
+
 // `diagnostics` receives one line per store file that cannot be loaded (file, line, column,
 // what is wrong) and per address book that cannot be opened; it must outlive the session.
 SessionPtr CreateJsonSession(std::filesystem::path host_dir, std::ostream& diagnostics,
-                             AddressBookOpener opener = {});
+                             AddressBookOpener opener = {}, JsonSessionOptions options = {});
 
 }  // namespace testqav

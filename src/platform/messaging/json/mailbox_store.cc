@@ -602,6 +602,7 @@ Status DiskError(const std::string& what, const std::filesystem::path& p, int e)
 }  // namespace
 
 Status StoreData::WriteBack() const {
+  if (keep_in_memory) return Status::Ok();
   std::filesystem::path tmp = file;
   tmp += ".tmp";
   std::filesystem::path dir = file.parent_path();

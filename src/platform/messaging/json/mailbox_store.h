@@ -150,6 +150,8 @@ struct StoreData {
   // The store file, opened and flock-ed for the session; WriteBack moves the lock to the
   // file it renames into place.
   mutable int lock_fd = -1;
+  // Changes stay in memory: WriteBack succeeds without touching the file (a dry run).
+  bool keep_in_memory = false;
   std::string display_name;
   std::array<uint8_t, 16> guid{};           // the store's GUID (mailbox: its provider UID)
   std::array<uint8_t, 16> provider_uid{};   // goes into every entry ID
@@ -179,7 +181,7 @@ struct StoreData {
   // Writes the whole store to its file atomically (temporary file, fsync, rename, fsync of
   // the folder). The temporary file is locked before it is renamed, so the store's name
   // never leads to an unlocked file while the session holds it. Errors: kDiskError with the
-  // system's error text.
+  // system's error text. With keep_in_memory it does nothing and succeeds.
   Status WriteBack() const;
 };
 
