@@ -21,6 +21,8 @@
 #   BENCH_TESTQAV        a testqav binary to measure instead of building one (another
 #                        revision's, for before/after figures)
 #   BENCH_SLAPD=0        the embedded directory only
+#   BENCH_SLAPD_INDEXES  slapd's index definitions besides "objectClass eq", one a line without
+#                        the keyword (default: the equality indexes below)
 #   BENCH_VISIBLE=1      unhide the mailboxes that the generator hides from the address lists
 #                        (0.3%): a list's filter still reaches them, but their Exchange names
 #                        resolve to no address-book entry, and each failed resolution costs a
@@ -85,10 +87,10 @@ port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 # book's searches (addresses, names, the Exchange DN) and the lookup of a list by address,
 # plus what the generated lists' filters test (objectCategory, department; presence of the
 # mailbox attributes).
-slapd_indexes="mail,proxyAddresses,legacyExchangeDN,displayName,cn,givenName,sn eq
+slapd_indexes="${BENCH_SLAPD_INDEXES:-mail,proxyAddresses,legacyExchangeDN,displayName,cn,givenName,sn eq
 mailNickname eq,pres
 msExchHomeServerName pres
-objectCategory,department eq"
+objectCategory,department eq}"
 
 # run_once N BACKEND I: one update run on a fresh copy of the BACKEND's host folder; leaves
 # its standard error in $work/N-BACKEND.I.err, the folder in $work/run-N-BACKEND, and a line
@@ -246,6 +248,9 @@ done
 
 echo
 echo "testqav: $testqav$( [ "${BENCH_VISIBLE:-0}" = 1 ] && echo " (BENCH_VISIBLE=1: no hidden mailboxes)")"
+if [ "$use_slapd" = 1 ] && [ -n "${BENCH_SLAPD_INDEXES:-}" ]; then
+  echo "slapd indexes: objectClass eq; $(printf '%s' "$slapd_indexes" | tr '\n' ';' | sed 's/;/; /g')"
+fi
 echo "Query-based lists (Release; medians of $repeat runs per size and backend; s = seconds of"
 echo "wall time from TESTQAV_PHASE_TIMES=1; all-staff = \"Everyone\", whose filter reaches every"
 echo "mailbox user; queries = its lookup and member query, record set filled; dept = the 8"
