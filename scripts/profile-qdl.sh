@@ -14,7 +14,9 @@
 #   PROFILE_SEED         generator seed (default 1)
 #   PROFILE_BACKEND      embedded (default) or slapd (a private slapd loaded with the same
 #                        LDIF, with the indexes scripts/bench-qdl.sh gives it; only the
-#                        program's side is sampled)
+#                        program's side is sampled, and slapd logs every operation: the
+#                        searches the expansion sends are counted by kind, with the time
+#                        slapd took for them)
 #   PROFILE_VISIBLE=1    unhide the mailboxes the generator hides (as BENCH_VISIBLE)
 #   PROFILE_FREQ         samples per second (default 200)
 #   PROFILE_DEPTH        levels of the tree (default 6)
@@ -66,7 +68,7 @@ if [ "$backend" = slapd ]; then
   [ -n "$port" ] || { log "no free loopback port for slapd"; exit 1; }
   slapd_dir="$work/slapd"
   log "loading slapd on port $port"
-  url=$(SLAPD_MAXSIZE=4294967296 SLAPD_INDEXES="mail,proxyAddresses,legacyExchangeDN,displayName,cn,givenName,sn eq
+  url=$(SLAPD_DEBUG=256 SLAPD_MAXSIZE=4294967296 SLAPD_INDEXES="mail,proxyAddresses,legacyExchangeDN,displayName,cn,givenName,sn eq
 mailNickname eq,pres
 msExchHomeServerName pres
 objectCategory,department eq" "$root/scripts/start-slapd.sh" "$port" "$slapd_dir" "$ldif")
@@ -167,4 +169,36 @@ print("Where the samples were (self time inside the expansion, top 25):")
 for name, n in sorted(self_time.items(), key=lambda kv: -kv[1])[:25]:
     print("%8.2f s %5.1f%%  %s" % (n / freq, 100.0 * n / max(under, 1), short(name)))
 EOF
+if [ "$backend" = slapd ]; then
+  echo
+  echo "Searches slapd answered from the first member query on (the MCL phase), by kind (values"
+  echo "left out, \"=*\" a substring item; a paged search counts once a page), with the time slapd"
+  echo "reports for them (etime: from the request to the result):"
+  python3 - "$slapd_dir/slapd.log" <<'EOF'
+import re, sys
+searches = {}  # (connection, operation) -> kind
+kinds = {}
+started = False
+for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
+    m = re.search(r"conn=(\d+) op=(\d+) SRCH base=.* filter=\"(.*)\"$", line)
+    if m:
+        flt = m.group(3)
+        if not started and flt.startswith("(&(objectClass=user)(objectCategory="):
+            started = True
+        if started:
+            # Values left out; "=*" marks a substring (prefix) item.
+            searches[(m.group(1), m.group(2))] = re.sub(
+                r"=([^()]*)\)", lambda v: "=*)" if "*" in v.group(1) else "=)", flt)
+        continue
+    m = re.search(r"conn=(\d+) op=(\d+) SEARCH RESULT .*etime=([0-9.]+) nentries=(\d+)", line)
+    if m and (m.group(1), m.group(2)) in searches:
+        c = kinds.setdefault(searches.pop((m.group(1), m.group(2))), [0, 0.0, 0])
+        c[0] += 1
+        c[1] += float(m.group(3))
+        c[2] += int(m.group(4))
+print("%9s %9s %10s  %s" % ("searches", "slapd s", "entries", "filter"))
+for k, (n, t, e) in sorted(kinds.items(), key=lambda kv: -kv[1][1])[:8]:
+    print("%9d %9.2f %10d  %s" % (n, t, e, k[:150]))
+EOF
+fi
 if [ "${PROFILE_KEEP:-0}" = 1 ]; then echo "kept: $work (perf.data, folded.txt)"; fi

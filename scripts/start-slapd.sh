@@ -12,6 +12,8 @@
 #   SLAPD_MAXSIZE   the mdb map size in bytes (default 268435456, 256 MiB)
 #   SLAPD_INDEXES   index definitions besides "objectClass eq", one per line in slapd.conf's
 #                   form without the keyword ("mail,proxyAddresses eq")
+#   SLAPD_DEBUG     slapd's -d level (default 0); 256 writes every operation with its filter
+#                   and time to DATADIR/slapd.log, which slows slapd down
 set -euo pipefail
 
 if [ $# -lt 3 ]; then
@@ -114,7 +116,7 @@ awk 'BEGIN { first = 1 }
 }
 
 url="ldap://127.0.0.1:$port/"
-nohup "$slapd_bin" -h "$url" -f "$datadir/slapd.conf" -d 0 >"$datadir/slapd.log" 2>&1 &
+nohup "$slapd_bin" -h "$url" -f "$datadir/slapd.conf" -d "${SLAPD_DEBUG:-0}" >"$datadir/slapd.log" 2>&1 &
 echo $! > "$datadir/slapd.pid.launcher"
 
 for _ in $(seq 1 100); do
