@@ -164,6 +164,10 @@ class QAV {
                                                   const std::string& name, const std::string& smtp,
                                                   const std::string& odn,
                                                   const std::string& address_id);
+  // The two proxy lists of a contact stored for the first time (odn may be settled by
+  // them), closed at both ends.
+  void NewContactProxies(const std::string& smtp, std::string& odn, std::string& proxies,
+                         std::string& x500proxies);
   std::string MultiValueText(const AddressEntryPtr& entry, uint32_t tag, const std::string& label);
   // The filter that finds a contact's SourceMCL record by its SMTP address and ODN (either
   // may be empty), among the records' own values and their address lists; "" when both are.

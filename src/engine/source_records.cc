@@ -175,13 +175,7 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
     rt_.WriteLog(kPrefix + "adding record for " + name, kLogDetail);
     std::string proxies;
     std::string x500proxies;
-    const std::string odn_address = odn;
-    GetAllProxies(odn_address, proxies, x500proxies, odn, true, false);
-    GetAllProxies(smtp, proxies, x500proxies, odn, true, true);
-    // The second look-up hands the lists back without their outer ";" when the address was
-    // already in them; closed, a later "*;x;*" search finds their first and last elements.
-    CloseList(proxies);
-    CloseList(x500proxies);
+    NewContactProxies(smtp, odn, proxies, x500proxies);
     rst.ClearFilter().IgnoreError();
     Status pending;
     rst.AddNew().IgnoreError();
@@ -351,6 +345,17 @@ std::string QAV::MultiValueText(const AddressEntryPtr& entry, uint32_t tag,
   }
   if (value.IsArray()) return {};
   return Trim(value.ToText());
+}
+
+void QAV::NewContactProxies(const std::string& smtp, std::string& odn, std::string& proxies,
+                            std::string& x500proxies) {
+  const std::string odn_address = odn;
+  GetAllProxies(odn_address, proxies, x500proxies, odn, true, false);
+  GetAllProxies(smtp, proxies, x500proxies, odn, true, true);
+  // The second look-up hands the lists back without their outer ";" when the address was
+  // already in them; closed, a later "*;x;*" search finds their first and last elements.
+  CloseList(proxies);
+  CloseList(x500proxies);
 }
 
 }  // namespace testqav

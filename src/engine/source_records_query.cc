@@ -104,13 +104,7 @@ void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
     rt_.WriteLog(kPrefix + "adding record for " + name, kLogDetail);
     std::string proxies;
     std::string x500proxies;
-    const std::string odn_address = odn;
-    GetAllProxies(odn_address, proxies, x500proxies, odn, true, false);
-    GetAllProxies(smtp, proxies, x500proxies, odn, true, true);
-    // Closed at both ends, as every stored list is, so that a later "*;x;*" search finds its
-    // first and last elements.
-    CloseList(proxies);
-    CloseList(x500proxies);
+    NewContactProxies(smtp, odn, proxies, x500proxies);
     rst.ClearFilter().IgnoreError();
     rst.AddNew().IgnoreError();
     rst.SetValue("SMTP", Variant(EncodeWildcards(smtp))).IgnoreError();
