@@ -7,6 +7,13 @@
 # ldap://127.0.0.1:PORT/ in the background, waits until it answers and prints the URL. Bind
 # as DATADIR/binddn with the password in DATADIR/password. Stop it with
 # scripts/stop-slapd.sh DATADIR.
+#
+# The test data is small; a benchmark that loads a large organisation sets (environment):
+#   SLAPD_MAXSIZE   the mdb map size in bytes (default 268435456, 256 MiB)
+#   SLAPD_INDEXES   index definitions besides "objectClass eq", one per line in slapd.conf's
+#                   form without the keyword ("mail,proxyAddresses eq")
+#   SLAPD_DEBUG     slapd's -d level (default 0); 256 writes every operation with its filter
+#                   and time to DATADIR/slapd.log, which slows slapd down
 set -euo pipefail
 
 if [ $# -lt 3 ]; then
@@ -69,13 +76,16 @@ loglevel none
 sizelimit unlimited
 moduleload back_mdb
 database mdb
-maxsize 268435456
+maxsize ${SLAPD_MAXSIZE:-268435456}
 suffix "$suffix"
 rootdn "$binddn"
 rootpw $password
 directory $datadir/db
 index objectClass eq
 CONF
+if [ -n "${SLAPD_INDEXES:-}" ]; then
+  printf '%s\n' "$SLAPD_INDEXES" | awk 'NF {print "index " $0}' >>"$datadir/slapd.conf"
+fi
 # Debian builds back_mdb as a loadable module; other builds link it into slapd.
 modules=""
 for dir in /usr/lib/ldap /usr/lib/openldap /usr/libexec/openldap; do
@@ -106,7 +116,7 @@ awk 'BEGIN { first = 1 }
 }
 
 url="ldap://127.0.0.1:$port/"
-nohup "$slapd_bin" -h "$url" -f "$datadir/slapd.conf" -d 0 >"$datadir/slapd.log" 2>&1 &
+nohup "$slapd_bin" -h "$url" -f "$datadir/slapd.conf" -d "${SLAPD_DEBUG:-0}" >"$datadir/slapd.log" 2>&1 &
 echo $! > "$datadir/slapd.pid.launcher"
 
 for _ in $(seq 1 100); do

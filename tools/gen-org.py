@@ -2,6 +2,7 @@
 """Writes the host folder of a synthetic organisation of N users.
 
     gen-org.py --users N --seed S --out DIR [--server EXCH01] [--alias qavagent] [--mcls N]
+               [--qdls]
 
 The folder holds what a run of testqav needs:
 
@@ -10,7 +11,8 @@ The folder holds what a run of testqav needs:
     exchange/<server>/mailboxes/<alias>.json      the agent's mailbox: agent folders, settings
                                                   message, registration folder, MCL folder
                                                   (with --mcls N: N mandatory contact lists,
-                                                  and their lists in the directory)
+                                                  and their lists in the directory; with
+                                                  --qdls: MCLs that name query-based lists)
     exchange/<server>/public.json                 an empty public folder store
 
 The output depends only on the arguments: the same arguments give the same bytes. Only the
@@ -828,6 +830,100 @@ class MclPlan:
                    self.reached, len(self.people_reached)))
 
 
+
+# Query-based lists (--qdls). Like the MCLs they draw from a random stream of their own and
+# only add to the organisation, so that the same seed without the option gives the same bytes.
+
+# Exchange writes a query-based list's filter with the recipient conditions first; the last
+# conditions keep system mailboxes out. "(!cn=SystemMailbox{*})" is the bare negation that
+# Active Directory accepts and RFC 4515 does not, as stored filters carry it.
+QDL_MAILBOXES = ("(&(objectClass=user)(objectCategory=person)(mailNickname=*)"
+                 "(msExchHomeServerName=*)%s(!cn=SystemMailbox{*})"
+                 "(!(msExchRecipientTypeDetails=16777216)))")
+
+
+class QdlPlan:
+    """Query-based (dynamic) distribution lists and the MCL items that name them.
+
+    Lists: "Everyone", whose filter reaches every mailbox user (and the agent's own mailbox),
+    and one "<Department> Staff" list per department, whose filter adds the department. Half
+    of the department lists keep the domain as their base DN, the other half none (their
+    filter runs from the forest root); "Everyone" keeps the domain.
+
+    MCLs: the first names "Everyone", then one per department names that department's list.
+    The first creates one SourceMCL record per mailbox user; each later one adds its
+    identifier to the records of its department."""
+
+    def __init__(self, rng, users, domain, org, first_number):
+        self.rng = rng
+        self.base = ",".join("DC=" + p for p in domain.split("."))
+        self.schema = "CN=Schema,CN=Configuration," + self.base
+        admin_group = "/o=%s/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)" % org
+        # (name, nickname, filter, base DN or "")
+        self.lists = [("Everyone", "everyone", QDL_MAILBOXES % "", self.base)]
+        for k, (dept, _) in enumerate(DEPARTMENTS):
+            slug = dept.lower().replace(" ", "")
+            self.lists.append(("%s Staff" % dept, "%s.staff" % slug,
+                               QDL_MAILBOXES % ("(department=%s)" % dept),
+                               self.base if k % 2 == 0 else ""))
+        self.admin_group = admin_group
+        self.domain = domain
+        # The agent's own account is a mailbox user as well.
+        mailboxes = len(users) + 1
+        dept_sizes = {d: 0 for d, _ in DEPARTMENTS}
+        for u in users:
+            if u.dept:
+                dept_sizes[u.dept] += 1
+        self.rows = [mailboxes] + [dept_sizes[d] for d, _ in DEPARTMENTS]
+        self.distinct = mailboxes
+        teams = ["%s Team" % d for d, _ in DEPARTMENTS]
+        self.items = []
+        for k, (name, nick, _, _) in enumerate(self.lists):
+            # Named by display name or by address, as administrators name lists.
+            source = name if k % 2 else "%s@%s" % (nick, domain)
+            targets = [rng.pick(teams)]
+            if rng.random() < 0.5:
+                targets.append(users[rng.below(len(users))].mail)
+            self.items.append(self._item(first_number + k, name, source, ";".join(targets)))
+
+    def ldif(self):
+        cat = "objectCategory: CN=ms-Exch-Dynamic-Distribution-List,%s\n" % self.schema
+        out = []
+        for name, nick, flt, base_dn in self.lists:
+            plain = nick.replace(".", "")
+            out.append("dn: CN=%s,CN=Users,%s\nobjectClass: top\n"
+                       "objectClass: msExchDynamicDistributionList\ncn: %s\ndisplayName: %s\n"
+                       "mail: %s@%s\nmailNickname: %s\nproxyAddresses: SMTP:%s@%s\n"
+                       "legacyExchangeDN: %s/cn=Recipients/cn=%s\nmsExchDynamicDLFilter: %s\n"
+                       % (name, self.base, name, name, nick, self.domain, plain, nick,
+                          self.domain, self.admin_group, plain, flt))
+            if base_dn:
+                out.append("msExchDynamicDLBaseDN: %s\n" % base_dn)
+            out.append(cat + "\n")
+        return "".join(out)
+
+    def _item(self, number, name, source, target):
+        rng = self.rng
+        guid = "{%08X-%04X-%04X-%04X-%012X}" % (rng.below(1 << 32), rng.below(1 << 16),
+                                                 rng.below(1 << 16), rng.below(1 << 16),
+                                                 rng.below(1 << 48))
+        props = [named("ZOR.Guid", guid), named("MCL Source Email", source),
+                 named("MCL Target Email", target),
+                 named("MCL Description", "Contacts of %s for %s" % (name, target)),
+                 named_bool("PDL.PIN", True), named_bool("MCL.IncludeDLs", True),
+                 named_bool("QAV.Inactive", False)]
+        when = BASE_EPOCH - rng.below(TWO_YEARS)
+        return ('{"class":"%s","subject":%s,"lastModified":"%s","named":[%s]}'
+                % (MCL_CLASS, jstr("MCL %03d: %s (query-based list)" % (number, name)),
+                   iso(when), ",".join(props)))
+
+    def summary(self):
+        return ("%d query-based lists (1 of every mailbox user, %d of a department), %d MCLs; "
+                "rows of each list: %s; %d contacts reached (rows summed over the MCLs), "
+                "%d distinct people"
+                % (len(self.lists), len(self.lists) - 1, len(self.items),
+                   " ".join(str(r) for r in self.rows), sum(self.rows), self.distinct))
+
 def write_mailbox(path, rng, users, org, domain, store_name, mcl_items=()):
     msgs = build_registrations(rng, users, org, domain)
     reg_path = "\\\\%s\\velkora Agent\\Registrations" % store_name
@@ -901,6 +997,11 @@ def main(argv):
     p.add_argument("--mcl-list-size", type=int, default=MCL_LIST_SIZE, metavar="M",
                    help="mean members of a unit list (default %d); the reach of an MCL "
                         "grows with it" % MCL_LIST_SIZE)
+    p.add_argument("--qdls", action="store_true",
+                   help="add query-based distribution lists: one whose filter reaches every "
+                        "mailbox user (about as many rows as users) and one per department, "
+                        "and one IPM.Post.MCL item naming each (after the --mcls items). "
+                        "A summary line goes to standard error")
     a = p.parse_args(argv)
     if a.users < 1:
         p.error("--users must be at least 1")
@@ -919,17 +1020,24 @@ def main(argv):
     mcl = None
     if a.mcls:
         mcl = MclPlan(Rng("mcl:%d" % a.seed), users, a.mcls, a.mcl_list_size, a.domain, a.org)
+    qdl = None
+    if a.qdls:
+        qdl = QdlPlan(Rng("qdl:%d" % a.seed), users, a.domain, a.org,
+                      len(mcl.items) + 1 if mcl else 1)
+    tails = [t.ldif for t in (mcl, qdl) if t]
     write_registry(os.path.join(a.out, "registry.reg"), a.server, a.alias)
     write_ldif(os.path.join(server_dir, "directory.ldif"), users, a.domain, a.org, a.server,
-               a.alias, rng, tail=mcl.ldif if mcl else None)
+               a.alias, rng, tail=(lambda: "".join(t() for t in tails)) if tails else None)
+    items = (list(mcl.items) if mcl else []) + (qdl.items if qdl else [])
     count = write_mailbox(os.path.join(server_dir, "mailboxes", a.alias + ".json"), rng, users,
-                          a.org, a.domain, "Mailbox - QAV Agent",
-                          mcl_items=mcl.items if mcl else ())
+                          a.org, a.domain, "Mailbox - QAV Agent", mcl_items=items)
     if not a.no_public:
         write_public(os.path.join(server_dir, "public.json"))
     print("%d users, %d registration messages -> %s" % (a.users, count, a.out), flush=True)
     if mcl:
         print("mcls: " + mcl.summary(), file=sys.stderr)
+    if qdl:
+        print("qdls: " + qdl.summary(), file=sys.stderr)
     return 0
 
 

@@ -118,6 +118,12 @@ int main(int argc, char** argv) {
         std::snprintf(seconds, sizeof seconds, "%.3f", p.seconds);
         std::cerr << "testqav: phase " << seconds << " s " << p.phase << "\n";
       }
+      for (const Runtime::QueryListTime& q : rt.QueryListTimes()) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%.3f s %lld rows %.3f s queries", q.seconds,
+                      static_cast<long long>(q.rows), q.query_seconds);
+        std::cerr << "testqav: query-based list " << line << " " << q.address << "\n";
+      }
     }
     std::cout.flush();
     std::cerr.flush();

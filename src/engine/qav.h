@@ -175,8 +175,10 @@ class QAV {
   // Steps into one query-based list: looks it up, runs its member query and gives the
   // expansion positioned on the first row; nullptr (after its log line) when the list
   // cannot be or need not be expanded.
+  // Adds the rows it returned and the time of its directory queries to `tally`.
   std::unique_ptr<QueryListExpansion> StartQueryDL(const std::string& address, bool add_members,
-                                                   const std::string& domain);
+                                                   const std::string& domain,
+                                                   Runtime::QueryListTime& tally);
   // One row of a member query; gives the address of a nested query-based list to expand
   // next, or "".
   std::string ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,

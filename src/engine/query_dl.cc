@@ -3,6 +3,8 @@
 // run from its base, and every row that comes back is a person (a SourceMCL record), a
 // member list (expanded through the address book) or another query-based list (expanded in
 // turn). The expanded-list register ends cycles: a list is expanded once per MCL.
+#include <chrono>
+
 #include "engine/provenance.h"
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
@@ -25,6 +27,10 @@ const std::string kFullMemberAttributes =
     "homePhone,pager,otherTelephone,otherHomePhone,title,company,department," +
     "physicalDeliveryOfficeName," + "streetAddress,l,st,postalCode,co,givenName,sn,objectCategory";
 const char kShortMemberAttributes[] = "name,mail,legacyExchangeDN,objectCategory";
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 std::string ErrorText(const Status& s) {
   return std::to_string(s.number()) + " " + s.description();
@@ -66,6 +72,9 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
                         bool& include_dls, const std::string& domain) {
   // Nested lists are expanded depth first, each before the next row of the list that named
   // it, with one open expansion per level instead of one call per level.
+  const auto start = std::chrono::steady_clock::now();
+  Runtime::QueryListTime tally;
+  tally.address = address;
   std::vector<std::unique_ptr<QueryListExpansion>> lists;
   ProvenanceObserver* const observer = rt_.provenance;
   auto enter = [&](std::unique_ptr<QueryListExpansion> list) {
@@ -75,7 +84,7 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
     }
     lists.push_back(std::move(list));
   };
-  if (auto first = StartQueryDL(address, add_members, domain)) enter(std::move(first));
+  if (auto first = StartQueryDL(address, add_members, domain, tally)) enter(std::move(first));
   while (!lists.empty()) {
     QueryListExpansion& top = *lists.back();
     if (top.rst->Eof() || rt_.StopRequested()) {
@@ -87,13 +96,16 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
     top.rst->MoveNext().IgnoreError();
     rt_.DoEvents();
     if (!nested.empty() && !rt_.StopRequested()) {
-      if (auto inner = StartQueryDL(nested, add_members, "")) enter(std::move(inner));
+      if (auto inner = StartQueryDL(nested, add_members, "", tally)) enter(std::move(inner));
     }
   }
+  tally.seconds = SecondsSince(start);
+  rt_.NoteQueryListTime(std::move(tally));
 }
 
 std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address, bool add_members,
-                                                      const std::string& domain) {
+                                                      const std::string& domain,
+                                                      Runtime::QueryListTime& tally) {
   if (!rt_.g.MapiSession) {
     rt_.WriteLog(kPrefix + "unable to create ADO connection object " +
                      ErrorText(Status(err::kNotLoggedOn, "no messaging session")),
@@ -128,7 +140,9 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
                                     "((proxyAddresses=SMTP:" + EscapeFilterValue(address) + "))",
                                     kLookupAttributes, "subTree"};
   std::string command = Join(parts, ";");
+  auto query_start = std::chrono::steady_clock::now();
   auto lookup = list->connection.Execute(command);
+  tally.query_seconds += SecondsSince(query_start);
   if (!lookup.ok() || !*lookup) {
     rt_.WriteLog(kPrefix + "error executing query (" + command + "): " + ErrorText(lookup.status()),
                  kLogError);
@@ -159,7 +173,9 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
   parts[1] = filter;
   parts[2] = add_members ? kFullMemberAttributes : kShortMemberAttributes;
   command = Join(parts, ";");
+  query_start = std::chrono::steady_clock::now();
   auto members = list->connection.Execute(command);
+  tally.query_seconds += SecondsSince(query_start);
   if (!members.ok() || !*members) {
     rt_.WriteLog(
         kPrefix + "error running query for " + address + ": " + ErrorText(members.status()),
@@ -172,6 +188,7 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
     return nullptr;
   }
   auto count = list->rst->RecordCount();
+  if (count.ok()) tally.rows += *count;
   rt_.WriteLog(
       kPrefix + "query returned " + (count.ok() ? std::to_string(*count) : std::string()) + " rows",
       kLogDetail);

@@ -223,6 +223,16 @@ std::vector<Runtime::PhaseTime> Runtime::PhaseTimes() const {
   return times;
 }
 
+void Runtime::NoteQueryListTime(QueryListTime time) {
+  std::lock_guard<std::mutex> lock(mu_);
+  query_list_times_.push_back(std::move(time));
+}
+
+std::vector<Runtime::QueryListTime> Runtime::QueryListTimes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return query_list_times_;
+}
+
 void Runtime::StageOutput(std::string temp_path, std::string final_path) {
   std::lock_guard<std::mutex> lock(mu_);
   for (StagedOutput& s : staged_) {

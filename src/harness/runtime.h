@@ -115,6 +115,19 @@ class Runtime {
     double seconds = 0;
   };
   std::vector<PhaseTime> PhaseTimes() const;
+  // Wall time of each query-based list expanded from an MCL source (nested lists count in
+  // the list that reached them): the rows its member queries returned, the time of its
+  // directory queries (lookup and member query, the record sets filled) and of the whole
+  // expansion, rows and nested lists included. How fast a large list turns into SourceMCL
+  // records is lost in the phase of all MCLs.
+  struct QueryListTime {
+    std::string address;
+    int64_t rows = 0;
+    double query_seconds = 0;
+    double seconds = 0;
+  };
+  void NoteQueryListTime(QueryListTime time);
+  std::vector<QueryListTime> QueryListTimes() const;
 
   // Output files written beside their final name and put in place together at the end of a
   // run that completed, so that a stopped or failed run leaves the previous ones as they
@@ -180,6 +193,7 @@ class Runtime {
   RunPosition end_position_;
   RunPosition position_;
   std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> phase_starts_;
+  std::vector<QueryListTime> query_list_times_;
   std::vector<StagedOutput> staged_;
   bool staging_failed_ = false;
   bool finishing_ = false;

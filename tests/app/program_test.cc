@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -286,6 +287,7 @@ TEST_F(Program, PhaseTimesOnRequestOnly) {
   SampleWithEarlierDumps();
   ASSERT_EQ(RunHere(), kExitCompleted);
   EXPECT_EQ(Err().find("phase"), std::string::npos) << Err();
+  EXPECT_EQ(Err().find("query-based list"), std::string::npos) << Err();
   ::setenv("TESTQAV_PHASE_TIMES", "1", 1);
   const int status = RunHere();
   ::unsetenv("TESTQAV_PHASE_TIMES");
@@ -303,6 +305,19 @@ TEST_F(Program, PhaseTimesOnRequestOnly) {
     EXPECT_EQ(seconds.find_first_not_of("0123456789."), std::string::npos) << seconds;
     at = found;
   }
+  // Then each query-based list that an MCL names, with the rows of its member queries (a
+  // nested list's count in the list that reached it: Tacoma Office 5 + Buyers and Warehouse 3).
+  const std::regex list_line(
+      "testqav: query-based list [0-9.]+ s ([0-9]+) rows [0-9.]+ s queries (\\S+)\n");
+  std::vector<std::string> lists;
+  for (auto it = std::sregex_iterator(err.begin(), err.end(), list_line);
+       it != std::sregex_iterator(); ++it) {
+    lists.push_back((*it)[2].str() + " " + (*it)[1].str());
+  }
+  EXPECT_EQ(lists, (std::vector<std::string>{"field.engineers@northwind.test 1",
+                                             "tacoma.office@northwind.test 8",
+                                             "sales.desk@northwind.test 3"}))
+      << err;
 }
 
 // A filter of thousands of nested lists is a syntax error like any other, not a crash.
