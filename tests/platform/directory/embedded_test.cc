@@ -480,7 +480,18 @@ std::string RandomFilter(std::mt19937& rng, int depth) {
       "(groupType:1.2.840.113556.1.4.803:=2)",
       "(msDS-cloudExtensionAttribute1=employee)",
       "(manager=cn=bob baker,cn=users,dc=example,dc=com)",
-      "(extensionAttribute1=staff)"};
+      "(extensionAttribute1=staff)",
+      // Initial pieces: blanks, case, non-ASCII, multi-valued and unknown attributes.
+      "(displayName=b*)",
+      "(sn=  CH*)",
+      "(displayName=Zoë Z*)",
+      "(displayName=bob  b*r)",
+      "(givenName=g*a*)",
+      "(proxyAddresses=smtp:*)",
+      "(mailNickname=*)",
+      "(telephoneNumber=+1 5*)",
+      "(extensionAttribute1=st*)",
+      "(&(givenName=Gina)(sn=G*))"};
   constexpr size_t kCount = sizeof(kItems) / sizeof(kItems[0]);
   if (depth == 0 || rng() % 3 == 0) return kItems[rng() % kCount];
   switch (rng() % 3) {

@@ -18,6 +18,7 @@
 #include "platform/directory/embedded/entry_store.h"
 #include "platform/directory/embedded/hash_postings.h"
 #include "platform/directory/embedded/ldif_reader.h"
+#include "platform/directory/embedded/prefix_postings.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/filter_eval.h"
 #include "platform/directory/matching.h"
@@ -402,9 +403,47 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         result.erase(std::unique(result.begin(), result.end()), result.end());
         return result;
       }
+      case Kind::kSubstrings: {
+        // Only the initial piece narrows; the candidates are evaluated against the rest.
+        if (!node.initial || EqualsIgnoreCase(node.attribute, "name")) return std::nullopt;
+        const AttributeType* type = store_.AttributeFor(node.attribute);
+        if (!HasPrefixIndex(type->substr)) return std::nullopt;
+        std::optional<std::string> initial =
+            NormalizeSubstringPiece(type->substr, *node.initial, true, false);
+        if (!initial) return Postings{};
+        return PrefixIndexFor(type).Find(*initial);
+      }
       default:
         return std::nullopt;
     }
+  }
+
+  // The rules under which a substring match compares the beginnings of normalised values as
+  // they are; the others (telephone numbers) normalise pieces differently from values.
+  static bool HasPrefixIndex(MatchKind kind) {
+    return kind == MatchKind::kCaseIgnore || kind == MatchKind::kCaseExact ||
+           kind == MatchKind::kCaseIgnoreIA5 || kind == MatchKind::kCaseExactIA5;
+  }
+
+  const PrefixPostings& PrefixIndexFor(const AttributeType* type) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_ptr<PrefixPostings>& index = prefix_index_[type];
+    if (!index) {
+      std::vector<std::pair<std::string, uint32_t>> pairs;
+      for (size_t i = 0; i < store_.size(); ++i) {
+        const StoredEntry p = store_[i];
+        for (size_t a = 0; a < p.attribute_count(); ++a) {
+          if (p.type(a) != type) continue;
+          for (std::string_view v : p.values(a)) {
+            if (auto key = NormalizeValue(type->substr, v, *schema_)) {
+              pairs.emplace_back(std::move(*key), static_cast<uint32_t>(i));
+            }
+          }
+        }
+      }
+      index = std::make_unique<PrefixPostings>(std::move(pairs));
+    }
+    return *index;
   }
 
   // Most searches start at the naming context; parsing and finding it once is enough.
@@ -561,6 +600,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
   std::mutex mutex_;
   std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> index_;
   std::unique_ptr<HashPostings> name_index_;
+  std::unordered_map<const AttributeType*, std::unique_ptr<PrefixPostings>> prefix_index_;
   std::vector<std::shared_ptr<const CachedRequest>> recent_requests_;
   std::shared_ptr<const CachedBase> last_base_;
 };
