@@ -49,6 +49,24 @@ Result<std::shared_ptr<Directory>> OrganisationDirectory(Runtime& rt) {
   return rt.g.MapiSession->OrganisationDirectory();
 }
 
+// Announces to the session the look-ups that the person rows of a member query will start
+// with (the ODN's GAL entry, then the ODN as a recipient), so that they may be answered on
+// the other core while this one works through the rows before. The rows are read once and
+// the record set is left on its first row, where the expansion starts.
+void AnnounceRowLookups(Runtime& rt, Recordset& rst) {
+  if (!rt.g.MapiSession || rst.Eof()) return;
+  std::vector<AnticipatedLookup> lookups;
+  for (; !rst.Eof(); rst.MoveNext().IgnoreError()) {
+    if (!ContainsIgnoreCase(ValueText(rst.ValueView("objectCategory")), "CN=Person")) continue;
+    std::string odn = ValueText(rst.ValueView("legacyExchangeDN"));
+    if (!odn.empty()) {
+      lookups.push_back({AnticipatedLookup::Kind::kDistinguishedName, std::move(odn), true});
+    }
+  }
+  rst.MoveFirst().IgnoreError();
+  if (!lookups.empty()) rt.g.MapiSession->AnticipateLookups(std::move(lookups));
+}
+
 }  // namespace
 
 // One list being expanded: its own connection and record set, closed when it is done.
@@ -82,6 +100,7 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
       observer->ListEntered(mclid, ListKind::kQueryBased, {std::string(), list->address, ""},
                             list->filter);
     }
+    if (add_members && list->rst) AnnounceRowLookups(rt_, *list->rst);
     lists.push_back(std::move(list));
   };
   if (auto first = StartQueryDL(address, add_members, domain, tally)) enter(std::move(first));
