@@ -131,6 +131,9 @@ class DirectoryAddressBook : public AddressBook,
   // The key under which an entry found for `name` also answers every other text that names
   // the same SMTP address; nullopt when `name` does not resolve as an SMTP address.
   static std::optional<std::string> SmtpKey(std::string_view name);
+  // The key under which an entry found for `name` by ambiguous name resolution answers every
+  // text that differs from it only in case; nullopt for a name resolved otherwise.
+  static std::optional<std::string> AnrKey(std::string_view name);
   Result<AddressEntryPtr> ResolveSmtp(std::string_view address, std::string_view name);
   Result<AddressEntryPtr> ResolveAnr(std::string_view text, std::string_view name);
   static AddressEntryPtr OneOff(std::string_view address);
@@ -150,6 +153,10 @@ class DirectoryAddressBook : public AddressBook,
   ShardedTextMap<Result<AddressEntryPtr>> resolved_;
   // SMTP address (as given) -> the entry found for it, whichever text named it.
   ShardedTextMap<AddressEntryPtr> resolved_by_smtp_;
+  // Folded name resolved by ambiguous name resolution -> the entry found for it. Every
+  // attribute that resolution compares ignores case, so a text that differs only in case
+  // (an ODN as the directory spells it and as a registration spelled it) finds the same.
+  ShardedTextMap<AddressEntryPtr> resolved_by_folded_name_;
 
   std::mutex queue_mutex_;
   std::condition_variable queue_ready_;
@@ -424,6 +431,12 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
       return resolved_.Emplace(std::move(key), *same);
     }
   }
+  std::optional<std::string> anr_key = smtp_key ? std::nullopt : AnrKey(name);
+  if (anr_key) {
+    if (std::optional<AddressEntryPtr> same = resolved_by_folded_name_.Find(*anr_key)) {
+      return resolved_.Emplace(std::move(key), *same);
+    }
+  }
   Result<AddressEntryPtr> answer = ResolveUncached(name);
   const bool lasting = answer.ok() || answer.status().number() == err::kUnresolved ||
                        answer.status().number() == err::kAmbiguous;
@@ -432,7 +445,17 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveName(std::string_view name)
   // and the same object as every later call gets.
   Result<AddressEntryPtr> kept = resolved_.Emplace(std::move(key), std::move(answer));
   if (kept.ok() && smtp_key) resolved_by_smtp_.Emplace(std::move(*smtp_key), *kept);
+  if (kept.ok() && anr_key) resolved_by_folded_name_.Emplace(std::move(*anr_key), *kept);
   return kept;
+}
+
+std::optional<std::string> DirectoryAddressBook::AnrKey(std::string_view name) {
+  std::string text = Trim(name);
+  if (text.empty() || StartsWithIgnoreCase(text, "EX:") || StartsWithIgnoreCase(text, "SMTP:") ||
+      IsSmtpAddressShaped(text)) {
+    return std::nullopt;
+  }
+  return FoldCase(text);
 }
 
 std::optional<std::string> DirectoryAddressBook::SmtpKey(std::string_view name) {

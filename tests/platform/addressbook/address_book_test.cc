@@ -512,6 +512,19 @@ TEST(AddressBookCostTest, AddressLookupsAreSingleEqualitySearches) {
   EXPECT_EQ(book->ResolveName("Nobody Known").status().number(), err::kUnresolved);
   EXPECT_EQ(counting->filters.size(), 0u);
 
+  // A name found by ambiguous name resolution answers its other spellings too (every
+  // attribute compared ignores case): an ODN as a registration and as the directory spell it.
+  Result<AddressEntryPtr> odn = book->ResolveName("/o=Big/cn=Recipients/cn=user42");
+  ASSERT_TRUE(odn.ok()) << odn.status().description();
+  counting->filters.clear();
+  Result<AddressEntryPtr> upper = book->ResolveName(" /O=BIG/CN=RECIPIENTS/CN=USER42");
+  ASSERT_TRUE(upper.ok());
+  EXPECT_EQ(upper->get(), odn->get());
+  EXPECT_EQ(counting->filters.size(), 0u);
+  // A failure is not shared: its message names the text given.
+  EXPECT_EQ(book->ResolveName("NOBODY KNOWN").status().description().find("Nobody"),
+            std::string::npos);
+
   // A failing directory is not an answer: the same name is searched again once it is back.
   counting->down = true;
   EXPECT_EQ(book->ResolveName("User 5").status().number(), err::kDirServerDown);
