@@ -139,7 +139,14 @@ Tri FilterEvaluator::EvaluateEquality(const SearchCache::Equality& e,
                                                                                  : Tri::kFalse;
   }
   auto matches = [&](std::string_view v) {
-    return NormalizedEquals(e.type->equality, v, assertion, *schema_);
+    if (e.type->equality != MatchKind::kDistinguishedName) {
+      return NormalizedEquals(e.type->equality, v, assertion, *schema_);
+    }
+    if (v.empty() || v != e.last_dn) {
+      e.last_dn_matched = NormalizedEquals(e.type->equality, v, assertion, *schema_);
+      e.last_dn.assign(v);
+    }
+    return e.last_dn_matched;
   };
   if (e.is_name) return matches(entry.name()) ? Tri::kTrue : Tri::kFalse;
   for (size_t i = 0; i < entry.attribute_count(); ++i) {

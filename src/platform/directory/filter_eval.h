@@ -39,10 +39,14 @@ class FilterEvaluator {
   class SearchCache {
    public:
     struct Equality {
-      const FilterNode* node;
-      const AttributeType* type;
-      bool is_name;
+      const FilterNode* node = nullptr;
+      const AttributeType* type = nullptr;
+      bool is_name = false;
       std::optional<std::string> assertion;  // nullopt: the value is not valid for the type
+      // The last distinguished name compared and whether it matched: a search compares the
+      // same few values (objectCategory) over and over, and parsing a DN is not cheap.
+      mutable std::string last_dn;
+      mutable bool last_dn_matched = false;
     };
     const Equality* Find(const FilterNode* node) const {
       for (const Equality& e : equalities_) {

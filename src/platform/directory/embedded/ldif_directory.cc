@@ -367,9 +367,13 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         const FilterEvaluator::SearchCache::Equality* known = cache.Find(&node);
         if (known == nullptr) {
           const std::optional<std::string>* same = cache.SameValue(type->equality, node.value);
-          known = &cache.Add(
-              {&node, type, is_name,
-               same != nullptr ? *same : NormalizeValue(type->equality, node.value, *schema_)});
+          FilterEvaluator::SearchCache::Equality fresh;
+          fresh.node = &node;
+          fresh.type = type;
+          fresh.is_name = is_name;
+          fresh.assertion =
+              same != nullptr ? *same : NormalizeValue(type->equality, node.value, *schema_);
+          known = &cache.Add(std::move(fresh));
         }
         if (!known->assertion) return Postings{};
         return Lookup(IndexFor(type, is_name), HashText(*known->assertion));
