@@ -28,10 +28,15 @@ enum class Tok {
   kEnd,
 };
 
+// A filter is parsed for every look-up a run makes: tokens point into the filter text and
+// own a copy only of a value whose quotes had to be undoubled.
 struct Token {
   Tok tok = Tok::kEnd;
-  std::string text;  // name, unquoted value, or the operator as written
+  std::string_view view;  // name, unquoted value, or the operator as written
+  std::string owned;      // the unquoted value, when it differs from the text
+  bool is_owned = false;
   size_t offset = 0;
+  std::string_view text() const { return is_owned ? std::string_view(owned) : view; }
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -113,15 +118,16 @@ class Parser {
       case Tok::kEnd:
         return "end of text";
       case Tok::kString:
-        return "quoted value '" + t.text + "'";
+        return "quoted value '" + std::string(t.text()) + "'";
       case Tok::kBracketName:
-        return "[" + t.text + "]";
+        return "[" + std::string(t.text()) + "]";
       default:
-        return "'" + t.text + "'";
+        return "'" + std::string(t.text()) + "'";
     }
   }
 
   Status Tokenize() {
+    tokens_.reserve(16);
     size_t i = 0;
     const size_t n = text_.size();
     while (true) {
@@ -136,19 +142,27 @@ class Parser {
       if (c == '\'') {
         // A quote inside the value is written twice.
         ++i;
+        const size_t start = i;
         bool closed = false;
         while (i < n) {
           const size_t quote = text_.find('\'', i);
           if (quote == std::string_view::npos) {
-            t.text.append(text_.substr(i));
             i = n;
             break;
           }
-          t.text.append(text_.substr(i, quote - i));
           if (quote + 1 < n && text_[quote + 1] == '\'') {
-            t.text.push_back('\'');
+            if (!t.is_owned) {
+              t.is_owned = true;
+              t.owned.assign(text_.substr(start, i - start));
+            }
+            t.owned.append(text_.substr(i, quote + 1 - i));
             i = quote + 2;
             continue;
+          }
+          if (t.is_owned) {
+            t.owned.append(text_.substr(i, quote - i));
+          } else {
+            t.view = text_.substr(start, quote - start);
           }
           i = quote + 1;
           closed = true;
@@ -161,8 +175,8 @@ class Parser {
         if (close == std::string_view::npos) {
           return Fail("unterminated bracketed field name", t.offset);
         }
-        t.text = std::string(text_.substr(i + 1, close - i - 1));
-        if (Trim(t.text).empty()) return Fail("empty field name", t.offset);
+        t.view = text_.substr(i + 1, close - i - 1);
+        if (Trim(t.view).empty()) return Fail("empty field name", t.offset);
         t.tok = Tok::kBracketName;
         i = close + 1;
       } else if (c == ']') {
@@ -171,30 +185,30 @@ class Parser {
         return Fail("double quotes are not allowed, values are written in single quotes", i);
       } else if (c == '(') {
         t.tok = Tok::kLParen;
-        t.text = "(";
+        t.view = text_.substr(i, 1);
         ++i;
       } else if (c == ')') {
         t.tok = Tok::kRParen;
-        t.text = ")";
+        t.view = text_.substr(i, 1);
         ++i;
       } else if (c == '=') {
         t.tok = Tok::kEquals;
-        t.text = "=";
+        t.view = text_.substr(i, 1);
         ++i;
       } else if (c == '<' || c == '>' || c == '!') {
         size_t start = i++;
         if (i < n && (text_[i] == '=' || text_[i] == '>')) ++i;
         t.tok = Tok::kOtherOp;
-        t.text = std::string(text_.substr(start, i - start));
+        t.view = text_.substr(start, i - start);
       } else {
         size_t start = i;
         while (i < n && !EndsBareWord(text_[i])) ++i;
-        t.text = std::string(text_.substr(start, i - start));
-        if (AsciiEqualsIgnoreCase(t.text, "OR")) {
+        t.view = text_.substr(start, i - start);
+        if (AsciiEqualsIgnoreCase(t.view, "OR")) {
           t.tok = Tok::kOr;
-        } else if (AsciiEqualsIgnoreCase(t.text, "AND")) {
+        } else if (AsciiEqualsIgnoreCase(t.view, "AND")) {
           t.tok = Tok::kAnd;
-        } else if (AsciiEqualsIgnoreCase(t.text, "LIKE")) {
+        } else if (AsciiEqualsIgnoreCase(t.view, "LIKE")) {
           t.tok = Tok::kLike;
         } else {
           t.tok = Tok::kName;
@@ -253,21 +267,22 @@ class Parser {
   size_t Position(size_t offset) const { return CharLength(text_.substr(0, offset)) + 1; }
 
   Result<FilterNode> ParseComparison() {
-    Token name = Take();
+    const Token& name = Take();
     if (name.tok != Tok::kName && name.tok != Tok::kBracketName) {
       return Fail("expected a field name, found " + Describe(name), name.offset);
     }
-    std::optional<int32_t> field = resolve_(name.text);
-    if (!field) return Fail("unknown field '" + name.text + "'", name.offset);
-    Token op = Take();
+    std::optional<int32_t> field = resolve_(name.text());
+    if (!field) return Fail("unknown field '" + std::string(name.text()) + "'", name.offset);
+    const Token& op = Take();
     if (op.tok == Tok::kOtherOp) {
-      return Fail("unsupported operator '" + op.text + "'", op.offset);
+      return Fail("unsupported operator '" + std::string(op.text()) + "'", op.offset);
     }
     if (op.tok != Tok::kEquals && op.tok != Tok::kLike) {
-      return Fail("expected = or LIKE after field '" + name.text + "', found " + Describe(op),
+      return Fail("expected = or LIKE after field '" + std::string(name.text()) + "', found " +
+                      Describe(op),
                   op.offset);
     }
-    Token value = Take();
+    const Token& value = Take();
     if (value.tok != Tok::kString) {
       return Fail("expected a quoted value, found " + Describe(value), value.offset);
     }
@@ -275,7 +290,7 @@ class Parser {
     Comparison& c = node.compare;
     c.field = *field;
     c.like = op.tok == Tok::kLike;
-    c.value = std::move(value.text);
+    c.value = std::string(value.text());
     std::string_view core = c.value;
     c.kind = MatchKind::kExact;
     if (c.like) {

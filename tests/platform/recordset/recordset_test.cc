@@ -386,6 +386,8 @@ TYPED_TEST(RecordsetContract, FilterGrammarTable) {
       // Quotes are doubled inside the value.
       {"ODN LIKE '/o=org/cn=o''neil'", V{"o'neil@x.com"}},
       {"[SMTP] LIKE 'o''neil@x.com' OR [ODN] LIKE 'x'", V{"o'neil@x.com"}},
+      {"ODN LIKE '''*' OR ODN LIKE '*o''n''*' OR ODN = ''''", V{}},
+      {"ODN LIKE '*''neil' AND SMTP LIKE 'o''*'", V{"o'neil@x.com"}},
       // Letter case is folded the Unicode way, one character to one: the spelling counts.
       {"SMTP = 'äbc@X.COM'", V{"ÄBC@x.com"}},
       {"ODN = 'STRAẞE'", V{"ÄBC@x.com"}},
