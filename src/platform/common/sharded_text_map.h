@@ -10,7 +10,7 @@
 // No memory is first touched with a shard's lock held: an item is built, and a larger table
 // allocated and cleared, before the lock is taken. The first touch of fresh memory can cost
 // milliseconds (the system clears the page, and a virtual machine's host may have to find
-// one), and the other thread would spin all that time.
+// one), and the other thread would wait all that time.
 #pragma once
 
 #include <array>
@@ -24,7 +24,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/common/spin_lock.h"
 #include "platform/common/text.h"
 
 namespace testqav {
@@ -40,7 +39,7 @@ class ShardedTextMap {
   std::optional<Value> Find(std::string_view key) const {
     const size_t hash = TextHash{}(key);
     const Shard& s = shards_[ShardIndex(hash)];
-    std::lock_guard<SpinLock> lock(s.lock);
+    std::lock_guard<std::mutex> lock(s.lock);
     const Item* item = s.Locate(key, hash);
     if (item == nullptr) return std::nullopt;
     return item->value;
@@ -55,7 +54,7 @@ class ShardedTextMap {
     std::vector<Slot> larger;
     while (true) {
       {
-        std::lock_guard<SpinLock> lock(s.lock);
+        std::lock_guard<std::mutex> lock(s.lock);
         if (const Item* kept = s.Locate(item->key, hash)) return kept->value;
         if (!larger.empty() && larger.size() == Grown(s.slots.size())) s.Rebuild(larger);
         if ((s.count + 1) * 2 <= s.slots.size()) {
@@ -73,7 +72,7 @@ class ShardedTextMap {
   size_t size() const {
     size_t n = 0;
     for (const Shard& s : shards_) {
-      std::lock_guard<SpinLock> lock(s.lock);
+      std::lock_guard<std::mutex> lock(s.lock);
       n += s.count;
     }
     return n;
@@ -120,7 +119,7 @@ class ShardedTextMap {
       slots[i] = Slot{hash, item};
     }
 
-    mutable SpinLock lock;
+    mutable std::mutex lock;
     std::vector<Slot> slots;  // a power of two in size, at most half in use
     size_t count = 0;
   };
