@@ -3,14 +3,10 @@
 // bookkeeping: with 4 KiB pages a large run spends much of its time in page faults and TLB
 // misses. Freed memory is kept for reuse rather than handed back to the kernel, which would
 // clear every page again the next time it is touched; a run is short and its peak is what
-// counts. One arena for all threads: what the threads that open the directory free (the
-// file's text, the parse's scratch) is then reused by the run instead of fresh pages, each
-// of which costs a fault and a clearing on its first touch. MALLOC_CONF in the environment
-// still overrides these.
+// counts. MALLOC_CONF in the environment still overrides these.
 extern "C" {
 // jemalloc looks this symbol up by name; the name is not ours to choose.
 // NOLINTNEXTLINE
 extern const char* malloc_conf;
-const char* malloc_conf =
-    "thp:always,metadata_thp:always,dirty_decay_ms:-1,muzzy_decay_ms:-1,narenas:1";
+const char* malloc_conf = "thp:always,metadata_thp:always,dirty_decay_ms:-1,muzzy_decay_ms:-1";
 }
