@@ -98,92 +98,20 @@ TEST(DirectoryLdif, ReadsFoldingBase64CommentsAndOptions) {
   EXPECT_TRUE(diagnostics.str().empty());
 }
 
-// A large file is cut at record boundaries only: an empty line and then a "dn:" line. The
-// pieces put together are the text, and each knows the lines before it.
-TEST(DirectoryLdif, SplitsAtRecordBoundariesOnly) {
-  const std::string text =
-      "version: 1\r\n\r\n"
-      "dn: cn=a,dc=x\r\ncn: a\r\ndescription: one\r\n\r\n"  // boundary (CRLF)
-      "# comment\r\n\r\n"                                   // no "dn:" after the empty line
-      "dn: cn=b,dc=x\ndescription: folded\n \n text\n\n"    // folded with a blank piece
-      "DN: cn=c,dc=x\ncn: c\n";                             // boundary, any letter case
-  for (size_t count = 1; count <= 6; ++count) {
-    std::vector<LdifPiece> pieces = SplitLdif(text, count);
-    ASSERT_FALSE(pieces.empty());
-    EXPECT_LE(pieces.size(), count);
-    std::string joined;
-    size_t lines = 0;
-    for (size_t i = 0; i < pieces.size(); ++i) {
-      EXPECT_EQ(pieces[i].lines_before, lines) << count << " piece " << i;
-      if (i > 0) {
-        const std::string_view start = pieces[i].text.substr(0, 3);
-        EXPECT_TRUE(start == "dn:" || start == "DN:") << pieces[i].text;
-        EXPECT_TRUE(joined.ends_with("\n\n") || joined.ends_with("\r\n\r\n")) << joined;
-      }
-      joined += pieces[i].text;
-      lines += static_cast<size_t>(std::count(pieces[i].text.begin(), pieces[i].text.end(), '\n'));
-    }
-    EXPECT_EQ(joined, text);
-  }
-  EXPECT_EQ(SplitLdif(text, 3).size(), 3u);
-  EXPECT_EQ(SplitLdif("dn: cn=a\ncn: a\n", 4).size(), 1u);
-}
-
-// Parsed in two pieces at once, a directory is the one parsed in one go: entries in file
-// order with their values, the rootDSE from the last empty DN, and a fault in the second
-// piece still names its line in the file, ahead of nothing from the first piece.
-TEST(DirectoryLdif, ParsedInPiecesItIsTheSameDirectory) {
-  // From the 16th entry on, a new attribute comes first and the class changes, so that
-  // the second piece numbers attribute names and class sets otherwise than the first.
+// A fault names its line in the file; of two faults the first is reported, except that a
+// continuation line with nothing to continue, anywhere, goes before every other fault.
+TEST(DirectoryLdif, FaultsNameTheirLineAndTheFirstIsReported) {
   std::string text = "version: 1\n\n";
   for (int i = 0; i < 40; ++i) {
     const std::string n = std::to_string(i);
-    text += "dn: cn=u" + n + ",dc=example,dc=com\n" +
-            std::string(i < 15 ? "objectClass: person\n"
-                               : "description: late\nobjectClass: organizationalPerson\n") +
-            "cn: u" + n + "\nsn: S" + n + "\n" + (i % 3 == 0 ? "CN: again" + n + "\n" : "") +
-            "unlisted: K" + std::to_string(i % 2) + "\n\n";
-    if (i == 30) text += "dn:\ndefaultNamingContext: dc=example,dc=com\n\n";
+    text += "dn: cn=u" + n + ",dc=example,dc=com\nobjectClass: person\ncn: u" + n + "\nsn: S" + n +
+            "\n\n";
   }
-  LdifDirectoryOptions one_go;
-  LdifDirectoryOptions split;
-  split.split_parse_bytes = 1;
-  std::ostringstream diagnostics;
-  auto a = LdifDirectoryFromText(text, "p.ldif", diagnostics, one_go);
-  auto b = LdifDirectoryFromText(text, "p.ldif", diagnostics, split);
-  ASSERT_TRUE(a.ok() && b.ok()) << diagnostics.str();
-  auto all = [](Directory& d) {
-    auto r = d.Search("dc=example,dc=com", SearchScope::kSubtree, "(objectClass=*)", {});
-    EXPECT_TRUE(r.ok());
-    std::vector<std::string> out;
-    for (const DirectoryEntry& e : *r) {
-      std::string line = e.dn;
-      for (const DirectoryAttribute& at : e.attributes) {
-        line += "|" + at.name;
-        for (const std::string& v : at.values) line += "=" + v;
-      }
-      out.push_back(line);
-    }
-    return out;
-  };
-  std::vector<std::string> expected = all(**a);
-  ASSERT_EQ(expected.size(), 40u);
-  EXPECT_EQ(all(**b), expected);
-  EXPECT_EQ(Names(**b, "(|(sn=S7)(cn=again33))"), (std::set<std::string>{"u7", "u33"}));
-  EXPECT_EQ(Names(**b, "(&(objectClass=organizationalPerson)(description=late)(sn=S39))"),
-            (std::set<std::string>{"u39"}));
-  EXPECT_EQ(Names(**b, "(&(objectClass=person)(!(objectClass=organizationalPerson)))").size(), 15u);
-  // An attribute the schema lacks is one attribute in both pieces.
-  EXPECT_EQ(Names(**b, "(unlisted=k1)").size(), 20u);
-  EXPECT_EQ(Names(**b, "(unlisted=K1)"), Names(**a, "(unlisted=k1)"));
-  EXPECT_EQ((*b)->RootDse()->First("defaultNamingContext"), "dc=example,dc=com");
-  EXPECT_TRUE(diagnostics.str().empty());
-
-  // A fault late in the file, and another in the first half: the first one is reported.
+  // A fault late in the file, and another earlier: the first one is reported.
   std::string late = text + "dn: cn=bad\ncn a\n";
   const size_t late_line = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 2;
   std::ostringstream late_diagnostics;
-  auto c = LdifDirectoryFromText(late, "p.ldif", late_diagnostics, split);
+  auto c = LdifDirectoryFromText(late, "p.ldif", late_diagnostics);
   ASSERT_FALSE(c.ok());
   EXPECT_EQ(c.status().description().rfind("p.ldif:" + std::to_string(late_line) + ": ", 0), 0u)
       << c.status().description();
@@ -191,7 +119,7 @@ TEST(DirectoryLdif, ParsedInPiecesItIsTheSameDirectory) {
   std::string both = late;
   both.replace(both.find("sn: S2\n"), 7, "sn S2\n");
   std::ostringstream both_diagnostics;
-  auto d = LdifDirectoryFromText(both, "p.ldif", both_diagnostics, split);
+  auto d = LdifDirectoryFromText(both, "p.ldif", both_diagnostics);
   ASSERT_FALSE(d.ok());
   EXPECT_NE(d.status().description().find("missing \":\" in \"sn S2\""), std::string::npos)
       << d.status().description();
@@ -199,7 +127,7 @@ TEST(DirectoryLdif, ParsedInPiecesItIsTheSameDirectory) {
   // A continuation line with nothing to continue, anywhere, goes before every other fault.
   std::string orphan = both + "\n continued\n";
   std::ostringstream orphan_diagnostics;
-  auto o = LdifDirectoryFromText(orphan, "p.ldif", orphan_diagnostics, split);
+  auto o = LdifDirectoryFromText(orphan, "p.ldif", orphan_diagnostics);
   ASSERT_FALSE(o.ok());
   EXPECT_NE(o.status().description().find("continuation line"), std::string::npos);
   const size_t orphan_line = static_cast<size_t>(std::count(both.begin(), both.end(), '\n')) + 2;
@@ -456,42 +384,19 @@ TEST(DirectoryLdif, HandsOutStoredEntriesWithoutCopying) {
 
 std::string RandomFilter(std::mt19937& rng, int depth) {
   static const char* kItems[] = {
-      "(mail=bob.baker@example.com)",
-      "(mail=nobody@example.com)",
-      "(objectClass=user)",
-      "(objectClass=group)",
-      "(objectCategory=person)",
-      "(objectCategory=group)",
-      "(proxyAddresses=smtp:aa@example.com)",
-      "(proxyAddresses=SMTP:carol.chen@example.com)",
-      "(name=Users)",
-      "(name=Bob Baker)",
-      "(mailNickname=*)",
-      "(department=Sales)",
-      "(noSuch=1)",
-      "(groupType=eight)",
-      "(groupType=8)",
-      "(cn=A*)",
-      "(displayName=zoë zeller)",
+      "(mail=bob.baker@example.com)", "(mail=nobody@example.com)", "(objectClass=user)",
+      "(objectClass=group)", "(objectCategory=person)", "(objectCategory=group)",
+      "(proxyAddresses=smtp:aa@example.com)", "(proxyAddresses=SMTP:carol.chen@example.com)",
+      "(name=Users)", "(name=Bob Baker)", "(mailNickname=*)", "(department=Sales)", "(noSuch=1)",
+      "(groupType=eight)", "(groupType=8)", "(cn=A*)", "(displayName=zoë zeller)",
       "(legacyExchangeDN=/o=Example/ou=First Administrative Group/cn=Recipients/cn=cchen)",
-      "(facsimileTelephoneNumber=1)",
-      "(msExchHideFromAddressLists=TRUE)",
-      "(cn~=gina gray)",
-      "(groupType:1.2.840.113556.1.4.803:=2)",
-      "(msDS-cloudExtensionAttribute1=employee)",
-      "(manager=cn=bob baker,cn=users,dc=example,dc=com)",
-      "(extensionAttribute1=staff)",
+      "(facsimileTelephoneNumber=1)", "(msExchHideFromAddressLists=TRUE)", "(cn~=gina gray)",
+      "(groupType:1.2.840.113556.1.4.803:=2)", "(msDS-cloudExtensionAttribute1=employee)",
+      "(manager=cn=bob baker,cn=users,dc=example,dc=com)", "(extensionAttribute1=staff)",
       // Initial pieces: blanks, case, non-ASCII, multi-valued and unknown attributes.
-      "(displayName=b*)",
-      "(sn=  CH*)",
-      "(displayName=Zoë Z*)",
-      "(displayName=bob  b*r)",
-      "(givenName=g*a*)",
-      "(proxyAddresses=smtp:*)",
-      "(mailNickname=*)",
-      "(telephoneNumber=+1 5*)",
-      "(extensionAttribute1=st*)",
-      "(&(givenName=Gina)(sn=G*))"};
+      "(displayName=b*)", "(sn=  CH*)", "(displayName=Zoë Z*)", "(displayName=bob  b*r)",
+      "(givenName=g*a*)", "(proxyAddresses=smtp:*)", "(mailNickname=*)", "(telephoneNumber=+1 5*)",
+      "(extensionAttribute1=st*)", "(&(givenName=Gina)(sn=G*))"};
   constexpr size_t kCount = sizeof(kItems) / sizeof(kItems[0]);
   if (depth == 0 || rng() % 3 == 0) return kItems[rng() % kCount];
   switch (rng() % 3) {
@@ -534,7 +439,7 @@ TEST(DirectoryIndex, EqualityLookupsOnALargeDirectoryFindTheirEntries) {
   std::ostringstream diagnostics;
   auto dir = LdifDirectoryFromText(ldif, "big.ldif", diagnostics);
   ASSERT_TRUE(dir.ok()) << dir.status().description();
-  // Build the indexes up front (a directory this large builds them in two groups at once),
+  // Build the indexes up front (in one pass over the entries),
   // then make many look-ups through them. How fast they are is the benchmarks' business.
   (*dir)->ExpectEqualitySearches({"proxyAddresses", "mail", "legacyExchangeDN", "cn", "sn"});
   ASSERT_EQ(Names(**dir, "(cn=user 99999)", "DC=big,DC=test"), std::set<std::string>{"User 99999"});

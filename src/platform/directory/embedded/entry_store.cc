@@ -223,29 +223,6 @@ void EntryStore::Add(const DirectoryEntry& entry) {
   entries_.push_back(e);
 }
 
-void EntryStore::Append(EntryStore&& other) {
-  // Attribute spellings and class sets are numbered per store: renumber into this one's.
-  std::vector<uint32_t> name_ids(other.names_.size());
-  for (size_t i = 0; i < other.names_.size(); ++i) name_ids[i] = NameId(other.names_[i]);
-  std::vector<uint32_t> class_set_ids(other.class_sets_.size());
-  for (size_t i = 0; i < other.class_sets_.size(); ++i) {
-    class_set_ids[i] = ClassSetId(other.class_sets_[i]);
-  }
-  entries_.reserve(entries_.size() + other.entries_.size());
-  for (Entry e : other.entries_) {
-    for (uint32_t a = 0; a < e.attribute_count; ++a) {
-      e.attributes[a].name = name_ids[e.attributes[a].name];
-    }
-    e.class_set = class_set_ids[e.class_set];
-    entries_.push_back(e);
-  }
-  for (auto& block : other.blocks_) blocks_.push_back(std::move(block));
-  other.blocks_.clear();
-  other.entries_.clear();
-  other.free_ = nullptr;
-  other.left_ = 0;
-}
-
 bool EntryStore::SpelledOnlyAs(const AttributeType* type, std::string_view spelling) const {
   for (size_t i = 0; i < names_.size(); ++i) {
     if (name_types_[i] == type && names_[i] != spelling) return false;

@@ -59,9 +59,6 @@ class EntryStore {
   // Adds `entry` at the end. Its `name` attribute is stored as the RDN value (added when
   // the entry has none), as Active Directory keeps it.
   void Add(const DirectoryEntry& entry);
-  // Moves the entries of `other` (same schema) to the end, in their order; `other` is left
-  // empty. Their texts stay where they are: the blocks that hold them move along.
-  void Append(EntryStore&& other);
 
   size_t size() const { return entries_.size(); }
   StoredEntry operator[](size_t i) const { return StoredEntry(this, static_cast<uint32_t>(i)); }

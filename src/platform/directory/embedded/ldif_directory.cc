@@ -1,14 +1,12 @@
 #include "platform/directory/embedded/ldif_directory.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <iterator>
 #include <mutex>
 #include <optional>
 #include <sstream>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -515,49 +513,19 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
       }
     }
     if (missing.empty()) return;
-    // A run waits for these before it resolves its first name: for a large directory two
-    // threads share the work, each reading half of the entries, then each sorting whole
-    // indexes, the largest first, until none is left.
-    constexpr size_t kSplitEntries = 20000;
-    const bool two = store_.size() >= kSplitEntries;
-    const size_t half = two ? store_.size() / 2 : store_.size();
-    using Pairs = std::vector<std::pair<uint64_t, uint32_t>>;
-    std::vector<Pairs> front;
-    std::vector<Pairs> back;
-    std::thread helper;
-    if (two) helper = std::thread([&] { back = IndexPairs(missing, half, store_.size()); });
-    front = IndexPairs(missing, 0, half);
-    if (helper.joinable()) helper.join();
-    std::vector<size_t> order(missing.size());
+    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs = IndexPairs(missing);
     for (size_t k = 0; k < missing.size(); ++k) {
-      if (two) {
-        front[k].insert(front[k].end(), back[k].begin(), back[k].end());
-        Pairs().swap(back[k]);
-      }
-      order[k] = k;
+      index_[missing[k]] = std::make_unique<HashPostings>(std::move(pairs[k]));
     }
-    std::sort(order.begin(), order.end(),
-              [&front](size_t a, size_t b) { return front[a].size() > front[b].size(); });
-    std::vector<std::unique_ptr<HashPostings>> built(missing.size());
-    std::atomic<size_t> next{0};
-    auto build = [&] {
-      for (size_t i = next++; i < order.size(); i = next++) {
-        built[order[i]] = std::make_unique<HashPostings>(std::move(front[order[i]]));
-      }
-    };
-    if (two) helper = std::thread(build);
-    build();
-    if (helper.joinable()) helper.join();
-    for (size_t k = 0; k < missing.size(); ++k) index_[missing[k]] = std::move(built[k]);
   }
 
-  // (hash of normalised value, entry) pairs of `types` (attributes, not `name`) for the
-  // entries [first, last), one list a type.
+  // (hash of normalised value, entry) pairs of `types` (attributes, not `name`), one list a
+  // type.
   std::vector<std::vector<std::pair<uint64_t, uint32_t>>> IndexPairs(
-      const std::vector<const AttributeType*>& types, size_t first, size_t last) const {
+      const std::vector<const AttributeType*>& types) const {
     std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(types.size());
-    for (auto& p : pairs) p.reserve(last - first);
-    for (size_t i = first; i < last; ++i) {
+    for (auto& p : pairs) p.reserve(store_.size());
+    for (size_t i = 0; i < store_.size(); ++i) {
       const StoredEntry p = store_[i];
       auto id = static_cast<uint32_t>(i);
       for (size_t k = 0; k < types.size(); ++k) {
@@ -611,67 +579,21 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
 
 // Parses `text` straight into a store: each entry is held as parsed text only until it is
 // stored.
-// What one piece of a file parses into.
-struct ParsedPiece {
-  explicit ParsedPiece(std::shared_ptr<const Schema> schema) : store(std::move(schema)) {}
-  EntryStore store;
-  std::optional<DirectoryEntry> root_dse;  // the piece's last entry with the empty DN
-  std::ostringstream diagnostics;
-  Status status;
-  bool orphan_continuation = false;  // the fault is one that goes before all others
-
-  void Parse(const LdifPiece& piece, std::string_view name) {
-    status = CheckLdifContinuations(piece, name, diagnostics);
-    if (!status.ok()) {
-      orphan_continuation = true;
-      return;
-    }
-    status = ParseLdifPieceEach(piece, name, diagnostics, [this](DirectoryEntry&& e) {
-      if (e.dn.empty()) {
-        root_dse = std::move(e);
-      } else {
-        store.Add(e);
-      }
-    });
-  }
-};
-
 Result<std::shared_ptr<Directory>> BuildDirectory(std::string_view text, std::string_view name,
                                                   std::ostream& diagnostics,
                                                   LdifDirectoryOptions options) {
   if (!options.schema) options.schema = Schema::Builtin();
-  // A large directory is most of what a run waits for at its start: its second half is
-  // parsed on a thread of its own meanwhile.
-  const std::vector<LdifPiece> pieces =
-      SplitLdif(text, text.size() >= options.split_parse_bytes ? 2 : 1);
-  std::vector<std::unique_ptr<ParsedPiece>> parsed;
-  for (size_t i = 0; i < pieces.size(); ++i) {
-    parsed.push_back(std::make_unique<ParsedPiece>(options.schema));
-  }
-  std::thread second;
-  if (pieces.size() > 1) {
-    second = std::thread([&] { parsed[1]->Parse(pieces[1], name); });
-  }
-  parsed[0]->Parse(pieces[0], name);
-  if (second.joinable()) second.join();
-  // The fault to report is the one a reading in one go would report: the first orphan
-  // continuation line, else the first fault in the file.
-  for (bool orphans : {true, false}) {
-    for (const auto& p : parsed) {
-      if (!p->status.ok() && (p->orphan_continuation || !orphans)) {
-        diagnostics << p->diagnostics.str();
-        return p->status;
-      }
-    }
-  }
-  EntryStore store = std::move(parsed[0]->store);
+  EntryStore store(options.schema);
   std::optional<DirectoryEntry> root_dse;
-  for (const auto& p : parsed) {
-    diagnostics << p->diagnostics.str();
+  Status status = ParseLdifEach(text, name, diagnostics, [&](DirectoryEntry&& e) {
     // An entry with the empty DN supplies the rootDSE; the last one counts.
-    if (p->root_dse) root_dse = std::move(p->root_dse);
-  }
-  for (size_t i = 1; i < parsed.size(); ++i) store.Append(std::move(parsed[i]->store));
+    if (e.dn.empty()) {
+      root_dse = std::move(e);
+    } else {
+      store.Add(e);
+    }
+  });
+  if (!status.ok()) return status;
   std::shared_ptr<Directory> dir =
       std::make_shared<LdifDirectory>(std::move(store), std::move(root_dse), std::move(options));
   return dir;

@@ -20,9 +20,6 @@ struct LdifDirectoryOptions {
   // the indexed search is compared against).
   bool use_index = true;
   std::shared_ptr<const Schema> schema;  // nullptr: Schema::Builtin()
-  // A text at least this long is parsed in two pieces at once, on this thread and a second
-  // one; the directory is the same either way.
-  size_t split_parse_bytes = size_t{16} << 20;
 };
 
 // The largest directory file that is loaded (the text is mapped, the entries held in memory).

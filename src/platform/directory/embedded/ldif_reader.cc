@@ -207,68 +207,14 @@ Status Fault(std::string_view file_name, size_t line, const std::string& fault,
 
 Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ostream& diagnostics,
                      const std::function<void(DirectoryEntry&&)>& each) {
-  const LdifPiece whole{text, 0};
-  if (Status s = CheckLdifContinuations(whole, file_name, diagnostics); !s.ok()) return s;
-  return ParseLdifPieceEach(whole, file_name, diagnostics, each);
-}
-
-Status CheckLdifContinuations(const LdifPiece& piece, std::string_view file_name,
-                              std::ostream& diagnostics) {
-  if (size_t orphan = LogicalLines(piece.text).FirstOrphanContinuation(); orphan != 0) {
-    return Fault(file_name, piece.lines_before + orphan,
-                 "continuation line without a line to continue", diagnostics);
+  // Continuation lines that have nothing to continue make the whole file unreadable: this
+  // fault goes before any other, wherever it is.
+  if (size_t orphan = LogicalLines(text).FirstOrphanContinuation(); orphan != 0) {
+    return Fault(file_name, orphan, "continuation line without a line to continue", diagnostics);
   }
-  return Status();
-}
-
-namespace {
-
-// "dn:" in any letter case (the keyword is ASCII).
-bool StartsWithDnKeyword(std::string_view s) {
-  return s.size() >= 3 && (s[0] == 'd' || s[0] == 'D') && (s[1] == 'n' || s[1] == 'N') &&
-         s[2] == ':';
-}
-
-}  // namespace
-
-std::vector<LdifPiece> SplitLdif(std::string_view text, size_t count) {
-  std::vector<LdifPiece> pieces;
-  size_t start = 0;
-  size_t lines_before = 0;
-  for (size_t k = 1; k < count; ++k) {
-    // The first record boundary at or after the k-th share of the text: an empty line
-    // (which ends any record, folded line and comment) followed by a line starting "dn:".
-    size_t at = std::max(start, text.size() * k / count);
-    size_t cut = std::string_view::npos;
-    while (at < text.size()) {
-      size_t nl = text.find('\n', at);
-      if (nl == std::string_view::npos) break;
-      size_t next = nl + 1;
-      std::string_view rest = text.substr(next);
-      size_t empty_end = StartsWith(rest, "\r\n") ? 2 : StartsWith(rest, "\n") ? 1 : 0;
-      if (empty_end != 0 && StartsWithDnKeyword(rest.substr(empty_end))) {
-        cut = next + empty_end;
-        break;
-      }
-      at = next;
-    }
-    if (cut == std::string_view::npos) break;
-    std::string_view piece = text.substr(start, cut - start);
-    pieces.push_back({piece, lines_before});
-    lines_before += static_cast<size_t>(std::count(piece.begin(), piece.end(), '\n'));
-    start = cut;
-  }
-  pieces.push_back({text.substr(start), lines_before});
-  return pieces;
-}
-
-Status ParseLdifPieceEach(const LdifPiece& piece, std::string_view file_name,
-                          std::ostream& diagnostics,
-                          const std::function<void(DirectoryEntry&&)>& each) {
   auto fail = [&](size_t line, const std::string& fault) -> Status {
-    return Fault(file_name, piece.lines_before + line, fault, diagnostics);
+    return Fault(file_name, line, fault, diagnostics);
   };
-  std::string_view text = piece.text;
   LogicalLines lines(text);
 
   DirectoryEntry current;

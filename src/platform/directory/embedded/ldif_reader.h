@@ -25,24 +25,4 @@ Result<std::vector<DirectoryEntry>> ParseLdif(std::string_view text, std::string
 Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ostream& diagnostics,
                      const std::function<void(DirectoryEntry&&)>& each);
 
-// A large file in pieces that can be parsed at once on several threads. Each piece after
-// the first starts with a record (a "dn:" line after an empty line) and knows how many lines
-// of the file come before it, so that a fault still names its line in the file.
-struct LdifPiece {
-  std::string_view text;
-  size_t lines_before = 0;
-};
-// `text` cut into at most `count` pieces of about equal size at record boundaries; fewer
-// when it has fewer such boundaries. Together the pieces are the text.
-std::vector<LdifPiece> SplitLdif(std::string_view text, size_t count);
-// Continuation lines that have nothing to continue make the whole file unreadable: this
-// fault goes before any other, wherever it is. Checks a whole file or one of its pieces
-// (a piece starts where no line can be continued).
-Status CheckLdifContinuations(const LdifPiece& piece, std::string_view file_name,
-                              std::ostream& diagnostics);
-// ParseLdifEach for one piece of a file whose pieces all passed CheckLdifContinuations.
-Status ParseLdifPieceEach(const LdifPiece& piece, std::string_view file_name,
-                          std::ostream& diagnostics,
-                          const std::function<void(DirectoryEntry&&)>& each);
-
 }  // namespace testqav
