@@ -3,7 +3,7 @@
 # 10,000, 20,000 and 100,000 users with tools/gen-org.py, runs one update run on a copy of
 # each, and prints wall time, peak memory, log lines and dump rows, the growth exponent from
 # 10k to 100k, the load floor and the run/floor ratio, and the 20k run again with the
-# reference record sets (TESTQAV_RECORDSET=reference) to show what the indexes buy.
+# reference record sets (--recordset reference) to show what the indexes buy.
 # See docs/benchmarks.md.
 #
 # Environment:
@@ -79,18 +79,19 @@ rows() {
 declare -A wall walls rss status loglines qav1 qavgal floor gen_s
 results=()
 
-run_case() {  # run_case LABEL N TIMES [ENV=VALUE] ; each run uses a fresh copy of org-N
-  local label="$1" n="$2" times="$3" envset="${4:-}" cap="$run_timeout"
+run_case() {  # run_case LABEL N TIMES [OPTION...] ; each run uses a fresh copy of org-N
+  local label="$1" n="$2" times="$3" cap="$run_timeout"
+  shift 3
+  local options=("$@")
   local dir="$work/run-$label"
-  [ -n "$envset" ] && cap="$ref_timeout"
+  [ ${#options[@]} -gt 0 ] && cap="$ref_timeout"
   local all=() w r s i max_rss=0
   for ((i = 1; i <= times; i++)); do
     rm -rf "$dir"
     cp -a "$work/org-$n" "$dir"
     sync
-    log "run $label ($i of $times): testqav --host $dir --no-wait ${envset:+($envset)} (cap ${cap}s)"
-    # shellcheck disable=SC2086
-    measure "$work/$label.m" env $envset timeout "$cap" "$testqav" --host "$dir" --no-wait
+    log "run $label ($i of $times): testqav --host $dir --no-wait ${options[*]} (cap ${cap}s)"
+    measure "$work/$label.m" timeout "$cap" "$testqav" --host "$dir" --no-wait "${options[@]}"
     read -r w r s <"$work/$label.m"
     all+=("$w")
     if ((r > max_rss)); then max_rss=$r; fi
@@ -127,7 +128,7 @@ for n in $sizes; do
   run_case "$n" "$n" "$repeat"
 done
 if [ -n "$ref_n" ] && [ -d "$work/org-$ref_n" ]; then
-  run_case "${ref_n}-reference" "$ref_n" 1 "TESTQAV_RECORDSET=reference"
+  run_case "${ref_n}-reference" "$ref_n" 1 --recordset reference
 fi
 
 echo

@@ -34,6 +34,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return cl;
       }
       cl.report = args[++i];
+    } else if (a == "--recordset") {
+      const std::string kind = i + 1 < args.size() ? args[++i] : std::string();
+      if (kind != "indexed" && kind != "reference") {
+        cl.error = "--recordset needs indexed or reference";
+        return cl;
+      }
+      cl.reference_recordsets = kind == "reference";
     } else if (a == "--host") {
       if (i + 1 >= args.size()) {
         cl.error = "--host needs a folder";
@@ -65,7 +72,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return R"(Usage:
-  testqav [--host DIR] [--no-wait] [--report FILE.html]
+  testqav [--host DIR] [--no-wait] [--report FILE.html] [--recordset KIND]
       Performs one update run of the QAV contact data-set engine. DIR (default: the
       program's folder) holds registry.reg, exchange/<server>/... and receives TestQAV.log
       and the CSV dumps QAV-1.csv, QAV-GAL.csv and SourceMCL-1.csv (put in place when the
@@ -97,6 +104,10 @@ Options:
   --json       explain: print JSON instead of text
   --report FILE.html
                the update run: also write the run report to FILE.html
+  --recordset indexed|reference
+               the record sets of the data sets and of the directory queries: indexed
+               (the default) or the plain reference ones that scan every record for every
+               filter (for comparisons; the results are the same, only slower)
 
 SIGINT or SIGTERM stop the run at its next item (a blocked run two seconds later): no
 dumps are written, the log says where the run was, and the status is 8. A second signal

@@ -12,8 +12,9 @@ struct CommandLine {
   Command command = Command::kRun;
   std::optional<std::string> host_dir;
   bool no_wait = false;
-  bool json = false;     // explain: JSON instead of text
-  std::string report;    // the update run: where its HTML report goes ("" for none)
+  bool json = false;                  // explain: JSON instead of text
+  std::string report;                 // the update run: where its HTML report goes ("" for none)
+  bool reference_recordsets = false;  // --recordset reference: record sets without indexes
   std::string argument;  // the command text of "search", the name of "resolve" or "explain"
   std::string error;     // non-empty when the arguments are wrong
 };

@@ -59,6 +59,11 @@ int main(int argc, char** argv) {
     return RunResolveCommand(host_dir, cl.argument, std::cout, std::cerr);
   }
 
+  // The one choice of record sets for everything the run makes: its data sets and the
+  // results of its directory queries.
+  const RecordsetFactory recordsets =
+      cl.reference_recordsets ? RecordsetFactory(CreateReferenceRecordset) : CreateRecordset;
+
   InstallStopSignalHandlers().IgnoreError();
   if (cl.command == CommandLine::Command::kExplain) {
     LinuxHostOptions options;
@@ -69,6 +74,7 @@ int main(int argc, char** argv) {
     DriverServices services;
     services.registry = registry.get();
     services.create_session = [&]() { return CreateHostSession(host_dir, std::cerr, true); };
+    services.make_recordset = recordsets;
     ProvenanceRecorder recorder;
     const DryRunResult run = DryRunUpdate(host, services, &recorder);
     int status = run.exit_status;
@@ -94,14 +100,11 @@ int main(int argc, char** argv) {
   // The report's recorder only listens: the run is the same with and without it.
   ProvenanceRecorder report_recorder;
   if (!cl.report.empty()) rt.provenance = &report_recorder;
-  if (const char* choice = std::getenv("TESTQAV_RECORDSET");
-      choice != nullptr && std::string(choice) == "reference") {
-    rt.make_recordset = [] { return CreateReferenceRecordset(); };
-  }
   std::unique_ptr<Registry> registry = LoadHostRegistry(host_dir, std::cerr);
   DriverServices services;
   services.registry = registry.get();
   services.create_session = [&]() { return CreateHostSession(host_dir, std::cerr); };
+  services.make_recordset = recordsets;
   auto finish = [&](int status) {
     // Standard error carries the reason: the log may be on the full disk, or be what failed.
     if (status != kExitCompleted) std::cerr << "testqav: " << rt.ExitReason() << "\n";

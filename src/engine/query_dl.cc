@@ -71,7 +71,8 @@ void AnnounceRowLookups(Runtime& rt, Recordset& rst) {
 
 // One list being expanded: its own connection and record set, closed when it is done.
 struct QueryListExpansion {
-  explicit QueryListExpansion(DirectoryConnection::Source source) : connection(std::move(source)) {}
+  QueryListExpansion(DirectoryConnection::Source source, RecordsetFactory make_recordset)
+      : connection(std::move(source), std::move(make_recordset)) {}
   ~QueryListExpansion() {
     if (rst) rst->Close().IgnoreError();
     connection.Close();
@@ -132,8 +133,8 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
     return nullptr;
   }
   SessionPtr session = rt_.g.MapiSession;
-  auto list =
-      std::make_unique<QueryListExpansion>([session] { return session->OrganisationDirectory(); });
+  auto list = std::make_unique<QueryListExpansion>(
+      [session] { return session->OrganisationDirectory(); }, rt_.make_recordset);
   if (Status s = list->connection.Open(kDirectoryProvider, "Active Directory Provider"); !s.ok()) {
     rt_.WriteLog(kPrefix + "error opening Active Directory Provider " + ErrorText(s), kLogError);
     return nullptr;

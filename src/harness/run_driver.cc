@@ -104,6 +104,7 @@ int EndStoppedRunLocked(Runtime& rt) {
 }
 
 int Main(Runtime& rt, const DriverServices& services, RunJob job) {
+  if (services.make_recordset) rt.make_recordset = services.make_recordset;
   rt.SetPhase("settings");
   rt.WriteLog(std::string(40, '*'), kLogInfo);
   rt.g.ExServer =

@@ -38,6 +38,9 @@ struct DriverServices {
   std::function<Result<SessionPtr>()> create_session;
   // Called with the logon error (for a message on standard error); may be empty.
   std::function<void(const Status&)> on_logon_failed;
+  // Makes the run's record sets (its data sets and the directory queries' results); empty:
+  // the runtime's own.
+  RecordsetFactory make_recordset;
 };
 
 // Performs the run and returns the process's exit status; for a non-zero status,

@@ -173,7 +173,7 @@ class Runtime {
   Globals g;
   // How the engine makes its in-memory data sets: the indexed record sets by default, the
   // plain scanning ones when a benchmark compares the two.
-  std::function<std::unique_ptr<Recordset>()> make_recordset = [] { return CreateRecordset(); };
+  RecordsetFactory make_recordset = CreateRecordset;
   // Who listens to the engine's decisions (engine/provenance.h); null for an ordinary run.
   // Not owned; it must outlive the run.
   ProvenanceObserver* provenance = nullptr;

@@ -281,6 +281,24 @@ TEST_F(Program, AReportLeavesTheRunAsItWas) {
   EXPECT_EQ(data["datasets"]["QAV-GAL.csv"]["rows"].size(), 9u);
 }
 
+// The reference record sets scan where the default ones look up: the sample's run, its
+// query-based lists included, is the same with either.
+TEST_F(Program, TheReferenceRecordSetsGiveTheSameRun) {
+  testing::HostFolder plain;
+  host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  plain.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
+  ASSERT_EQ(RunHere({"--recordset", "reference"}), kExitCompleted) << Err();
+  ASSERT_EQ(RunProgram(scratch_.path(), {"--host", plain.path().string(), "--no-wait"}),
+            kExitCompleted)
+      << Err();
+  for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+    EXPECT_EQ(ReadText(Host() / file), ReadText(plain.path() / file)) << file;
+  }
+  EXPECT_EQ(ClockFree(ReadText(Host() / "TestQAV.log")),
+            ClockFree(ReadText(plain.path() / "TestQAV.log")));
+  EXPECT_EQ(RunHere({"--recordset", "hashed"}), kExitUsage);
+}
+
 // TESTQAV_PHASE_TIMES=1 makes a run say on standard error how long each phase took, for
 // the benchmarks; without it standard error stays as it was.
 TEST_F(Program, PhaseTimesOnRequestOnly) {

@@ -173,6 +173,7 @@ Result<DirectoryCommand> ParseCommandText(std::string_view text) {
 }
 
 Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
+                                                  const RecordsetFactory& make_recordset,
                                                   std::string_view command_text) {
   Result<DirectoryCommand> command = ParseCommandText(command_text);
   if (!command.ok()) return command.status();
@@ -186,7 +187,7 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
   Result<std::vector<SharedDirectoryEntry>> rows =
       directory.SearchShared(base, command->scope, *filter, command->attributes);
   if (!rows.ok()) return rows.status();
-  std::unique_ptr<Recordset> set = CreateRecordset();
+  std::unique_ptr<Recordset> set = make_recordset();
   std::vector<Column> columns;
   columns.reserve(command->attributes.size());
   for (const std::string& a : command->attributes) {

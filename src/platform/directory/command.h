@@ -62,7 +62,9 @@ Result<DirectoryCommand> ParseCommandText(std::string_view text);
 // one field of FieldType::kVariant per requested attribute, in the requested order; an
 // absent attribute reads Null, a multi-valued one (as Active Directory defines it) an array
 // of Strings, integers Long (or 64-bit when larger), Booleans Boolean, others String.
+// The record set is made by `make_recordset`.
 Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
+                                                  const RecordsetFactory& make_recordset,
                                                   std::string_view command_text);
 
 }  // namespace testqav

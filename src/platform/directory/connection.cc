@@ -32,7 +32,7 @@ Result<std::unique_ptr<Recordset>> DirectoryConnection::Execute(std::string_view
   if (!directory_) {
     return Status(err::kAdoObjectClosed, "Operation is not allowed when the object is closed.");
   }
-  return ExecuteCommand(*directory_, command_text);
+  return ExecuteCommand(*directory_, make_recordset_, command_text);
 }
 
 }  // namespace testqav

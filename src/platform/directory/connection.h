@@ -22,7 +22,9 @@ class DirectoryConnection {
  public:
   // Where an opened connection finds the directory.
   using Source = std::function<Result<std::shared_ptr<Directory>>()>;
-  explicit DirectoryConnection(Source source) : source_(std::move(source)) {}
+  // `make_recordset` makes the record sets that Execute returns.
+  DirectoryConnection(Source source, RecordsetFactory make_recordset)
+      : source_(std::move(source)), make_recordset_(std::move(make_recordset)) {}
 
   // Opens the connection. `provider` must be "ADsDSOObject" (any letter case), else
   // err::kAdoNoProvider; the connection string only names the data source. Errors of
@@ -38,6 +40,7 @@ class DirectoryConnection {
 
  private:
   Source source_;
+  RecordsetFactory make_recordset_;
   std::shared_ptr<Directory> directory_;
 };
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,6 +78,9 @@ class Recordset {
   virtual Result<std::string> FieldName(int32_t index) const = 0;
   virtual Result<FieldType> FieldTypeOf(int32_t index) const = 0;
 };
+
+// Makes the record sets of a run: the one place that picks the implementation chooses.
+using RecordsetFactory = std::function<std::unique_ptr<Recordset>()>;
 
 // The default implementation: indexes equality and ";element;" list patterns so that the
 // engine's filters do not scan every record.

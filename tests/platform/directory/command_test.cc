@@ -63,7 +63,7 @@ TEST_P(DirectoryCommandTest, BindsRootDseAndTheForestRoot) {
 
 TEST_P(DirectoryCommandTest, LookupQueryReadsColumnsByPosition) {
   Result<std::unique_ptr<Recordset>> rs =
-      ExecuteCommand(*dir_,
+      ExecuteCommand(*dir_, CreateRecordset,
                      "<GC://DC=example,DC=com>;((proxyAddresses=SMTP:sales.lists@example.com));"
                      "msExchDynamicDLFilter,msExchDynamicDLBaseDN;subTree");
   ASSERT_TRUE(rs.ok()) << rs.status().description();
@@ -79,7 +79,7 @@ TEST_P(DirectoryCommandTest, LookupQueryReadsColumnsByPosition) {
   EXPECT_TRUE(EqualsIgnoreCase(set.Value(1)->string_value(), "OU=Sales,DC=example,DC=com"));
   EXPECT_EQ(*set.RecordCount(), 1);
 
-  rs = ExecuteCommand(*dir_,
+  rs = ExecuteCommand(*dir_, CreateRecordset,
                       "<GC://DC=example,DC=com>;((proxyAddresses=SMTP:nobody@example.com));"
                       "msExchDynamicDLFilter,msExchDynamicDLBaseDN;subTree");
   ASSERT_TRUE(rs.ok());
@@ -93,7 +93,7 @@ TEST_P(DirectoryCommandTest, MemberQueryGivesArraysNullsAndTypedValues) {
       "homePhone,pager,otherTelephone,otherHomePhone,title,company,department,"
       "physicalDeliveryOfficeName,streetAddress,l,st,postalCode,co,givenName,sn,objectCategory";
   Result<std::unique_ptr<Recordset>> rs =
-      ExecuteCommand(*dir_,
+      ExecuteCommand(*dir_, CreateRecordset,
                      "<GC://DC=example,DC=com>;(&(objectClass=user)(objectCategory=person)"
                      "(mailNickname=*)(msExchHomeServerName=*EX1)(!(name=SystemMailbox{*))"
                      "(!(msExchRecipientTypeDetails=16777216)));" +
@@ -120,11 +120,13 @@ TEST_P(DirectoryCommandTest, MemberQueryGivesArraysNullsAndTypedValues) {
   }
   EXPECT_EQ(names, (std::set<std::string>{"Alice Archer", "Erin Eastwood", "O'Brien, Pat"}));
 
-  rs = ExecuteCommand(*dir_, "<LDAP://DC=example,DC=com>;(cn=All Sales);groupType,member;onelevel");
+  rs = ExecuteCommand(*dir_, CreateRecordset,
+                      "<LDAP://DC=example,DC=com>;(cn=All Sales);groupType,member;onelevel");
   ASSERT_TRUE(rs.ok());
   EXPECT_TRUE((*rs)->Eof());  // the group is two levels down
   rs = ExecuteCommand(
-      *dir_, "<LDAP://OU=Sales,DC=example,DC=com>;(cn=All Sales);groupType,member;OneLevel");
+      *dir_, CreateRecordset,
+      "<LDAP://OU=Sales,DC=example,DC=com>;(cn=All Sales);groupType,member;OneLevel");
   ASSERT_TRUE(rs.ok());
   ASSERT_FALSE((*rs)->Eof());
   EXPECT_EQ((*rs)->Value("groupType")->TypeName(), "Long");
@@ -134,10 +136,11 @@ TEST_P(DirectoryCommandTest, MemberQueryGivesArraysNullsAndTypedValues) {
 
 TEST_P(DirectoryCommandTest, FailuresCarryNumbers) {
   Result<std::unique_ptr<Recordset>> rs =
-      ExecuteCommand(*dir_, "<GC://DC=example,DC=com>;(cn=a**b);cn;subtree");
+      ExecuteCommand(*dir_, CreateRecordset, "<GC://DC=example,DC=com>;(cn=a**b);cn;subtree");
   ASSERT_FALSE(rs.ok());
   EXPECT_EQ(rs.status().number(), err::kDirInvalidFilter);
-  rs = ExecuteCommand(*dir_, "<GC://OU=Nowhere,DC=example,DC=com>;(cn=*);cn;subtree");
+  rs = ExecuteCommand(*dir_, CreateRecordset,
+                      "<GC://OU=Nowhere,DC=example,DC=com>;(cn=*);cn;subtree");
   ASSERT_FALSE(rs.ok());
   EXPECT_EQ(rs.status().number(), err::kDirNoSuchObject);
 }
@@ -146,10 +149,12 @@ TEST_P(DirectoryCommandTest, FailuresCarryNumbers) {
 // runs the lookup query; an address with a filter wildcard in it, escaped, names itself.
 TEST_P(DirectoryCommandTest, ConnectionRunsTheLookupQueryOnceOpen) {
   int sources = 0;
-  DirectoryConnection connection([&]() -> Result<std::shared_ptr<Directory>> {
-    ++sources;
-    return dir_;
-  });
+  DirectoryConnection connection(
+      [&]() -> Result<std::shared_ptr<Directory>> {
+        ++sources;
+        return dir_;
+      },
+      CreateRecordset);
   const std::string lookup =
       "<GC://DC=example,DC=com>;((proxyAddresses=SMTP:sales.lists@example.com));"
       "msExchDynamicDLFilter,msExchDynamicDLBaseDN;subTree";
