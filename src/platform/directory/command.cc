@@ -12,13 +12,15 @@ namespace {
 // Attributes that Active Directory defines multi-valued among those the program reads.
 // OpenLDAP's stock schema makes some others multi-valued (mail, title); the provider's rows
 // follow Active Directory, so those come back as single values.
-bool MultiValued(std::string_view attribute) {
-  static const char* const kMulti[] = {"proxyAddresses",    "otherTelephone",
-                                       "otherHomePhone",    "member",
-                                       "memberOf",          "objectClass",
-                                       "showInAddressBook", "otherMobile",
-                                       "otherPager",        "otherFacsimileTelephoneNumber",
-                                       "description"};
+bool MultiValued(const AttributeType* type, std::string_view attribute) {
+  // The directory's own attributes are defined as Active Directory defines them.
+  if (type != nullptr && type->origin == "testqav.schema") return !type->single_value;
+  // The LDAP core definitions leave most attributes multi-valued; of those, Active Directory
+  // makes these multi-valued too.
+  static const char* const kMulti[] = {
+      "objectClass", "description",   "member",          "o",
+      "ou",          "postOfficeBox", "seeAlso",         "secretary",
+      "roomNumber",  "carLicense",    "departmentNumber"};
   for (const char* m : kMulti) {
     if (EqualsIgnoreCase(attribute, m)) return true;
   }
@@ -44,8 +46,8 @@ Variant TypedValue(const AttributeType* type, std::string_view value) {
 struct Column {
   explicit Column(std::string_view attribute)
       : name(attribute),
-        multi_valued(MultiValued(attribute)),
-        type(Schema::Builtin()->FindAttribute(attribute)) {}
+        type(Schema::Builtin()->FindAttribute(attribute)),
+        multi_valued(MultiValued(type, attribute)) {}
 
   Variant ValueOf(const ValueList& values) const {
     if (values.empty()) return Variant::Null();
@@ -57,8 +59,8 @@ struct Column {
   }
 
   std::string name;
-  bool multi_valued;
   const AttributeType* type;
+  bool multi_valued;
 };
 
 // "((f))" -> "(f)" while the inside is itself one complete filter.
@@ -99,6 +101,9 @@ Result<AdsPath> ParseAdsPath(std::string_view path) {
 
 Result<Variant> BoundObject::Get(std::string_view attribute) const {
   Variant v = Column(attribute).ValueOf(entry_.Values(attribute));
+  // A bound object hands out a lone value of a multi-valued attribute by itself, as the
+  // directory's object interface does; only a query's columns are always arrays.
+  if (v.IsArray() && v.array().size() == 1) v = Variant(v.array().front());
   if (v.IsNull()) {
     return Status(err::kDirPropertyNotFound,
                   "The directory property cannot be found in the cache: " + std::string(attribute));

@@ -110,6 +110,7 @@ Status Schema::Add(std::string_view text, std::string_view origin) {
       if (at->at_substr_oid) t.substr = MatchKindOfRule(at->at_substr_oid);
       if (at->at_syntax_oid) t.syntax = at->at_syntax_oid;
       t.single_value = at->at_single_value != 0;
+      t.origin = std::string(origin);
       ldap_attributetype_free(at);
       size_t pos = attributes_.size();
       attribute_index_[Key(t.oid)] = pos;

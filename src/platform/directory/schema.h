@@ -45,6 +45,7 @@ struct AttributeType {
   MatchKind substr = MatchKind::kNone;
   std::string syntax;  // syntax OID without length bound
   bool single_value = false;
+  std::string origin;  // the schema text that defined it ("base.schema", "testqav.schema", ...)
 
   const std::string& PrimaryName() const { return names.empty() ? oid : names.front(); }
   bool IsInteger() const { return syntax == "1.3.6.1.4.1.1466.115.121.1.27"; }

@@ -118,6 +118,22 @@ TEST_P(DirectoryCommandTest, MemberQueryGivesArraysNullsAndTypedValues) {
     EXPECT_EQ(set.Value("objectCategory")->string_value(),
               "CN=Person,CN=Schema,CN=Configuration,DC=example,DC=com");
   }
+  // Single- or multi-valued as Active Directory defines the attribute, not as the LDAP core
+  // schema does: directReports and ou are arrays, employeeNumber and company are not.
+  rs = ExecuteCommand(*dir_, CreateRecordset,
+                      "<GC://DC=example,DC=com>;(|(employeeNumber=9001)(ou=Sales));"
+                      "directReports,employeeNumber,company,ou;subtree");
+  ASSERT_TRUE(rs.ok()) << rs.status().description();
+  ASSERT_EQ(*(*rs)->RecordCount(), 2);
+  for (; !(*rs)->Eof(); (*rs)->MoveNext().IgnoreError()) {
+    if ((*rs)->Value("ou")->IsNull()) {
+      EXPECT_TRUE((*rs)->Value("directReports")->IsArray());
+      EXPECT_EQ((*rs)->Value("employeeNumber")->TypeName(), "String");
+      EXPECT_EQ((*rs)->Value("company")->TypeName(), "String");
+    } else {
+      EXPECT_TRUE((*rs)->Value("ou")->IsArray());
+    }
+  }
   EXPECT_EQ(names, (std::set<std::string>{"Alice Archer", "Erin Eastwood", "O'Brien, Pat"}));
 
   rs = ExecuteCommand(*dir_, CreateRecordset,
