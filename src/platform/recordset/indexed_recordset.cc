@@ -211,8 +211,26 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
     return Scan(c);
   }
 
+  // The indexes of a large record set do not fit in the processor's caches: the look-ups of
+  // an OR's comparisons ([SMTP] ... OR [Proxies] ...) start fetching their slots together.
+  void PrefetchSlots(const FilterNode& node) const {
+    for (const FilterNode& child : node.children) {
+      if (child.kind != FilterNode::Kind::kCompare) continue;
+      const Comparison& c = child.compare;
+      const auto field = static_cast<size_t>(c.field);
+      if (field >= indexes_.size() || fields()[field].type != FieldType::kText) continue;
+      const FieldIndex& index = indexes_[field];
+      if (c.kind == MatchKind::kExact) {
+        if (index.full_built) index.full.Prefetch(KeyHash(c.folded_core));
+      } else if (std::optional<std::string_view> element = ElementOf(c)) {
+        if (index.elements_built) index.elements.Prefetch(KeyHash(*element));
+      }
+    }
+  }
+
   Postings Evaluate(const FilterNode& node) {
     if (node.kind == FilterNode::Kind::kCompare) return EvaluateComparison(node.compare);
+    if (node.kind == FilterNode::Kind::kOr) PrefetchSlots(node);
     std::vector<Postings> parts;
     parts.reserve(node.children.size());
     for (const FilterNode& child : node.children) parts.push_back(Evaluate(child));

@@ -62,6 +62,13 @@ class PostingIndex {
     slot.count = static_cast<uint32_t>(slot.count - 1);
   }
 
+  // Asks the processor to fetch the slot where `key` begins its probe: a caller with several
+  // keys to look up waits for memory once for all of them instead of once for each.
+  void Prefetch(uint64_t key) const {
+    if (slots_.empty()) return;
+    __builtin_prefetch(&slots_[static_cast<size_t>(Stored(key)) & (slots_.size() - 1)]);
+  }
+
   // Calls f(id) for each position under `key`, ascending.
   template <class F>
   void ForEach(uint64_t key, F f) const {
