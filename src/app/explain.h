@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/provenance.h"
-#include "harness/dry_run.h"
+#include "app/dry_run.h"
 
 namespace testqav {
 

@@ -19,7 +19,7 @@
 #include "app/report.h"
 #include "app/services.h"
 #include "app/stop_guard.h"
-#include "harness/run_driver.h"
+#include "app/run_driver.h"
 #include "harness/run_log.h"
 #include "platform/host/linux_host.h"
 

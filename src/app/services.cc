@@ -6,7 +6,7 @@
 #include "app/diag_resolve.h"
 #include "app/diag_search.h"
 #include "harness/get_reg_value.h"
-#include "harness/run_driver.h"
+#include "app/run_driver.h"
 #include "platform/addressbook/address_book.h"
 #include "platform/messaging/json/json_session.h"
 

@@ -2,7 +2,7 @@
 // fill the fields a record does not hold yet; nothing is ever overwritten.
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "harness/array_helpers.h"
+#include "core/array_helpers.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

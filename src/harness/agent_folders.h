@@ -2,7 +2,7 @@
 // it), the settings message, and the four settings it holds.
 #pragma once
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 
 namespace testqav {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 #include "platform/host/host.h"
 
 namespace testqav {

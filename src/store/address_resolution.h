@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 #include "platform/messaging/messaging.h"
 
 namespace testqav {

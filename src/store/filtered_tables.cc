@@ -1,7 +1,7 @@
 #include "store/filtered_tables.h"
 #include "platform/common/error_codes.h"
 
-#include "harness/array_helpers.h"
+#include "core/array_helpers.h"
 #include "platform/common/text.h"
 
 namespace testqav {

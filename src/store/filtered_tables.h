@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 #include "platform/common/variant.h"
 #include "platform/messaging/messaging.h"
 

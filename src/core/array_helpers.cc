@@ -1,4 +1,4 @@
-#include "harness/array_helpers.h"
+#include "core/array_helpers.h"
 
 #include "platform/common/text.h"
 

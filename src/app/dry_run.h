@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "harness/run_driver.h"
+#include "app/run_driver.h"
 #include "platform/host/host.h"
 
 namespace testqav {

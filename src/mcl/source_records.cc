@@ -4,7 +4,7 @@
 // twice: a later MCL only adds its identifier.
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "harness/array_helpers.h"
+#include "core/array_helpers.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

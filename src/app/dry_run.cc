@@ -1,4 +1,4 @@
-#include "harness/dry_run.h"
+#include "app/dry_run.h"
 
 #include <stdlib.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 
 namespace testqav {
 

@@ -1,4 +1,4 @@
-#include "harness/run_driver.h"
+#include "app/run_driver.h"
 
 #include <sys/stat.h>
 

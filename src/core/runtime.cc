@@ -1,4 +1,4 @@
-#include "harness/runtime.h"
+#include "core/runtime.h"
 
 #include <cstring>
 #include <utility>

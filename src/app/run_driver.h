@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 #include "platform/registry/registry.h"
 
 namespace testqav {

@@ -5,7 +5,7 @@
 
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "harness/array_helpers.h"
+#include "core/array_helpers.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
 
