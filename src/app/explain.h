@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/provenance.h"
 #include "app/dry_run.h"
+#include "engine/provenance.h"
 
 namespace testqav {
 

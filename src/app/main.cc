@@ -17,9 +17,9 @@
 #include "app/cli.h"
 #include "app/explain.h"
 #include "app/report.h"
+#include "app/run_driver.h"
 #include "app/services.h"
 #include "app/stop_guard.h"
-#include "app/run_driver.h"
 #include "harness/run_log.h"
 #include "platform/host/linux_host.h"
 

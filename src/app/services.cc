@@ -5,8 +5,8 @@
 
 #include "app/diag_resolve.h"
 #include "app/diag_search.h"
-#include "harness/get_reg_value.h"
 #include "app/run_driver.h"
+#include "harness/get_reg_value.h"
 #include "platform/addressbook/address_book.h"
 #include "platform/messaging/json/json_session.h"
 

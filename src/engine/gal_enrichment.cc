@@ -1,8 +1,8 @@
 // Supplementing the registered users' records from the Global Address List: directory values
 // fill the fields a record does not hold yet; nothing is ever overwritten.
+#include "core/array_helpers.h"
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "core/array_helpers.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

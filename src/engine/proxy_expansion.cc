@@ -1,7 +1,7 @@
 // Gathering every SMTP and X.500 address of a contact into its two proxy lists, and settling
 // which distinguished name is the contact's ODN.
-#include "engine/qav.h"
 #include "core/array_helpers.h"
+#include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

@@ -2,9 +2,9 @@
 // handheld user, the most recently changed registration of a user winning.
 #include <deque>
 
+#include "core/array_helpers.h"
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "core/array_helpers.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/qav.h"
 #include "core/array_helpers.h"
+#include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

@@ -2,9 +2,9 @@
 // address book, a distribution list may get a record of its own and is expanded member by
 // member, a query-based list is expanded through the directory. A contact is never stored
 // twice: a later MCL only adds its identifier.
+#include "core/array_helpers.h"
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "core/array_helpers.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"

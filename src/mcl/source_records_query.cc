@@ -3,9 +3,9 @@
 // directory gives them; a person already in SourceMCL only gains the MCL's identifier.
 #include <optional>
 
+#include "core/array_helpers.h"
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "core/array_helpers.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
 

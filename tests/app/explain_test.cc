@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
+#include "app/dry_run.h"
 #include "app/explain.h"
 #include "app/services.h"
-#include "harness/dry_run.h"
 #include "platform/addressbook/address_book.h"
 #include "support/host_folder.h"
 

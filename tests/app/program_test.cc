@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/run_driver.h"
+#include "app/run_driver.h"
 #include "support/host_folder.h"
 #include "support/tcp_servers.h"
 

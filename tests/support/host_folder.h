@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "harness/run_driver.h"
+#include "app/run_driver.h"
 #include "harness/run_log.h"
 #include "platform/common/variant.h"
 #include "platform/messaging/json/json_session.h"

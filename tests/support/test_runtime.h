@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "harness/runtime.h"
+#include "core/runtime.h"
 
 namespace testqav::testing {
 
