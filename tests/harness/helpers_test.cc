@@ -135,8 +135,8 @@ TEST(RuntimePhases, OneEntryEachTimeThePhaseChanges) {
     names.push_back(p.phase);
     EXPECT_GE(p.seconds, 0.0) << p.phase;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"settings", "registrations", "QAV-1.csv",
-                                             "registrations"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"settings", "registrations", "QAV-1.csv", "registrations"}));
   // The progress of a loop is kept as before.
   EXPECT_EQ(t.rt.Position().phase, "registrations");
   EXPECT_EQ(t.rt.Position().done, -1);

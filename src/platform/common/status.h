@@ -41,7 +41,7 @@ template <typename T>
 class [[nodiscard]] Result {
  public:
   Result(T value) : data_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
-  Result(Status status)                          // NOLINT(google-explicit-constructor)
+  Result(Status status)                         // NOLINT(google-explicit-constructor)
       : data_(status.ok() ? Status(-2147467259, "Unspecified error") : std::move(status)) {}
 
   bool ok() const { return std::holds_alternative<T>(data_); }

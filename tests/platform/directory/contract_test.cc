@@ -27,23 +27,20 @@ using testing_support::SlapdConfigured;
 
 constexpr char kBase[] = "DC=example,DC=com";
 
-std::shared_ptr<Directory> Open(const std::string &backend) {
-  Result<std::shared_ptr<Directory>> d =
-      backend == "slapd" ? OpenSlapd() : OpenEmbedded();
+std::shared_ptr<Directory> Open(const std::string& backend) {
+  Result<std::shared_ptr<Directory>> d = backend == "slapd" ? OpenSlapd() : OpenEmbedded();
   EXPECT_TRUE(d.ok()) << d.status().description();
   return d.ok() ? *d : nullptr;
 }
 
 // Sorted DNs (normalised to lower case) of a search, or "ERROR <number>".
-std::vector<std::string> Dns(Directory &dir, const std::string &filter,
-                             const std::string &base = kBase,
+std::vector<std::string> Dns(Directory& dir, const std::string& filter,
+                             const std::string& base = kBase,
                              SearchScope scope = SearchScope::kSubtree) {
-  Result<std::vector<DirectoryEntry>> r =
-      dir.Search(base, scope, filter, {"cn"});
-  if (!r.ok())
-    return {"ERROR " + std::to_string(r.status().number())};
+  Result<std::vector<DirectoryEntry>> r = dir.Search(base, scope, filter, {"cn"});
+  if (!r.ok()) return {"ERROR " + std::to_string(r.status().number())};
   std::vector<std::string> out;
-  for (const DirectoryEntry &e : *r) {
+  for (const DirectoryEntry& e : *r) {
     // Servers spell DNs differently ("\2C" or "\,"): compare normalised forms.
     std::optional<std::string> dn = NormalizeDn(e.dn, *Schema::Builtin());
     out.push_back(dn.value_or("BAD DN " + e.dn));
@@ -53,7 +50,7 @@ std::vector<std::string> Dns(Directory &dir, const std::string &filter,
 }
 
 class DirectoryContract : public ::testing::TestWithParam<std::string> {
-protected:
+ protected:
   void SetUp() override {
     if (GetParam() == "slapd" && !SlapdConfigured()) {
       GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set "
@@ -75,43 +72,36 @@ TEST_P(DirectoryContract, RootDseNamesTheForestRoot) {
 
 TEST_P(DirectoryContract, FindsAQueryBasedListByProxyAddress) {
   Result<std::vector<DirectoryEntry>> r =
-      dir_->Search(kBase, SearchScope::kSubtree,
-                   "(proxyAddresses=SMTP:everyone.ex1@example.com)",
+      dir_->Search(kBase, SearchScope::kSubtree, "(proxyAddresses=SMTP:everyone.ex1@example.com)",
                    {"msExchDynamicDLFilter", "msExchDynamicDLBaseDN"});
   ASSERT_TRUE(r.ok()) << r.status().description();
   ASSERT_EQ(r->size(), 1u);
-  EXPECT_EQ(
-      r->front().First("msExchDynamicDLFilter"),
-      "(&(objectClass=user)(objectCategory=person)(mailNickname=*)("
-      "msExchHomeServerName=*EX1)"
-      "(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))");
+  EXPECT_EQ(r->front().First("msExchDynamicDLFilter"),
+            "(&(objectClass=user)(objectCategory=person)(mailNickname=*)("
+            "msExchHomeServerName=*EX1)"
+            "(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))");
   EXPECT_TRUE(r->front().Values("msExchDynamicDLBaseDN").empty());
 }
 
 TEST_P(DirectoryContract, RunsStoredListFiltersWithMemberAttributes) {
-  Result<std::vector<DirectoryEntry>> r = dir_->Search(
-      kBase, SearchScope::kSubtree,
-      "(&(objectClass=user)(objectCategory=person)(mailNickname=*)("
-      "msExchHomeServerName=*EX1)"
-      "(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))",
-      {"name", "mail", "otherTelephone", "streetAddress", "objectCategory",
-       "co"});
+  Result<std::vector<DirectoryEntry>> r =
+      dir_->Search(kBase, SearchScope::kSubtree,
+                   "(&(objectClass=user)(objectCategory=person)(mailNickname=*)("
+                   "msExchHomeServerName=*EX1)"
+                   "(!(name=SystemMailbox{*))(!(msExchRecipientTypeDetails=16777216)))",
+                   {"name", "mail", "otherTelephone", "streetAddress", "objectCategory", "co"});
   ASSERT_TRUE(r.ok()) << r.status().description();
   std::set<std::string> names;
-  for (const DirectoryEntry &e : *r)
-    names.insert(e.First("name"));
-  EXPECT_EQ(names, (std::set<std::string>{"Alice Archer", "Erin Eastwood",
-                                          "O'Brien, Pat"}));
-  for (const DirectoryEntry &e : *r) {
-    if (e.First("name") != "Alice Archer")
-      continue;
+  for (const DirectoryEntry& e : *r) names.insert(e.First("name"));
+  EXPECT_EQ(names, (std::set<std::string>{"Alice Archer", "Erin Eastwood", "O'Brien, Pat"}));
+  for (const DirectoryEntry& e : *r) {
+    if (e.First("name") != "Alice Archer") continue;
     EXPECT_EQ(e.First("mail"), "alice.archer@example.com");
     EXPECT_EQ(e.Values("otherTelephone"),
               (std::vector<std::string>{"+1 206 555 0105", "+1 206 555 0106"}));
     EXPECT_EQ(e.First("streetAddress"), "1 Main Street");
     EXPECT_EQ(e.First("co"), "United States");
-    EXPECT_EQ(e.First("objectCategory"),
-              "CN=Person,CN=Schema,CN=Configuration,DC=example,DC=com");
+    EXPECT_EQ(e.First("objectCategory"), "CN=Person,CN=Schema,CN=Configuration,DC=example,DC=com");
   }
   r = dir_->Search("OU=Sales,DC=example,DC=com", SearchScope::kSubtree,
                    "(& (mailnickname=*) (| (objectCategory=group) "
@@ -119,8 +109,7 @@ TEST_P(DirectoryContract, RunsStoredListFiltersWithMemberAttributes) {
                    {"name", "objectCategory"});
   ASSERT_TRUE(r.ok()) << r.status().description();
   names.clear();
-  for (const DirectoryEntry &e : *r)
-    names.insert(e.First("name"));
+  for (const DirectoryEntry& e : *r) names.insert(e.First("name"));
   EXPECT_EQ(names, (std::set<std::string>{"All Sales", "Sales Lists"}));
 }
 
@@ -129,18 +118,15 @@ TEST_P(DirectoryContract, RunsStoredListFiltersWithMemberAttributes) {
 // alike.
 TEST_P(DirectoryContract, TakesActiveDirectoryFilterForms) {
   auto normal = [](std::vector<std::string> dns) {
-    for (std::string &dn : dns)
-      dn = NormalizeDn(dn, *Schema::Builtin()).value_or("BAD " + dn);
+    for (std::string& dn : dns) dn = NormalizeDn(dn, *Schema::Builtin()).value_or("BAD " + dn);
     std::sort(dns.begin(), dns.end());
     return dns;
   };
-  const std::pair<const char *, std::vector<std::string>> cases[] = {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
       {"(&(objectCategory=person)(objectClass=user)(mailNickname=*)(!cn="
        "SystemMailbox{*}))",
-       {"CN=Alice Archer,CN=Users,DC=example,DC=com",
-        "CN=Bob Baker,CN=Users,DC=example,DC=com",
-        "CN=Erin Eastwood,CN=Users,DC=example,DC=com",
-        "CN=Zoe Zeller,CN=Users,DC=example,DC=com",
+       {"CN=Alice Archer,CN=Users,DC=example,DC=com", "CN=Bob Baker,CN=Users,DC=example,DC=com",
+        "CN=Erin Eastwood,CN=Users,DC=example,DC=com", "CN=Zoe Zeller,CN=Users,DC=example,DC=com",
         "CN=Carol Chen,OU=Sales,DC=example,DC=com",
         "CN=O'Brien\\, Pat,OU=Sales,DC=example,DC=com"}},
       {"  (& (mailnickname=*) (| (objectCategory=group) ) )  ",
@@ -148,13 +134,11 @@ TEST_P(DirectoryContract, TakesActiveDirectoryFilterForms) {
         "CN=Engineering Staff,CN=Users,DC=example,DC=com"}},
       {"(&(objectClass=contact) (!(mail=*@partner.example.org) ))",
        {"CN=Gina Gray,OU=Sales,DC=example,DC=com"}},
-      {"(|mail=alice.archer@example.com)",
-       {"CN=Alice Archer,CN=Users,DC=example,DC=com"}},
+      {"(|mail=alice.archer@example.com)", {"CN=Alice Archer,CN=Users,DC=example,DC=com"}},
       {"(&(objectClass=group)(!groupType:1.2.840.113556.1.4.803:=2147483648))",
        {"CN=All Sales,OU=Sales,DC=example,DC=com"}},
   };
-  for (const auto &[filter, dns] : cases)
-    EXPECT_EQ(Dns(*dir_, filter), normal(dns)) << filter;
+  for (const auto& [filter, dns] : cases) EXPECT_EQ(Dns(*dir_, filter), normal(dns)) << filter;
 }
 
 TEST_P(DirectoryContract, ReportsErrorsWithNumbers) {
@@ -170,37 +154,32 @@ TEST_P(DirectoryContract, ReportsErrorsWithNumbers) {
   EXPECT_EQ(r.status().description(),
             "invalid search filter \"(!cn=a)(cn=b)\": unexpected text after "
             "the filter");
-  r = dir_->Search("OU=Missing,DC=example,DC=com", SearchScope::kSubtree,
-                   "(cn=*)", {});
+  r = dir_->Search("OU=Missing,DC=example,DC=com", SearchScope::kSubtree, "(cn=*)", {});
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.status().number(), err::kDirNoSuchObject);
 }
 
 TEST_P(DirectoryContract, ScopesAgree) {
-  EXPECT_EQ(Dns(*dir_, "(objectClass=*)", "OU=Sales,DC=example,DC=com",
-                SearchScope::kBase),
+  EXPECT_EQ(Dns(*dir_, "(objectClass=*)", "OU=Sales,DC=example,DC=com", SearchScope::kBase),
             std::vector<std::string>{"ou=sales,dc=example,dc=com"});
-  EXPECT_EQ(Dns(*dir_, "(objectClass=*)", "OU=Sales,DC=example,DC=com",
-                SearchScope::kOneLevel)
-                .size(),
-            6u);
+  EXPECT_EQ(
+      Dns(*dir_, "(objectClass=*)", "OU=Sales,DC=example,DC=com", SearchScope::kOneLevel).size(),
+      6u);
 }
 
 // Callers that keep entries get at least what a search gives, whoever holds the
 // entries.
 TEST_P(DirectoryContract, SharedEntriesHoldWhatASearchGives) {
   const FilterNode filter =
-      AnyOfFilter({EqualityFilter("objectClass", "user"),
-                   EqualityFilter("objectClass", "group")});
+      AnyOfFilter({EqualityFilter("objectClass", "user"), EqualityFilter("objectClass", "group")});
   // Schema spellings, an alias ("street"), odd case and a computed value
   // (distinguishedName).
   const std::vector<std::vector<std::string>> requests = {
-      {"cn", "name", "mail", "proxyAddresses", "streetAddress", "member",
-       "otherTelephone"},
+      {"cn", "name", "mail", "proxyAddresses", "streetAddress", "member", "otherTelephone"},
       {"street", "MAIL", "displayName"},
       {"distinguishedName", "cn"},
       {}};
-  for (const std::vector<std::string> &attributes : requests) {
+  for (const std::vector<std::string>& attributes : requests) {
     Result<std::vector<DirectoryEntry>> copies =
         dir_->SearchTree(kBase, SearchScope::kSubtree, filter, attributes);
     Result<std::vector<SharedDirectoryEntry>> shared =
@@ -210,30 +189,27 @@ TEST_P(DirectoryContract, SharedEntriesHoldWhatASearchGives) {
     ASSERT_EQ(shared->size(), copies->size());
     ASSERT_GT(copies->size(), 3u);
     for (size_t i = 0; i < copies->size(); ++i) {
-      const DirectoryEntry &copy = (*copies)[i];
-      const EntryView &kept = *(*shared)[i];
+      const DirectoryEntry& copy = (*copies)[i];
+      const EntryView& kept = *(*shared)[i];
       EXPECT_EQ(kept.Dn(), copy.dn);
       std::vector<std::string> names = attributes;
       if (names.empty()) {
-        for (const DirectoryAttribute &a : copy.attributes)
-          names.push_back(a.name);
+        for (const DirectoryAttribute& a : copy.attributes) names.push_back(a.name);
       }
-      for (const std::string &a : names) {
+      for (const std::string& a : names) {
         ValueList values = kept.Values(a);
-        EXPECT_EQ(std::vector<std::string>(values.begin(), values.end()),
-                  copy.Values(a))
+        EXPECT_EQ(std::vector<std::string>(values.begin(), values.end()), copy.Values(a))
             << copy.dn << " " << a;
       }
     }
   }
-  Result<std::vector<SharedDirectoryEntry>> missing = dir_->SearchShared(
-      "OU=Missing,DC=example,DC=com", SearchScope::kSubtree, filter, {"cn"});
+  Result<std::vector<SharedDirectoryEntry>> missing =
+      dir_->SearchShared("OU=Missing,DC=example,DC=com", SearchScope::kSubtree, filter, {"cn"});
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.status().number(), err::kDirNoSuchObject);
 }
 
-INSTANTIATE_TEST_SUITE_P(Directory, DirectoryContract,
-                         ::testing::Values("embedded", "slapd"));
+INSTANTIATE_TEST_SUITE_P(Directory, DirectoryContract, ::testing::Values("embedded", "slapd"));
 
 // --- differential
 // ------------------------------------------------------------------------
@@ -242,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Directory, DirectoryContract,
 // the matching rules. `name` filters use RDN values only: slapd reads `name` as
 // the supertype of cn, sn, ou and the like, and the test data keeps those
 // apart.
-const char *const kHandWritten[] = {
+const char* const kHandWritten[] = {
     "(&(objectClass=user)(objectCategory=person)(mailNickname=*)("
     "msExchHomeServerName=*))",
     "(& (mailnickname=*) (| (objectCategory=group) ))",
@@ -408,119 +384,111 @@ const char *const kHandWritten[] = {
 };
 
 // Random filters from a grammar over the test data's attributes and values.
-std::string GeneratedFilter(std::mt19937 &rng, int depth) {
-  static const char *kEquality[] = {
-      "(department=Sales)",
-      "(department=sales)",
-      "(department=Finance)",
-      "(company=Example Corp)",
-      "(company=example  corp)",
-      "(l=Seattle)",
-      "(st=or)",
-      "(co=Germany)",
-      "(sn=Baker)",
-      "(givenName=alice)",
-      "(initials=Q)",
-      "(generationQualifier=jr)",
-      "(title=Sales Manager)",
-      "(mailNickname=ffox)",
-      "(mailNickname=allsales)",
-      "(sAMAccountName=DDUNN)",
-      "(userAccountControl=512)",
-      "(userAccountControl=514)",
-      "(groupType=-2147483646)",
-      "(msExchRecipientDisplayType=3)",
-      "(msExchRecipientTypeDetails=1)",
-      "(targetAddress=SMTP:frank@partner.example.org)",
-      "(description=no mailbox)",
-      "(objectClass=group)",
-      "(objectClass=contact)",
-      "(objectClass=top)",
-      "(objectClass=msExchDynamicDistributionList)",
-      "(objectCategory=person)",
-      "(objectCategory=group)",
-      "(physicalDeliveryOfficeName=building 7)",
-      "(postalCode=98101)",
-      "(homePhone=2065550102)",
-      "(pager=5550103)",
-      "(otherTelephone=+1 206 555 0106)",
-      "(mail=gina@customer.example.net)",
-      "(uid=nobody)",
-      "(ou=sales)",
-      "(dc=example)",
-      "(manager=cn=bob baker,cn=users,dc=example,dc=com)",
-      "(extensionAttribute1=staff)",
-      "(msDS-cloudExtensionAttribute1=employee)",
-      "(countryCode=826)"};
-  static const char *kOther[] = {
-      "(department=*)",
-      "(company=*corp)",
-      "(sn=*e*)",
-      "(displayName=*a*)",
-      "(title=*manager)",
-      "(mail=*example.com)",
-      "(proxyAddresses=smtp:*)",
-      "(mobile=*)",
-      "(otherTelephone=*0105)",
-      "(cn=A*)",
-      "(cn=*r)",
-      "(l=*)",
-      "(userAccountControl>=600)",
-      "(userAccountControl:1.2.840.113556.1.4.803:=512)",
-      "(userAccountControl:1.2.840.113556.1.4.804:=4098)",
-      "(groupType:1.2.840.113556.1.4.803:=2)",
-      "(msExchRecipientDisplayType<=6)",
-      "(msExchHideFromAddressLists=FALSE)",
-      "(legacyExchangeDN=*recipients*)",
-      "(msExchHomeServerName=*cn=EX2)",
-      "(msDS-cloudExtensionAttribute1=*e*)",
-      "(memberOf=*)",
-      "(facsimileTelephoneNumber=1)",
-      "(mailNickname>=m)",
-      "(sAMAccountName<=b)",
-      "(groupType=bad)"};
+std::string GeneratedFilter(std::mt19937& rng, int depth) {
+  static const char* kEquality[] = {"(department=Sales)",
+                                    "(department=sales)",
+                                    "(department=Finance)",
+                                    "(company=Example Corp)",
+                                    "(company=example  corp)",
+                                    "(l=Seattle)",
+                                    "(st=or)",
+                                    "(co=Germany)",
+                                    "(sn=Baker)",
+                                    "(givenName=alice)",
+                                    "(initials=Q)",
+                                    "(generationQualifier=jr)",
+                                    "(title=Sales Manager)",
+                                    "(mailNickname=ffox)",
+                                    "(mailNickname=allsales)",
+                                    "(sAMAccountName=DDUNN)",
+                                    "(userAccountControl=512)",
+                                    "(userAccountControl=514)",
+                                    "(groupType=-2147483646)",
+                                    "(msExchRecipientDisplayType=3)",
+                                    "(msExchRecipientTypeDetails=1)",
+                                    "(targetAddress=SMTP:frank@partner.example.org)",
+                                    "(description=no mailbox)",
+                                    "(objectClass=group)",
+                                    "(objectClass=contact)",
+                                    "(objectClass=top)",
+                                    "(objectClass=msExchDynamicDistributionList)",
+                                    "(objectCategory=person)",
+                                    "(objectCategory=group)",
+                                    "(physicalDeliveryOfficeName=building 7)",
+                                    "(postalCode=98101)",
+                                    "(homePhone=2065550102)",
+                                    "(pager=5550103)",
+                                    "(otherTelephone=+1 206 555 0106)",
+                                    "(mail=gina@customer.example.net)",
+                                    "(uid=nobody)",
+                                    "(ou=sales)",
+                                    "(dc=example)",
+                                    "(manager=cn=bob baker,cn=users,dc=example,dc=com)",
+                                    "(extensionAttribute1=staff)",
+                                    "(msDS-cloudExtensionAttribute1=employee)",
+                                    "(countryCode=826)"};
+  static const char* kOther[] = {"(department=*)",
+                                 "(company=*corp)",
+                                 "(sn=*e*)",
+                                 "(displayName=*a*)",
+                                 "(title=*manager)",
+                                 "(mail=*example.com)",
+                                 "(proxyAddresses=smtp:*)",
+                                 "(mobile=*)",
+                                 "(otherTelephone=*0105)",
+                                 "(cn=A*)",
+                                 "(cn=*r)",
+                                 "(l=*)",
+                                 "(userAccountControl>=600)",
+                                 "(userAccountControl:1.2.840.113556.1.4.803:=512)",
+                                 "(userAccountControl:1.2.840.113556.1.4.804:=4098)",
+                                 "(groupType:1.2.840.113556.1.4.803:=2)",
+                                 "(msExchRecipientDisplayType<=6)",
+                                 "(msExchHideFromAddressLists=FALSE)",
+                                 "(legacyExchangeDN=*recipients*)",
+                                 "(msExchHomeServerName=*cn=EX2)",
+                                 "(msDS-cloudExtensionAttribute1=*e*)",
+                                 "(memberOf=*)",
+                                 "(facsimileTelephoneNumber=1)",
+                                 "(mailNickname>=m)",
+                                 "(sAMAccountName<=b)",
+                                 "(groupType=bad)"};
   constexpr size_t kEq = sizeof(kEquality) / sizeof(kEquality[0]);
   constexpr size_t kOt = sizeof(kOther) / sizeof(kOther[0]);
   if (depth == 0 || rng() % 3 == 0) {
     return rng() % 2 ? kEquality[rng() % kEq] : kOther[rng() % kOt];
   }
   switch (rng() % 4) {
-  case 0: {
-    // Active Directory's bare operand now and then: "(!(cn=x))" written
-    // "(!cn=x)".
-    std::string operand = GeneratedFilter(rng, depth - 1);
-    if (rng() % 3 == 0 && operand[1] != '&' && operand[1] != '|' &&
-        operand[1] != '!') {
-      operand = operand.substr(1, operand.size() - 2);
+    case 0: {
+      // Active Directory's bare operand now and then: "(!(cn=x))" written
+      // "(!cn=x)".
+      std::string operand = GeneratedFilter(rng, depth - 1);
+      if (rng() % 3 == 0 && operand[1] != '&' && operand[1] != '|' && operand[1] != '!') {
+        operand = operand.substr(1, operand.size() - 2);
+      }
+      return "(!" + operand + ")";
     }
-    return "(!" + operand + ")";
-  }
-  case 1:
-    return "(| " + GeneratedFilter(rng, depth - 1) + " " +
-           GeneratedFilter(rng, depth - 1) + " )";
-  default: {
-    std::string out = "(&";
-    int n = 1 + static_cast<int>(rng() % 3);
-    for (int i = 0; i < n; ++i)
-      out += GeneratedFilter(rng, depth - 1);
-    return out + ")";
-  }
+    case 1:
+      return "(| " + GeneratedFilter(rng, depth - 1) + " " + GeneratedFilter(rng, depth - 1) + " )";
+    default: {
+      std::string out = "(&";
+      int n = 1 + static_cast<int>(rng() % 3);
+      for (int i = 0; i < n; ++i) out += GeneratedFilter(rng, depth - 1);
+      return out + ")";
+    }
   }
 }
 
 TEST(DirectoryDifferential, EmbeddedAndSlapdReturnTheSameEntries) {
-  if (!SlapdConfigured())
-    GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set";
+  if (!SlapdConfigured()) GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set";
   std::shared_ptr<Directory> embedded = Open("embedded");
   std::shared_ptr<Directory> slapd = Open("slapd");
   ASSERT_TRUE(embedded && slapd);
-  std::vector<std::string> corpus(std::begin(kHandWritten),
-                                  std::end(kHandWritten));
+  std::vector<std::string> corpus(std::begin(kHandWritten), std::end(kHandWritten));
   std::mt19937 rng(1234);
-  while (corpus.size() < 400)
-    corpus.push_back(GeneratedFilter(rng, 3));
+  while (corpus.size() < 400) corpus.push_back(GeneratedFilter(rng, 3));
   int non_empty = 0;
-  for (const std::string &f : corpus) {
+  for (const std::string& f : corpus) {
     std::vector<std::string> expected = Dns(*slapd, f);
     EXPECT_EQ(Dns(*embedded, f), expected) << f;
     non_empty += expected.empty() || expected[0].rfind("ERROR", 0) == 0 ? 0 : 1;
@@ -532,16 +500,16 @@ TEST(DirectoryDifferential, EmbeddedAndSlapdReturnTheSameEntries) {
 // ------------------------------------------------------------------------
 
 TEST(DirectoryConf, ParsesKeysAndRejectsFaultsByLine) {
-  Result<LdapConfig> c =
-      ParseDirectoryConf("# organisation directory\n"
-                         "url = ldaps://dc1.example.com:636\n"
-                         "  bind_dn = CN=svc,CN=Users,DC=example,DC=com \n"
-                         "password_file=/etc/testqav/pw\n"
-                         "verify_certificates = No\n"
-                         "timeout = 15\n"
-                         "ca_file = /etc/ssl/ca.pem\n"
-                         "base = DC=example,DC=com\n",
-                         "directory.conf");
+  Result<LdapConfig> c = ParseDirectoryConf(
+      "# organisation directory\n"
+      "url = ldaps://dc1.example.com:636\n"
+      "  bind_dn = CN=svc,CN=Users,DC=example,DC=com \n"
+      "password_file=/etc/testqav/pw\n"
+      "verify_certificates = No\n"
+      "timeout = 15\n"
+      "ca_file = /etc/ssl/ca.pem\n"
+      "base = DC=example,DC=com\n",
+      "directory.conf");
   ASSERT_TRUE(c.ok()) << c.status().description();
   EXPECT_EQ(c->url, "ldaps://dc1.example.com:636");
   EXPECT_EQ(c->bind_dn, "CN=svc,CN=Users,DC=example,DC=com");
@@ -553,18 +521,16 @@ TEST(DirectoryConf, ParsesKeysAndRejectsFaultsByLine) {
   EXPECT_EQ(c->base, "DC=example,DC=com");
   EXPECT_TRUE(ParseDirectoryConf("url = ldap://h\n", "d")->verify_certificates);
 
-  const std::pair<const char *, const char *> bad[] = {
+  const std::pair<const char*, const char*> bad[] = {
       {"url = http://x\n", "d:1: url must start with ldap:// or ldaps://"},
       {"url = ldap://x\nstarttls = maybe\n", "d:2: starttls must be yes or no"},
-      {"url = ldap://x\ntimeout = 0\n",
-       "d:2: timeout must be a number of seconds from 1 to 3600"},
+      {"url = ldap://x\ntimeout = 0\n", "d:2: timeout must be a number of seconds from 1 to 3600"},
       {"url = ldap://x\npassword = secret\n", "d:2: unknown key \"password\""},
       {"url ldap://x\n", "d:1: expected \"key = value\""},
       {"bind_dn = x\n", "d:0: no url given"},
-      {"url = ldaps://x\nstarttls = yes\n",
-       "d:0: starttls cannot be used with ldaps://"},
+      {"url = ldaps://x\nstarttls = yes\n", "d:0: starttls cannot be used with ldaps://"},
   };
-  for (const auto &[text, message] : bad) {
+  for (const auto& [text, message] : bad) {
     Result<LdapConfig> r = ParseDirectoryConf(text, "d");
     ASSERT_FALSE(r.ok()) << text;
     EXPECT_EQ(r.status().number(), err::kInvalidArg);
@@ -576,35 +542,31 @@ TEST(DirectoryConf, ParsesKeysAndRejectsFaultsByLine) {
 // its forms); only a server that is not Active Directory gets category DNs for
 // short names.
 TEST(DirectoryLdapBackend, SendsRfc4515TextToEveryServer) {
-  const char *stored = " (& (objectCategory=person) (!cn=SystemMailbox{*}) ) ";
+  const char* stored = " (& (objectCategory=person) (!cn=SystemMailbox{*}) ) ";
   EXPECT_EQ(LdapFilterText(stored, true, "DC=x,DC=test").value_or("?"),
             "(&(objectCategory=person)(!(cn=SystemMailbox{*})))");
-  EXPECT_EQ(
-      LdapFilterText(stored, false, "DC=x,DC=test").value_or("?"),
-      "(&(objectCategory=CN=Person,CN=Schema,CN=Configuration,DC=x,DC=test)"
-      "(!(cn=SystemMailbox{*})))");
-  Result<std::string> bad =
-      LdapFilterText("(!cn=a)(cn=b)", true, "DC=x,DC=test");
+  EXPECT_EQ(LdapFilterText(stored, false, "DC=x,DC=test").value_or("?"),
+            "(&(objectCategory=CN=Person,CN=Schema,CN=Configuration,DC=x,DC=test)"
+            "(!(cn=SystemMailbox{*})))");
+  Result<std::string> bad = LdapFilterText("(!cn=a)(cn=b)", true, "DC=x,DC=test");
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.status().number(), err::kDirInvalidFilter);
 }
 
 TEST(DirectoryLdapBackend, ConnectionFailuresCarryTheLdapCode) {
   LdapConfig config;
-  config.url = "ldap://127.0.0.1:1/"; // nothing listens on port 1
+  config.url = "ldap://127.0.0.1:1/";  // nothing listens on port 1
   config.timeout_seconds = 2;
   Result<std::shared_ptr<Directory>> d = OpenLdapDirectory(config);
   ASSERT_FALSE(d.ok());
   EXPECT_EQ(d.status().number(), err::kDirServerDown);
-  EXPECT_NE(d.status().description().find(
-                "Can't contact LDAP server (LDAP result code -1)"),
+  EXPECT_NE(d.status().description().find("Can't contact LDAP server (LDAP result code -1)"),
             std::string::npos)
       << d.status().description();
 }
 
 TEST(DirectoryLdapBackend, WrongPasswordIsALogonFailureWithoutThePassword) {
-  if (!SlapdConfigured())
-    GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set";
+  if (!SlapdConfigured()) GTEST_SKIP() << "TESTQAV_SLAPD_URL is not set";
   std::string path = ::testing::TempDir() + "/directory-wrong-password";
   { std::ofstream(path) << "not-the-password-Xy7\n"; }
   LdapConfig config;
@@ -614,13 +576,11 @@ TEST(DirectoryLdapBackend, WrongPasswordIsALogonFailureWithoutThePassword) {
   Result<std::shared_ptr<Directory>> d = OpenLdapDirectory(config);
   ASSERT_FALSE(d.ok());
   EXPECT_EQ(d.status().number(), err::kLogonFailed);
-  EXPECT_NE(d.status().description().find(
-                "Invalid credentials (LDAP result code 49)"),
+  EXPECT_NE(d.status().description().find("Invalid credentials (LDAP result code 49)"),
             std::string::npos)
       << d.status().description();
-  EXPECT_EQ(d.status().description().find("not-the-password"),
-            std::string::npos);
+  EXPECT_EQ(d.status().description().find("not-the-password"), std::string::npos);
 }
 
-} // namespace
-} // namespace testqav
+}  // namespace
+}  // namespace testqav
