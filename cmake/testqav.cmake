@@ -38,6 +38,8 @@ endfunction()
 set_property(GLOBAL PROPERTY TESTQAV_REGISTERED_TESTS "")
 
 # testqav_test(NAME SOURCES ... DEPS ... [LABELS ...])
+# Every suite runs under AddressSanitizer and UndefinedBehaviorSanitizer; LABELS threads puts
+# it into the thread-sanitizer run as well, and a suite that starts a thread must carry it.
 function(testqav_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   if(NOT TESTQAV_CHECK_TESTS)
@@ -55,6 +57,17 @@ function(testqav_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   testqav_target_defaults(${name})
   target_compile_options(${name} PRIVATE -Wno-conversion -Wno-sign-conversion)
+  # The plain build checks the `threads` label against what the suite does
+  # (tests/support/thread_census.cc); the sanitizers bring their own pthread_create.
+  if(NOT TESTQAV_SANITIZE AND NOT TESTQAV_TSAN)
+    set(labelled 0)
+    if("threads" IN_LIST ARG_LABELS)
+      set(labelled 1)
+    endif()
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/thread_census.cc)
+    target_compile_definitions(${name} PRIVATE TESTQAV_LABELLED_THREADS=${labelled})
+    target_link_libraries(${name} PRIVATE ${CMAKE_DL_LIBS})
+  endif()
   set(props ENVIRONMENT "TESTQAV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(ARG_LABELS)
     list(APPEND props LABELS "${ARG_LABELS}")

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -590,7 +591,17 @@ namespace {
 Status DiskError(const std::string& what, const std::filesystem::path& p, int e) {
   return Status(err::kDiskError, what + " " + p.string() + ": " + std::strerror(e));
 }
+
+std::atomic<WriteBackStepHook> step_hook{nullptr};
+
+void StepDone(WriteBackStep step) {
+  if (WriteBackStepHook hook = step_hook.load(std::memory_order_relaxed)) hook(step);
+}
 }  // namespace
+
+void SetWriteBackStepHook(WriteBackStepHook hook) {
+  step_hook.store(hook, std::memory_order_relaxed);
+}
 
 Status StoreData::WriteBack() const {
   if (keep_in_memory) return Status::Ok();
@@ -618,6 +629,7 @@ Status StoreData::WriteBack() const {
       }
       done += static_cast<size_t>(n);
     }
+    if (write_error == 0 && !text.empty()) StepDone(WriteBackStep::kPieceWritten);
     text.clear();
   };
   std::string text;
@@ -634,6 +646,7 @@ Status StoreData::WriteBack() const {
     ::unlink(tmp.c_str());
     return DiskError("cannot flush", tmp, e);
   }
+  StepDone(WriteBackStep::kFlushed);
   // Locked before it takes the store's name: another run that opens the new file finds it
   // held, as it found the old one.
   const bool hold = lock_fd >= 0;
@@ -643,12 +656,14 @@ Status StoreData::WriteBack() const {
     ::unlink(tmp.c_str());
     return DiskError("cannot lock", tmp, e);
   }
+  if (hold) StepDone(WriteBackStep::kLocked);
   if (::rename(tmp.c_str(), file.c_str()) != 0) {
     int e = errno;
     ::close(fd);
     ::unlink(tmp.c_str());
     return DiskError("cannot replace", file, e);
   }
+  StepDone(WriteBackStep::kRenamed);
   if (hold) {
     ::close(lock_fd);  // the old file's lock; it is no longer the store
     lock_fd = fd;
@@ -661,6 +676,7 @@ Status StoreData::WriteBack() const {
   int e = errno;
   ::close(dfd);
   if (rc != 0) return DiskError("cannot flush folder", dir, e);
+  StepDone(WriteBackStep::kFolderFlushed);
   return Status::Ok();
 }
 

@@ -185,6 +185,14 @@ struct StoreData {
   Status WriteBack() const;
 };
 
+// The steps of WriteBack after which the disk holds something new, in order. A piece of the
+// text may be written several times; the others happen once per write-back.
+enum class WriteBackStep { kPieceWritten, kFlushed, kLocked, kRenamed, kFolderFlushed };
+// Called after each step when set (null by default). The crash tests end the process there, to
+// see the store file after a crash at every step instead of wherever a random kill lands.
+using WriteBackStepHook = void (*)(WriteBackStep step);
+void SetWriteBackStepHook(WriteBackStepHook hook);
+
 // The largest store file that is loaded.
 inline constexpr uint64_t kMaxStoreFileBytes = uint64_t{4} << 30;
 
