@@ -36,7 +36,7 @@ class OwnSlapd {
       failure_ = "start-slapd.sh failed for " + ldif.string();
       return;
     }
-    url_ = ReadText(datadir_ / "url");
+    url_ = ReadFile(datadir_ / "url");
     while (!url_.empty() && (url_.back() == '\n' || url_.back() == ' ')) url_.pop_back();
   }
   ~OwnSlapd() {
@@ -51,7 +51,7 @@ class OwnSlapd {
   const std::string& failure() const { return failure_; }
   // A directory.conf that reaches this server as its administrator.
   std::string DirectoryConf() const {
-    return "url = " + url_ + "\nbind_dn = " + ReadText(datadir_ / "binddn") +
+    return "url = " + url_ + "\nbind_dn = " + ReadFile(datadir_ / "binddn") +
            "\npassword_file = " + (datadir_ / "password").string() + "\ntimeout = 10\n";
   }
 

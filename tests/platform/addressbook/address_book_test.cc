@@ -25,6 +25,7 @@
 #include "platform/common/text.h"
 #include "platform/directory/embedded/ldif_directory.h"
 #include "platform/directory/ldap/ldap_directory.h"
+#include "support/files.h"
 
 namespace testqav {
 namespace {
@@ -68,12 +69,7 @@ int FreePort() {
   return port;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::ReadFile;
 
 // The slapd this process started: its data folder, and the URL it answers on.
 struct OwnSlapd {
