@@ -43,40 +43,6 @@ void SetIdCounter(std::string* entry_id, uint64_t counter) {
   for (int i = 11; i >= 0; --i, counter >>= 4) at[i] = kDigits[counter & 15];
 }
 
-std::string HexUpper(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.resize(bytes.size() * 2);
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    auto b = static_cast<unsigned char>(bytes[i]);
-    out[2 * i] = kDigits[b >> 4];
-    out[2 * i + 1] = kDigits[b & 15];
-  }
-  return out;
-}
-
-namespace {
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
-
-bool DecodeHex(std::string_view hex, std::string* bytes) {
-  if (hex.size() % 2 != 0) return false;
-  bytes->clear();
-  bytes->reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = HexDigit(hex[i]);
-    int lo = HexDigit(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes->push_back(static_cast<char>((hi << 4) | lo));
-  }
-  return true;
-}
-
 namespace {
 void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
   z += 719468;
@@ -174,7 +140,7 @@ bool CanonicalGuidText(std::string_view t, std::string* canonical) {
       out.push_back('-');
       continue;
     }
-    int v = HexDigit(c);
+    int v = HexDigitValue(c);
     if (v < 0) return false;
     out.push_back("0123456789ABCDEF"[v]);
   }
