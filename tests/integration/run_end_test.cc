@@ -6,8 +6,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "platform/addressbook/address_book.h"
 #include "platform/host/linux_host.h"
@@ -314,6 +316,31 @@ TEST(RegistrationFolderMissing, EndsWithItsOwnStatusAndSaysTheDumpsAreOld) {
   EXPECT_TRUE(r.Has("", "complete"));
   EXPECT_NE(r.exit_reason.find("from an earlier run"), std::string::npos) << r.exit_reason;
   ExpectEarlierDumpsKept(h);
+}
+
+// ---- A second run while another holds the store -------------------------------------------
+
+// The store's lock is the first thing a logon takes: a run that another run keeps out ends
+// with the logon status without starting to open its directory, and leaves the dumps alone.
+TEST(LockedOut, ASecondRunEndsWithTheLogonStatusBeforeOpeningItsDirectory) {
+  HostFolder h;
+  PrepareSample(h);
+  std::ostringstream diag;
+  SessionPtr first = CreateJsonSession(h.path(), diag);
+  ASSERT_TRUE(first->Logon("EXCH01\nqavagent").ok());
+  std::atomic<bool> opened{false};
+  RunResult r = h.Run([&opened](const fs::path& dir, std::ostream& d) {
+    opened = true;
+    return OpenAddressBook(dir, d);
+  });
+  EXPECT_EQ(r.exit_status, kExitLogonFailed) << r.Dump();
+  EXPECT_NE(r.exit_reason.find("store is in use by another run"), std::string::npos)
+      << r.exit_reason;
+  EXPECT_FALSE(opened.load());
+  ExpectEarlierDumpsKept(h);
+  ASSERT_TRUE(first->Logoff().ok());
+  // With the first run over, the same run goes through.
+  EXPECT_EQ(h.Run(DirectoryOpener()).exit_status, kExitCompleted);
 }
 
 }  // namespace
