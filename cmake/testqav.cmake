@@ -57,6 +57,9 @@ function(testqav_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   testqav_target_defaults(${name})
   target_compile_options(${name} PRIVATE -Wno-conversion -Wno-sign-conversion)
+  if("threads" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY TESTQAV_THREAD_SUITES ${name})
+  endif()
   # The plain build checks the `threads` label against what the suite does
   # (tests/support/thread_census.cc); the sanitizers bring their own pthread_create.
   if(NOT TESTQAV_SANITIZE AND NOT TESTQAV_TSAN)

@@ -13,6 +13,7 @@ case "$mode" in
     build="${BUILD_DIR:-$here/build-asan}"
     option=-DTESTQAV_SANITIZE=ON
     select=()
+    targets=(all)
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ;;
@@ -20,6 +21,7 @@ case "$mode" in
     build="${BUILD_DIR:-$here/build-tsan}"
     option=-DTESTQAV_TSAN=ON
     select=(-L threads)
+    targets=(thread_suites)
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
     ;;
   *)
@@ -29,6 +31,6 @@ case "$mode" in
 esac
 cmake -S "$here" -B "$build" -G Ninja "$option" -DTESTQAV_WERROR=ON \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O1 >/dev/null
-cmake --build "$build" -j "${JOBS:-2}"
+cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
 unset TESTQAV_SLAPD_URL
 ctest --test-dir "$build" -j "${JOBS:-2}" --output-on-failure "${select[@]}"
