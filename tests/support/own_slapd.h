@@ -49,6 +49,10 @@ class OwnSlapd {
   OwnSlapd& operator=(const OwnSlapd&) = delete;
 
   const std::string& failure() const { return failure_; }
+  // Where it answers, and how to bind to it as its administrator.
+  const std::string& url() const { return url_; }
+  std::string BindDn() const { return ReadFile(datadir_ / "binddn"); }
+  std::filesystem::path PasswordFile() const { return datadir_ / "password"; }
   // A directory.conf that reaches this server as its administrator.
   std::string DirectoryConf() const {
     return "url = " + url_ + "\nbind_dn = " + ReadFile(datadir_ / "binddn") +
