@@ -6,6 +6,7 @@
 #include "core/array_helpers.h"
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
+#include "platform/common/hex.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
 
@@ -196,15 +197,7 @@ std::string QAV::GetFieldText(const AddressEntryPtr& entry, uint32_t tag) {
   return Trim(v->ToText());
 }
 
-std::string QAV::StrToHex(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    std::string h = Hex(static_cast<unsigned char>(c));
-    if (h.size() == 1) h = "0" + h;
-    out += h;
-  }
-  return out;
-}
+std::string QAV::StrToHex(const std::string& text) { return HexUpper(text); }
 
 std::string QAV::GetResolvedSMTP(const std::string& name) {
   if (!rt_.g.MapiSession) return LowerCase(name);

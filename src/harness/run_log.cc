@@ -14,53 +14,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/common/utf8.h"
 #include "platform/common/variant.h"
 
 namespace testqav {
 namespace {
 
-constexpr int32_t kLevelError = 1;
-constexpr int32_t kLevelWarning = 2;
-constexpr int32_t kLevelTrace = 12;
-
 bool IsAscii(std::string_view text) {
   for (char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t len = 0;
-    uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2;
-      cp = c & 0x1Fu;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-      cp = c & 0x0Fu;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-      cp = c & 0x07u;
-    } else {
-      return false;
-    }
-    if (i + len > text.size()) return false;
-    for (size_t k = 1; k < len; ++k) {
-      const auto cc = static_cast<unsigned char>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
   }
   return true;
 }
@@ -155,9 +117,9 @@ std::string FormatRunLogLine(double ole_date, const std::string& message, int32_
 }
 
 std::string ComposeRunLogLine(std::string_view stamp, const std::string& message, int32_t level) {
-  const char* marker = level == kLevelError     ? ": [Error] "
-                       : level == kLevelWarning ? ": [Warning] "
-                                                : ": ";
+  const char* marker = level == kLogError     ? ": [Error] "
+                       : level == kLogWarning ? ": [Warning] "
+                                              : ": ";
   std::string line;
   line.reserve(stamp.size() + 12 + message.size() + 2);
   line += stamp;
@@ -250,7 +212,7 @@ bool RunLog::WriteOut(const std::string& path, std::string_view bytes, std::stri
 }
 
 void RunLog::WriteLog(const std::string& message, int32_t level) {
-  if (level == kLevelTrace) return;
+  if (level == kLogTrace) return;
   // Everything below can only fail by losing lines; nothing may escape to a caller that
   // runs in carry-on mode.
   try {

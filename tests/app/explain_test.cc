@@ -22,13 +22,13 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using testing::HostFolder;
-using testing::ReadText;
+using testing::ReadFile;
 
 // Every file below `root` (path relative to it -> content).
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadText(e.path());
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path());
   }
   return files;
 }
@@ -38,7 +38,7 @@ fs::path Sample() { return testing::SourceDir() / "examples" / "sample-org"; }
 // A snapshot with the modification times that a run stamps on the messages it changes
 // (the wall clock's) written as "<run>": two runs a few milliseconds apart differ there.
 std::map<std::string, std::string> StampFree(std::map<std::string, std::string> files) {
-  const std::string original = ReadText(Sample() / "exchange/EXCH01/mailboxes/qavagent.json");
+  const std::string original = ReadFile(Sample() / "exchange/EXCH01/mailboxes/qavagent.json");
   const std::string key = "\"lastModified\": \"";
   for (auto& [name, text] : files) {
     for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
@@ -99,7 +99,7 @@ TEST(DryRun, ChangesNothingAndGivesTheDumpsARealRunWrites) {
 
   ASSERT_EQ(folder.Run(Opener()).exit_status, kExitCompleted);
   for (const auto& [name, text] : dry.dumps) {
-    EXPECT_EQ(text, ReadText(folder.path() / name)) << name;
+    EXPECT_EQ(text, ReadFile(folder.path() / name)) << name;
   }
 }
 

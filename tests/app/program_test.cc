@@ -25,8 +25,8 @@ namespace testqav {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadText;
-using testing::WriteText;
+using testing::ReadFile;
+using testing::WriteFile;
 
 const char kEarlier[] = "earlier run\r\n";
 
@@ -77,11 +77,11 @@ class Program : public ::testing::Test {
  protected:
   void SampleWithEarlierDumps() {
     host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
-    WriteText(Host() / "QAV-1.csv", kEarlier);
-    WriteText(Host() / "QAV-GAL.csv", kEarlier);
+    WriteFile(Host() / "QAV-1.csv", kEarlier);
+    WriteFile(Host() / "QAV-GAL.csv", kEarlier);
   }
   fs::path Host() const { return host_.path(); }
-  std::string Err() const { return ReadText(scratch_.path() / "stderr.txt"); }
+  std::string Err() const { return ReadFile(scratch_.path() / "stderr.txt"); }
   int RunHere(std::vector<std::string> args = {}) {
     args.insert(args.begin(), {"--host", Host().string(), "--no-wait"});
     return RunProgram(scratch_.path(), args);
@@ -97,20 +97,20 @@ TEST_F(Program, FirstSigtermEndsARunBlockedOnTheDirectory) {
   SampleWithEarlierDumps();
   testing::SilentServer frozen;
   fs::remove(host_.ServerDir() / "directory.ldif");
-  WriteText(host_.ServerDir() / "directory.conf",
+  WriteFile(host_.ServerDir() / "directory.conf",
             "url = ldap://127.0.0.1:" + std::to_string(frozen.port()) + "\ntimeout = 600\n");
   Child c = Start(scratch_.path(), {"--host", Host().string(), "--no-wait"});
   // Once the bind request has arrived, the run waits for an answer that never comes.
   ASSERT_TRUE(frozen.WaitForData());
   ::kill(c.pid, SIGTERM);
   EXPECT_EQ(Wait(c), kExitStopped);
-  const std::string log = ReadText(Host() / "TestQAV.log");
+  const std::string log = ReadFile(Host() / "TestQAV.log");
   EXPECT_NE(log.find(": [Warning] run stopped on request during "), std::string::npos) << log;
   EXPECT_EQ(log.find(": complete"), std::string::npos) << log;
-  EXPECT_NE(ReadText(c.err).find("testqav: run stopped on request during "), std::string::npos)
-      << ReadText(c.err);
-  EXPECT_EQ(ReadText(Host() / "QAV-1.csv"), kEarlier);
-  EXPECT_EQ(ReadText(Host() / "QAV-GAL.csv"), kEarlier);
+  EXPECT_NE(ReadFile(c.err).find("testqav: run stopped on request during "), std::string::npos)
+      << ReadFile(c.err);
+  EXPECT_EQ(ReadFile(Host() / "QAV-1.csv"), kEarlier);
+  EXPECT_EQ(ReadFile(Host() / "QAV-GAL.csv"), kEarlier);
 }
 
 // The log is what failed: the run still completes and writes its dumps, and standard error
@@ -123,7 +123,7 @@ TEST_F(Program, ARunLogThatCannotBeWrittenIsReported) {
                        (Host() / "TestQAV.log").string() + ": Is a directory)"),
             std::string::npos)
       << Err();
-  EXPECT_NE(ReadText(Host() / "QAV-1.csv"), kEarlier);
+  EXPECT_NE(ReadFile(Host() / "QAV-1.csv"), kEarlier);
 }
 
 // Every non-zero status comes with one line on standard error that says why.
@@ -137,13 +137,13 @@ TEST_F(Program, EveryFailureSaysWhyOnStandardError) {
   const std::vector<Case> cases = {
       {"no server name",
        [](const fs::path& h) {
-         WriteText(h / "registry.reg",
+         WriteFile(h / "registry.reg",
                    "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\velkora\\velkoraAgent]\r\n");
        },
        kExitMissingServer, "testqav: the registry names no server: no \"ExServer\" value"},
       {"no alias",
        [](const fs::path& h) {
-         WriteText(h / "registry.reg",
+         WriteFile(h / "registry.reg",
                    "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\velkora\\velkoraAgent]\r\n"
                    "\"ExServer\"=\"EXCH01\"\r\n");
        },
@@ -168,7 +168,7 @@ TEST_F(Program, EveryFailureSaysWhyOnStandardError) {
        },
        kExitLogonFailed, "qavagent.json: is a folder, not a regular file"},
       {"directory that cannot be read",
-       [](const fs::path& h) { WriteText(h / "exchange/EXCH01/directory.ldif", ""); },
+       [](const fs::path& h) { WriteFile(h / "exchange/EXCH01/directory.ldif", ""); },
        kExitDirectoryFailed, "testqav: directory not available: "},
   };
   for (const Case& c : cases) {
@@ -195,11 +195,11 @@ TEST_F(Program, MergeWritesItsOwnDumpOrSaysWhyNot) {
   testing::HostFolder folder;
   folder.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
   const fs::path mailbox = folder.path() / "exchange/EXCH01/mailboxes/qavagent.json";
-  std::string text = ReadText(mailbox);
+  std::string text = ReadFile(mailbox);
   for (size_t at; (at = text.find("IPM.Post.Master Contact Repository")) != std::string::npos;) {
     text.replace(at, 34, "IPM.Post.Retired Contact Repositor");
   }
-  WriteText(mailbox, text);
+  WriteFile(mailbox, text);
   EXPECT_EQ(RunProgram(scratch_.path(), {"merge", "--host", folder.path().string(), "--no-wait"}),
             kExitMergeFailed);
   EXPECT_NE(Err().find("merge did not complete"), std::string::npos) << Err();
@@ -211,17 +211,17 @@ TEST_F(Program, MergeWritesItsOwnDumpOrSaysWhyNot) {
 TEST_F(Program, ExplainChangesNothingAndSaysWhenNothingMatches) {
   host_.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
   const fs::path mailbox = Host() / "exchange/EXCH01/mailboxes/qavagent.json";
-  const std::string before = ReadText(mailbox);
+  const std::string before = ReadFile(mailbox);
   EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string(), "--json",
                                          "Kim.Nguyen@northwind.test"}),
             kExitCompleted)
       << Err();
-  const auto j = nlohmann::json::parse(ReadText(scratch_.path() / "stdout.txt"));
+  const auto j = nlohmann::json::parse(ReadFile(scratch_.path() / "stdout.txt"));
   EXPECT_EQ(j["source_contact"]["record"]["MCLID"], "{1}{3}{5}");
   EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string(), "no such one"}), 13);
   EXPECT_NE(Err().find("nothing in the run matches"), std::string::npos) << Err();
   EXPECT_EQ(RunProgram(scratch_.path(), {"explain", "--host", Host().string()}), kExitUsage);
-  EXPECT_EQ(ReadText(mailbox), before);
+  EXPECT_EQ(ReadFile(mailbox), before);
   EXPECT_FALSE(fs::exists(Host() / "TestQAV.log"));
   EXPECT_FALSE(fs::exists(Host() / "QAV-1.csv"));
 }
@@ -261,14 +261,14 @@ TEST_F(Program, AReportLeavesTheRunAsItWas) {
         << Err();
   }
   for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
-    EXPECT_EQ(ReadText(Host() / file), ReadText(plain.path() / file)) << file;
+    EXPECT_EQ(ReadFile(Host() / file), ReadFile(plain.path() / file)) << file;
   }
-  EXPECT_EQ(ClockFree(ReadText(Host() / "TestQAV.log")),
-            ClockFree(ReadText(plain.path() / "TestQAV.log")));
+  EXPECT_EQ(ClockFree(ReadFile(Host() / "TestQAV.log")),
+            ClockFree(ReadFile(plain.path() / "TestQAV.log")));
   const std::string mailbox = "exchange/EXCH01/mailboxes/qavagent.json";
-  EXPECT_EQ(ClockFree(ReadText(Host() / mailbox)), ClockFree(ReadText(plain.path() / mailbox)));
+  EXPECT_EQ(ClockFree(ReadFile(Host() / mailbox)), ClockFree(ReadFile(plain.path() / mailbox)));
 
-  const std::string html = ReadText(page);
+  const std::string html = ReadFile(page);
   EXPECT_EQ(html.find("<script src"), std::string::npos);
   EXPECT_EQ(html.find("<link"), std::string::npos);
   const std::string open = "<script id=\"data\" type=\"application/json\">";
@@ -292,10 +292,10 @@ TEST_F(Program, TheReferenceRecordSetsGiveTheSameRun) {
             kExitCompleted)
       << Err();
   for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
-    EXPECT_EQ(ReadText(Host() / file), ReadText(plain.path() / file)) << file;
+    EXPECT_EQ(ReadFile(Host() / file), ReadFile(plain.path() / file)) << file;
   }
-  EXPECT_EQ(ClockFree(ReadText(Host() / "TestQAV.log")),
-            ClockFree(ReadText(plain.path() / "TestQAV.log")));
+  EXPECT_EQ(ClockFree(ReadFile(Host() / "TestQAV.log")),
+            ClockFree(ReadFile(plain.path() / "TestQAV.log")));
   EXPECT_EQ(RunHere({"--recordset", "hashed"}), kExitUsage);
 }
 

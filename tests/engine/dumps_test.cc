@@ -5,18 +5,14 @@
 #include <sstream>
 
 #include "engine/qav.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 #include "support/test_runtime.h"
 
 namespace testqav {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testing::ReadFile;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;

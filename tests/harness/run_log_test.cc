@@ -16,30 +16,17 @@
 #include <string>
 
 #include "platform/common/variant.h"
+#include "support/fake_host.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 
 namespace testqav {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A host with a settable folder and a fixed clock; counts clock reads.
-class FakeHost : public Host {
- public:
-  std::string ProgramFolder() const override { return folder; }
-  double Now() const override {
-    ++now_calls;
-    return now;
-  }
-  void ShowNotice(std::string_view, std::string_view) override {}
-  void DoEvents() override {}
-  void SetProgress(std::string_view, int64_t, int64_t) override {}
-  void EndProgress() override {}
-  bool StopRequested() const override { return false; }
-
-  std::string folder;
-  double now = 0;
-  mutable int now_calls = 0;
-};
+using testing::FakeHost;
+using testing::ReadFile;
 
 // OLE date of a wall-clock time given as calendar fields.
 double OleDate(int year, int month, int day, int hour, int minute, int second) {
@@ -53,13 +40,6 @@ double OleDate(int year, int month, int day, int hour, int minute, int second) {
   return OleDateFromUnix(timegm(&tm));
 }
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 class RunLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,20 +47,16 @@ class RunLogTest : public ::testing::Test {
     const char* old = ::setlocale(LC_TIME, nullptr);
     old_locale_ = old ? old : "C";
     ::setlocale(LC_TIME, "C");
-    std::string tmpl = (fs::temp_directory_path() / "runlog_test_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    host_.folder = dir_.string();
+    ASSERT_FALSE(temp_.path().empty());
+    dir_ = temp_.path();
+    host_.SetFolder(dir_.string());
     host_.now = OleDate(2024, 3, 5, 14, 7, 9);
   }
-  void TearDown() override {
-    ::setlocale(LC_TIME, old_locale_.c_str());
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { ::setlocale(LC_TIME, old_locale_.c_str()); }
   fs::path LogPath() const { return dir_ / "TestQAV.log"; }
 
   std::string old_locale_;
+  testing::TempDir temp_;
   fs::path dir_;
   FakeHost host_;
 };
@@ -170,13 +146,13 @@ TEST_F(RunLogTest, TimestampFollowsLcTimeAndIsWrittenAsUtf8) {
   const bool switched = ::setlocale(LC_TIME, "ko_KR.EUC-KR") != nullptr;
   ::unsetenv("LOCPATH");
   ASSERT_TRUE(switched);
-  host_.folder = (dir_ / "out").string();
-  fs::create_directory(host_.folder);
+  host_.SetFolder((dir_ / "out").string());
+  fs::create_directory(host_.ProgramFolder());
   RunLog log(host_);
   log.WriteLog("x", 4);
   host_.now = OleDate(2024, 3, 5, 0, 0, 0);
   log.WriteLog("y", 1);
-  EXPECT_EQ(ReadFile(fs::path(host_.folder) / "TestQAV.log"),
+  EXPECT_EQ(ReadFile(fs::path(host_.ProgramFolder()) / "TestQAV.log"),
             "2024년 03월 05일 14시 07분 09초: x\r\n"
             "2024년 03월 05일: [Error] y\r\n");
 }
@@ -233,7 +209,7 @@ TEST_F(RunLogTest, EachLineIsVisibleToOthersBeforeTheCallReturns) {
 }
 
 TEST_F(RunLogTest, MissingFolderLosesTheLineAndALaterCallSucceeds) {
-  host_.folder = (dir_ / "not" / "yet").string();
+  host_.SetFolder((dir_ / "not" / "yet").string());
   RunLog log(host_);
   log.WriteLog("lost", 1);  // must simply return
   EXPECT_FALSE(fs::exists(dir_ / "not"));
@@ -269,7 +245,7 @@ TEST_F(RunLogTest, FollowsTheHostFolderWhenItChanges) {
   RunLog log(host_);
   log.WriteLog("a", 4);
   fs::create_directory(dir_ / "other");
-  host_.folder = (dir_ / "other").string();
+  host_.SetFolder((dir_ / "other").string());
   log.WriteLog("b", 4);
   EXPECT_EQ(ReadFile(LogPath()), "03/05/24 14:07:09: a\r\n");
   EXPECT_EQ(ReadFile(dir_ / "other" / "TestQAV.log"), "03/05/24 14:07:09: b\r\n");

@@ -119,7 +119,7 @@ TEST(MergeRuns, RepositoryFirstThenActiveAcfsInTrustOrderIntoOneRecordPerContact
   // The update run's dumps are not written by a merge; the surplus repository messages are
   // gone from the mailbox.
   EXPECT_FALSE(testing::ReadDump(org.path() / "QAV-1.csv").exists);
-  const std::string mailbox = testing::ReadText(org.host().MailboxFile("EXCH01", "agent"));
+  const std::string mailbox = testing::ReadFile(org.host().MailboxFile("EXCH01", "agent"));
   size_t repositories = 0;
   for (size_t at = mailbox.find("IPM.Post.Master Contact Repository"); at != std::string::npos;
        at = mailbox.find("IPM.Post.Master Contact Repository", at + 1)) {

@@ -6,8 +6,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "platform/addressbook/address_book.h"
 #include "platform/host/linux_host.h"
@@ -19,9 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::HostFolder;
-using testing::ReadText;
+using testing::ReadFile;
 using testing::RunResult;
-using testing::WriteText;
+using testing::WriteFile;
 
 const char kEarlier[] = "earlier run\r\n";
 
@@ -32,13 +34,13 @@ AddressBookOpener DirectoryOpener() {
 // The sample organisation, with dumps that an earlier run left.
 void PrepareSample(const HostFolder& h) {
   h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
-  WriteText(h.path() / "QAV-1.csv", kEarlier);
-  WriteText(h.path() / "QAV-GAL.csv", kEarlier);
+  WriteFile(h.path() / "QAV-1.csv", kEarlier);
+  WriteFile(h.path() / "QAV-GAL.csv", kEarlier);
 }
 
 void ExpectEarlierDumpsKept(const HostFolder& h) {
-  EXPECT_EQ(ReadText(h.path() / "QAV-1.csv"), kEarlier);
-  EXPECT_EQ(ReadText(h.path() / "QAV-GAL.csv"), kEarlier);
+  EXPECT_EQ(ReadFile(h.path() / "QAV-1.csv"), kEarlier);
+  EXPECT_EQ(ReadFile(h.path() / "QAV-GAL.csv"), kEarlier);
   for (const auto& entry : fs::directory_iterator(h.path())) {
     EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
   }
@@ -130,9 +132,9 @@ TEST_F(StoppedRun, InTheFolderPathWalkSavesNoPath) {
   PrepareSample(h);
   RunResult first = h.Run(DirectoryOpener());
   ASSERT_EQ(first.exit_status, kExitCompleted) << first.Dump();
-  WriteText(h.path() / "QAV-1.csv", kEarlier);
-  WriteText(h.path() / "QAV-GAL.csv", kEarlier);
-  const std::string mailbox = ReadText(h.MailboxFile("EXCH01", "qavagent"));
+  WriteFile(h.path() / "QAV-1.csv", kEarlier);
+  WriteFile(h.path() / "QAV-GAL.csv", kEarlier);
+  const std::string mailbox = ReadFile(h.MailboxFile("EXCH01", "qavagent"));
   ASSERT_NE(mailbox.find("HHEntryID"), std::string::npos);
 
   SignalHost host(h.path().string(), "", 1);  // the walk's first step is the run's first yield
@@ -140,7 +142,7 @@ TEST_F(StoppedRun, InTheFolderPathWalkSavesNoPath) {
   EXPECT_EQ(r.exit_status, kExitStopped) << r.Dump();
   EXPECT_TRUE(r.HasPrefix("Warning", "run stopped on request during registration folder lookup"))
       << r.Dump();
-  EXPECT_EQ(ReadText(h.MailboxFile("EXCH01", "qavagent")), mailbox);
+  EXPECT_EQ(ReadFile(h.MailboxFile("EXCH01", "qavagent")), mailbox);
   ExpectEarlierDumpsKept(h);
 }
 
@@ -157,16 +159,16 @@ TEST(DirectoryFailure, ADirectoryThatCannotBeOpenedEndsTheRun) {
   const std::vector<BrokenDirectory> cases = {
       {"bad base64 line",
        [](const fs::path& d) {
-         std::string ldif = ReadText(d / "directory.ldif");
+         std::string ldif = ReadFile(d / "directory.ldif");
          const size_t at = ldif.find("\ndn: ");
          ldif.insert(at + 1, "description:: @@not base64@@\n");
-         WriteText(d / "directory.ldif", ldif);
+         WriteFile(d / "directory.ldif", ldif);
        },
        "directory.ldif:"},
       {"entry without dn",
-       [](const fs::path& d) { WriteText(d / "directory.ldif", "objectClass: top\ncn: x\n"); },
+       [](const fs::path& d) { WriteFile(d / "directory.ldif", "objectClass: top\ncn: x\n"); },
        "directory.ldif:1:"},
-      {"empty file", [](const fs::path& d) { WriteText(d / "directory.ldif", ""); },
+      {"empty file", [](const fs::path& d) { WriteFile(d / "directory.ldif", ""); },
        "names no defaultNamingContext"},
       {"named pipe",
        [](const fs::path& d) {
@@ -183,7 +185,7 @@ TEST(DirectoryFailure, ADirectoryThatCannotBeOpenedEndsTheRun) {
       {"conf without url",
        [](const fs::path& d) {
          fs::remove(d / "directory.ldif");
-         WriteText(d / "directory.conf", "timeout = 5\n");
+         WriteFile(d / "directory.conf", "timeout = 5\n");
        },
        "directory.conf:0: no url given"},
       {"conf that is a folder",
@@ -195,20 +197,20 @@ TEST(DirectoryFailure, ADirectoryThatCannotBeOpenedEndsTheRun) {
       {"refused port",
        [refused](const fs::path& d) {
          fs::remove(d / "directory.ldif");
-         WriteText(d / "directory.conf",
+         WriteFile(d / "directory.conf",
                    "url = ldap://127.0.0.1:" + std::to_string(refused) + "\ntimeout = 5\n");
        },
        "Can't contact LDAP server"},
       {"unresolvable host",
        [](const fs::path& d) {
          fs::remove(d / "directory.ldif");
-         WriteText(d / "directory.conf", "url = ldap://no-such-host.invalid\ntimeout = 5\n");
+         WriteFile(d / "directory.conf", "url = ldap://no-such-host.invalid\ntimeout = 5\n");
        },
        "Can't contact LDAP server"},
       {"password file on a device",
        [](const fs::path& d) {
          fs::remove(d / "directory.ldif");
-         WriteText(d / "directory.conf",
+         WriteFile(d / "directory.conf",
                    "url = ldap://127.0.0.1:389\nbind_dn = cn=x\npassword_file = /dev/zero\n");
        },
        "/dev/zero: is a character device, not a regular file"},
@@ -248,7 +250,7 @@ TEST(DirectoryFailure, AServerLostInTheMiddleOfTheRunEndsIt) {
   const uint16_t slapd_port = static_cast<uint16_t>(std::stoi(u.substr(u.rfind(':') + 1)));
 
   // The directory suite's organisation, and registrations of its mailbox users.
-  std::string ldif = ReadText(testing::SourceDir() / "tests/platform/directory/data/org.ldif");
+  std::string ldif = ReadFile(testing::SourceDir() / "tests/platform/directory/data/org.ldif");
   std::vector<std::string> mails;
   for (size_t at = ldif.find("\nmail: "); at != std::string::npos;
        at = ldif.find("\nmail: ", at + 1)) {
@@ -264,10 +266,10 @@ TEST(DirectoryFailure, AServerLostInTheMiddleOfTheRunEndsIt) {
     HostFolder h;
     PrepareSample(h);
     fs::remove(h.ServerDir() / "directory.ldif");
-    WriteText(h.ServerDir() / "directory.conf",
+    WriteFile(h.ServerDir() / "directory.conf",
               "url = ldap://127.0.0.1:" + std::to_string(proxy.port()) + "\nbind_dn = " + bind_dn +
                   "\npassword_file = " + password + "\ntimeout = 10\n");
-    nlohmann::json mailbox = nlohmann::json::parse(ReadText(h.MailboxFile("EXCH01", "qavagent")));
+    nlohmann::json mailbox = nlohmann::json::parse(ReadFile(h.MailboxFile("EXCH01", "qavagent")));
     auto& regs = mailbox["root"]["folders"][0]["folders"][1]["folders"][0]["messages"];
     ASSERT_TRUE(regs.is_array());
     regs = nlohmann::json::array();
@@ -279,7 +281,7 @@ TEST(DirectoryFailure, AServerLostInTheMiddleOfTheRunEndsIt) {
            {"lastModified", "2026-11-02T09:15:00Z"},
            {"named", {{{"name", "PIN"}, {"type", "string"}, {"value", "P" + std::to_string(i)}}}}});
     }
-    WriteText(h.MailboxFile("EXCH01", "qavagent"), mailbox.dump(1));
+    WriteFile(h.MailboxFile("EXCH01", "qavagent"), mailbox.dump(1));
 
     RunResult r = h.Run(DirectoryOpener());
     EXPECT_TRUE(proxy.cut());
@@ -300,12 +302,12 @@ TEST(DirectoryFailure, AServerLostInTheMiddleOfTheRunEndsIt) {
 TEST(RegistrationFolderMissing, EndsWithItsOwnStatusAndSaysTheDumpsAreOld) {
   HostFolder h;
   PrepareSample(h);
-  std::string mailbox = ReadText(h.MailboxFile("EXCH01", "qavagent"));
+  std::string mailbox = ReadFile(h.MailboxFile("EXCH01", "qavagent"));
   const std::string path = "Mailbox - QAV Agent\\\\handheld\\\\Registrations";
   const size_t at = mailbox.find(path);
   ASSERT_NE(at, std::string::npos);
   mailbox.replace(at, path.size(), "Mailbox - QAV Agent\\\\handheld\\\\Gone");
-  WriteText(h.MailboxFile("EXCH01", "qavagent"), mailbox);
+  WriteFile(h.MailboxFile("EXCH01", "qavagent"), mailbox);
   RunResult r = h.Run(DirectoryOpener());
   EXPECT_EQ(r.exit_status, kExitNoRegistrationFolder) << r.Dump();
   EXPECT_TRUE(r.HasPrefix("Error", "basCDO::GetTargetFolder error: Gone folder could not be found"))
@@ -314,6 +316,31 @@ TEST(RegistrationFolderMissing, EndsWithItsOwnStatusAndSaysTheDumpsAreOld) {
   EXPECT_TRUE(r.Has("", "complete"));
   EXPECT_NE(r.exit_reason.find("from an earlier run"), std::string::npos) << r.exit_reason;
   ExpectEarlierDumpsKept(h);
+}
+
+// ---- A second run while another holds the store -------------------------------------------
+
+// The store's lock is the first thing a logon takes: a run that another run keeps out ends
+// with the logon status without starting to open its directory, and leaves the dumps alone.
+TEST(LockedOut, ASecondRunEndsWithTheLogonStatusBeforeOpeningItsDirectory) {
+  HostFolder h;
+  PrepareSample(h);
+  std::ostringstream diag;
+  SessionPtr first = CreateJsonSession(h.path(), diag);
+  ASSERT_TRUE(first->Logon("EXCH01\nqavagent").ok());
+  std::atomic<bool> opened{false};
+  RunResult r = h.Run([&opened](const fs::path& dir, std::ostream& d) {
+    opened = true;
+    return OpenAddressBook(dir, d);
+  });
+  EXPECT_EQ(r.exit_status, kExitLogonFailed) << r.Dump();
+  EXPECT_NE(r.exit_reason.find("store is in use by another run"), std::string::npos)
+      << r.exit_reason;
+  EXPECT_FALSE(opened.load());
+  ExpectEarlierDumpsKept(h);
+  ASSERT_TRUE(first->Logoff().ok());
+  // With the first run over, the same run goes through.
+  EXPECT_EQ(h.Run(DirectoryOpener()).exit_status, kExitCompleted);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace {
 
 using nlohmann::json;
 using testing::HostFolder;
-using testing::ReadText;
+using testing::ReadFile;
 using testing::RunResult;
 
 json Folder(const std::string& name, json folders = json::array(), json messages = json::array()) {
@@ -38,7 +38,7 @@ json Mailbox(json root_folders, json ipm_folders = json::array()) {
   return {{"displayName", "Mailbox - Agent"}, {"root", {{"name", ""}, {"folders", folders}}}};
 }
 
-json LoadMailbox(const HostFolder& h) { return json::parse(ReadText(h.MailboxFile())); }
+json LoadMailbox(const HostFolder& h) { return json::parse(ReadFile(h.MailboxFile())); }
 
 const json* Find(const json& folder, const std::string& name) {
   if (!folder.contains("folders")) return nullptr;
@@ -263,7 +263,7 @@ TEST(RunSpine, PublicFolderPathsAndEntryIds) {
          json::array({Folder(
              "All Public Folders",
              json::array({Folder("Handheld", json::array({Folder("Registrations")}))}))})}}}};
-  testing::WriteText(h.ServerDir() / "public.json", pub.dump());
+  testing::WriteFile(h.ServerDir() / "public.json", pub.dump());
   RunResult first = h.Run();
   EXPECT_EQ(first.exit_status, kExitCompleted) << h.diagnostics();
   EXPECT_TRUE(std::filesystem::exists(h.path() / "QAV-1.csv")) << first.Dump();
@@ -283,7 +283,7 @@ TEST(RunSpine, DumpThatCannotBeWrittenEndsWithItsOwnStatus) {
     SCOPED_TRACE(in_the_way);
     HostFolder h;
     h.CopyFrom(testing::SourceDir() / "examples" / "sample-org");
-    testing::WriteText(h.path() / "QAV-1.csv", "earlier run\r\n");
+    testing::WriteFile(h.path() / "QAV-1.csv", "earlier run\r\n");
     std::filesystem::create_directory(h.path() / in_the_way);  // a folder in the way
     RunResult r = h.Run();
     EXPECT_EQ(r.exit_status, kExitOutputFailed);
@@ -295,7 +295,7 @@ TEST(RunSpine, DumpThatCannotBeWrittenEndsWithItsOwnStatus) {
         << r.Dump();
     // The run itself carried on to its end.
     EXPECT_TRUE(r.Has("", "complete"));
-    EXPECT_EQ(ReadText(h.path() / "QAV-1.csv"), "earlier run\r\n");
+    EXPECT_EQ(ReadFile(h.path() / "QAV-1.csv"), "earlier run\r\n");
     EXPECT_FALSE(std::filesystem::exists(h.path() / "QAV-1.csv.tmp"));
   }
 }

@@ -15,7 +15,7 @@ using testing::EntryId;
 using testing::ExpectDump;
 using testing::HostFolder;
 using testing::LowerDn;
-using testing::ReadText;
+using testing::ReadFile;
 using testing::Row;
 
 // Registration rows in the order the newest-first sort gives them; the two rows that are
@@ -138,8 +138,8 @@ TEST(SampleOrganisation, DumpsMatchTheHandDerivedRecords) {
     return OpenAddressBook(dir, diag);
   });
   ASSERT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
-  ExpectDump(ReadText(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1", 43);
-  ExpectDump(ReadText(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL", 43);
+  ExpectDump(ReadFile(h.path() / "QAV-1.csv"), ExpectedQav1(), "QAV-1", 43);
+  ExpectDump(ReadFile(h.path() / "QAV-GAL.csv"), ExpectedQavGal(), "QAV-GAL", 43);
 
   EXPECT_TRUE(r.Has("", "QAV::GetQAVData:skipping row with SMTP=eve@localhost")) << r.Dump();
   EXPECT_TRUE(

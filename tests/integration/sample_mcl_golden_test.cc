@@ -38,7 +38,7 @@ using testing::EntryId;
 using testing::ExpectDump;
 using testing::HostFolder;
 using testing::LowerDn;
-using testing::ReadText;
+using testing::ReadFile;
 using testing::Row;
 using testing::SplitFields;
 using testing::SplitLines;
@@ -272,7 +272,7 @@ TEST(SampleOrganisation, SourceMclMatchesTheHandDerivedRecords) {
     return OpenAddressBook(dir, diag);
   });
   ASSERT_EQ(r.exit_status, kExitCompleted) << h.diagnostics();
-  const std::string text = ReadText(h.path() / "SourceMCL-1.csv");
+  const std::string text = ReadFile(h.path() / "SourceMCL-1.csv");
   const std::vector<std::string> lines = SplitLines(text);
   ASSERT_FALSE(lines.empty()) << r.Dump();
   EXPECT_EQ(SplitFields(lines[0]), (std::vector<std::string>{"SMTP",
@@ -408,12 +408,12 @@ TEST(SampleOrganisation, DumpsAreTheSameOverSlapd) {
   HostFolder ldap;
   ldap.CopyFrom(sample);
   std::filesystem::remove(ldap.ServerDir() / "directory.ldif");
-  testing::WriteText(ldap.ServerDir() / "directory.conf", slapd.DirectoryConf());
+  testing::WriteFile(ldap.ServerDir() / "directory.conf", slapd.DirectoryConf());
   testing::RunResult r = ldap.Run(opener);
   ASSERT_EQ(r.exit_status, kExitCompleted) << ldap.diagnostics() << r.Dump();
   EXPECT_EQ(r.CountContaining("QAV::ExpandQueryDL:query returned "), 4) << r.Dump();
   for (const char* dump : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
-    EXPECT_EQ(ReadText(ldap.path() / dump), ReadText(embedded.path() / dump)) << dump;
+    EXPECT_EQ(ReadFile(ldap.path() / dump), ReadFile(embedded.path() / dump)) << dump;
   }
 }
 

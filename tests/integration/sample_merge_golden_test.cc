@@ -13,7 +13,7 @@ namespace {
 using testing::Dn;
 using testing::HostFolder;
 using testing::LowerDn;
-using testing::ReadText;
+using testing::ReadFile;
 using testing::Row;
 
 TEST(SampleOrganisation, MergeMatchesTheHandDerivedRecords) {
@@ -85,7 +85,7 @@ TEST(SampleOrganisation, MergeMatchesTheHandDerivedRecords) {
        {"Sources", partners}},
       // Suppliers is inactive and Field has no folder entry ID: Gina and Hal are not merged.
   };
-  testing::ExpectDump(ReadText(h.path() / "Merge-1.csv"), expected, "Merge-1.csv", 10);
+  testing::ExpectDump(ReadFile(h.path() / "Merge-1.csv"), expected, "Merge-1.csv", 10);
   EXPECT_EQ(r.CountContaining("AddFromACF:GetAddressEntryFromId for Email1EntryID returned "
                               "frank.moss@northwind.test"),
             1)

@@ -12,23 +12,11 @@
 #include "harness/run_log.h"
 #include "platform/common/variant.h"
 #include "platform/messaging/json/json_session.h"
+#include "support/files.h"
 #include "support/temp_dir.h"
 #include "support/test_runtime.h"
 
 namespace testqav::testing {
-
-inline std::string ReadText(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteText(const std::filesystem::path& p, const std::string& text) {
-  std::filesystem::create_directories(p.parent_path());
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 inline std::filesystem::path SourceDir() {
   const char* dir = std::getenv("TESTQAV_SOURCE_DIR");
@@ -83,11 +71,11 @@ class HostFolder {
     std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\velkora\\velkoraAgent]\r\n";
     if (!server.empty()) text += "\"ExServer\"=\"" + server + "\"\r\n";
     if (!alias.empty()) text += "\"ExAlias\"=\"" + alias + "\"\r\n";
-    WriteText(path() / "registry.reg", text);
+    WriteFile(path() / "registry.reg", text);
   }
   void WriteMailbox(const std::string& json, const std::string& server = "EXCH01",
                     const std::string& alias = "agent") const {
-    WriteText(MailboxFile(server, alias), json);
+    WriteFile(MailboxFile(server, alias), json);
   }
   void CopyFrom(const std::filesystem::path& source) const {
     std::filesystem::copy(source, path(),
@@ -113,12 +101,12 @@ class HostFolder {
     services.create_session = [&]() -> Result<SessionPtr> {
       return CreateJsonSession(path(), diagnostics, opener);
     };
-    const size_t before = ReadText(path() / "TestQAV.log").size();
+    const size_t before = ReadFile(path() / "TestQAV.log").size();
     result.exit_status = Main(rt, services, job);
     result.exit_reason = rt.ExitReason();
     result.notices = host.notices;
     const std::string prefix = FormatGeneralDate(host.Now()) + ": ";
-    std::string text = ReadText(path() / "TestQAV.log").substr(before);
+    std::string text = ReadFile(path() / "TestQAV.log").substr(before);
     size_t pos = 0;
     while (pos < text.size()) {
       size_t end = text.find("\r\n", pos);

@@ -215,7 +215,7 @@ class OrgFixture {
 
   void Write() const {
     host_.WriteRegistry("EXCH01", "agent");
-    WriteText(host_.ServerDir() / "directory.ldif", ldif.Text());
+    WriteFile(host_.ServerDir() / "directory.ldif", ldif.Text());
     nlohmann::json messages = nlohmann::json::array();
     for (const auto& r : registrations) messages.push_back(r.Json());
     nlohmann::json reg = {{"name", "Registrations"}};
@@ -283,7 +283,7 @@ inline Dump ReadDump(const std::filesystem::path& file) {
   Dump d;
   if (!std::filesystem::exists(file)) return d;
   d.exists = true;
-  const std::string text = ReadText(file);
+  const std::string text = ReadFile(file);
   auto split = [](const std::string& line) {
     std::vector<std::string> out;
     size_t start = 0;

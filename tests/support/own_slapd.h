@@ -36,7 +36,7 @@ class OwnSlapd {
       failure_ = "start-slapd.sh failed for " + ldif.string();
       return;
     }
-    url_ = ReadText(datadir_ / "url");
+    url_ = ReadFile(datadir_ / "url");
     while (!url_.empty() && (url_.back() == '\n' || url_.back() == ' ')) url_.pop_back();
   }
   ~OwnSlapd() {
@@ -49,9 +49,13 @@ class OwnSlapd {
   OwnSlapd& operator=(const OwnSlapd&) = delete;
 
   const std::string& failure() const { return failure_; }
+  // Where it answers, and how to bind to it as its administrator.
+  const std::string& url() const { return url_; }
+  std::string BindDn() const { return ReadFile(datadir_ / "binddn"); }
+  std::filesystem::path PasswordFile() const { return datadir_ / "password"; }
   // A directory.conf that reaches this server as its administrator.
   std::string DirectoryConf() const {
-    return "url = " + url_ + "\nbind_dn = " + ReadText(datadir_ / "binddn") +
+    return "url = " + url_ + "\nbind_dn = " + ReadFile(datadir_ / "binddn") +
            "\npassword_file = " + (datadir_ / "password").string() + "\ntimeout = 10\n";
   }
 

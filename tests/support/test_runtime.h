@@ -1,5 +1,5 @@
-// Test doubles for the run's services: a log that records its lines, a host with a fixed
-// clock and a settable stop flag, and a Runtime wired to both.
+// Test doubles for the run's services: a log that records its lines, and a Runtime wired to
+// it and to a FakeHost (support/fake_host.h).
 #pragma once
 
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/runtime.h"
+#include "support/fake_host.h"
 
 namespace testqav::testing {
 
@@ -40,31 +41,6 @@ class RecordingLog : public LogWriter {
     return out;
   }
   std::vector<std::pair<int32_t, std::string>> lines;
-};
-
-class FakeHost : public Host {
- public:
-  explicit FakeHost(std::string folder = ".") : folder_(std::move(folder)) {}
-  std::string ProgramFolder() const override { return folder_; }
-  double Now() const override { return 46000.5; }
-  void ShowNotice(std::string_view text, std::string_view caption) override {
-    notices.emplace_back(std::string(caption) + ": " + std::string(text));
-  }
-  void DoEvents() override {
-    ++events;
-    if (stop_after_events >= 0 && events >= stop_after_events) stop = true;
-  }
-  void SetProgress(std::string_view, int64_t, int64_t) override {}
-  void EndProgress() override {}
-  bool StopRequested() const override { return stop; }
-
-  bool stop = false;
-  long events = 0;
-  long stop_after_events = -1;
-  std::vector<std::string> notices;
-
- private:
-  std::string folder_;
 };
 
 // Puts the outputs that a run staged (its dumps) in place, as the driver does at the end of

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/common/error_codes.h"
+#include "platform/common/hex.h"
 #include "platform/common/text.h"
 
 namespace testqav {
@@ -114,33 +115,14 @@ Result<DecodedEntryId> DecodeEntryId(const std::vector<uint8_t>& bytes) {
 }
 
 std::string BytesToHex(const std::vector<uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0xF]);
-  }
-  return out;
+  return HexUpper(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 Result<std::vector<uint8_t>> HexToBytes(std::string_view hex) {
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   if (hex.size() % 2 != 0) return Invalid("odd number of hexadecimal digits");
-  std::vector<uint8_t> out;
-  out.reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = nibble(hex[i]);
-    int lo = nibble(hex[i + 1]);
-    if (hi < 0 || lo < 0) return Invalid("not hexadecimal text");
-    out.push_back(static_cast<uint8_t>(hi << 4 | lo));
-  }
-  return out;
+  std::string bytes;
+  if (!DecodeHex(hex, &bytes)) return Invalid("not hexadecimal text");
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 }  // namespace testqav

@@ -7,6 +7,7 @@
 #include "platform/directory/filter.h"
 
 #include "platform/common/error_codes.h"
+#include "platform/common/hex.h"
 
 namespace testqav {
 namespace {
@@ -14,13 +15,8 @@ namespace {
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLdh(char c) { return IsAlpha(c) || IsDigit(c) || c == '-'; }
-bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHex(char c) { return HexDigitValue(c) >= 0; }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-int HexValue(char c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c - 'A' + 10;
-}
 
 // The fault alone; ParseFilter adds the filter it was found in.
 Status Invalid(const std::string& why) { return Status(err::kDirInvalidFilter, why); }
@@ -102,7 +98,7 @@ std::optional<std::string> Unescape(std::string_view v) {
     if (i >= v.size()) return std::nullopt;
     if (IsHex(v[i])) {
       if (i + 1 >= v.size() || !IsHex(v[i + 1])) return std::nullopt;
-      out += static_cast<char>(HexValue(v[i]) * 16 + HexValue(v[i + 1]));
+      out += static_cast<char>(HexDigitValue(v[i]) * 16 + HexDigitValue(v[i + 1]));
       ++i;
     } else if (v[i] == '(' || v[i] == ')' || v[i] == '*' || v[i] == '\\') {
       out += v[i];

@@ -6,25 +6,12 @@
 #include <algorithm>
 
 #include "platform/common/text.h"
+#include "platform/common/utf8.h"
 
 namespace testqav {
 namespace {
 
 bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
-
-bool ValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
-    }
-    i += n;
-  }
-  return true;
-}
 
 // Insignificant-space handling: leading and trailing blanks removed (unless told to keep
 // them), inner runs folded to one blank.
@@ -191,7 +178,7 @@ std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value
       if (value.empty()) return std::nullopt;
       // Most values are ASCII: blanks folded and letters lowered in one pass.
       if (std::optional<std::string> ascii = FoldAsciiBlanksAndCase(value, kind)) return ascii;
-      if (!ValidUtf8(value)) return std::nullopt;
+      if (!IsValidUtf8(value)) return std::nullopt;
       std::string folded = FoldBlanks(value, true, true);
       if (folded.empty()) folded = " ";
       return kind == MatchKind::kCaseIgnore ? FoldCase(folded) : folded;
@@ -204,7 +191,7 @@ std::optional<std::string> NormalizeValue(MatchKind kind, std::string_view value
       return kind == MatchKind::kCaseIgnoreIA5 ? LowerCase(folded) : folded;
     }
     case MatchKind::kTelephoneNumber: {
-      if (value.empty() || !ValidUtf8(value)) return std::nullopt;
+      if (value.empty() || !IsValidUtf8(value)) return std::nullopt;
       std::string stripped = StripTelephone(value);
       if (stripped.empty()) return std::nullopt;
       return FoldCase(stripped);
@@ -274,7 +261,7 @@ std::optional<std::string> NormalizeSubstringPiece(MatchKind kind, std::string_v
   switch (kind) {
     case MatchKind::kCaseIgnore:
     case MatchKind::kCaseExact: {
-      if (!ValidUtf8(piece)) return std::nullopt;
+      if (!IsValidUtf8(piece)) return std::nullopt;
       std::string folded = FoldBlanks(piece, initial, final_piece);
       return kind == MatchKind::kCaseIgnore ? FoldCase(folded) : folded;
     }
@@ -285,7 +272,7 @@ std::optional<std::string> NormalizeSubstringPiece(MatchKind kind, std::string_v
       return kind == MatchKind::kCaseIgnoreIA5 ? LowerCase(folded) : folded;
     }
     case MatchKind::kTelephoneNumber:
-      if (!ValidUtf8(piece)) return std::nullopt;
+      if (!IsValidUtf8(piece)) return std::nullopt;
       return FoldCase(StripTelephone(piece));
     default:
       return std::nullopt;

@@ -17,6 +17,7 @@
 
 #include "platform/common/error_codes.h"
 #include "platform/common/file_text.h"
+#include "platform/common/hex.h"
 #include "platform/common/text.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/registry_tree.h"
@@ -31,15 +32,9 @@ constexpr std::string_view kWineRelativeTo = ";; All keys relative to ";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-uint32_t HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<uint32_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<uint32_t>(c - 'a' + 10);
-  return static_cast<uint32_t>(c - 'A' + 10);
-}
+bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
+// The value of a digit that IsHexDigit accepted.
+uint32_t DigitValue(char c) { return static_cast<uint32_t>(HexDigitValue(c)); }
 
 std::string_view SkipBlanks(std::string_view s) {
   size_t i = 0;
@@ -202,7 +197,7 @@ bool UnescapeWineString(std::string_view s, size_t& pos, char end_char, std::str
           break;
         }
         for (int digits = 0; digits < 4 && pos < s.size() && IsHexDigit(s[pos]); ++digits) {
-          unit = unit * 16 + HexDigitValue(s[pos++]);
+          unit = unit * 16 + DigitValue(s[pos++]);
         }
         break;
       case '0':
@@ -245,8 +240,8 @@ HexLine ParseHexBytes(std::string_view s, std::vector<uint8_t>& out) {
   size_t i = 0;
   bool after_byte = false;
   while (i < s.size() && IsHexDigit(s[i])) {
-    uint32_t byte = HexDigitValue(s[i++]);
-    if (i < s.size() && IsHexDigit(s[i])) byte = byte * 16 + HexDigitValue(s[i++]);
+    uint32_t byte = DigitValue(s[i++]);
+    if (i < s.size() && IsHexDigit(s[i])) byte = byte * 16 + DigitValue(s[i++]);
     if (i < s.size() && IsHexDigit(s[i])) return {"hex byte with more than two digits"};
     out.push_back(static_cast<uint8_t>(byte));
     after_byte = true;
@@ -531,7 +526,7 @@ class Parser {
       size_t count = 0;
       uint32_t number = 0;
       while (count < digits.size() && IsHexDigit(digits[count])) {
-        number = number * 16 + HexDigitValue(digits[count]);
+        number = number * 16 + DigitValue(digits[count]);
         ++count;
       }
       if (count == 0 || count > 8) {
@@ -557,7 +552,7 @@ class Parser {
       size_t count = 0;
       type = 0;
       while (4 + count < data.size() && IsHexDigit(data[4 + count])) {
-        type = type * 16 + HexDigitValue(data[4 + count]);
+        type = type * 16 + DigitValue(data[4 + count]);
         ++count;
       }
       if (count == 0 || count > 8 || data.substr(4 + count, 2) != "):") {

@@ -5,9 +5,6 @@
 // scripts/start-slapd.sh, once per test process, and stops it at the end.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,6 +22,8 @@
 #include "platform/common/text.h"
 #include "platform/directory/embedded/ldif_directory.h"
 #include "platform/directory/ldap/ldap_directory.h"
+#include "support/files.h"
+#include "support/own_slapd.h"
 
 namespace testqav {
 namespace {
@@ -51,88 +50,18 @@ Result<std::shared_ptr<Directory>> OpenEmbedded(std::string*) {
   return LoadLdifDirectory((DataDir() / "org.ldif").string(), diagnostics);
 }
 
-// A port that was free a moment ago.
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// The slapd this process started: its data folder, and the URL it answers on.
-struct OwnSlapd {
-  std::filesystem::path datadir;
-  std::string url;
-  std::string failure;
-};
-
-OwnSlapd& Slapd() {
-  static OwnSlapd slapd;
-  return slapd;
-}
-
-class StopSlapd : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (Slapd().url.empty()) return;
-    std::string source =
-        std::getenv("TESTQAV_SOURCE_DIR") ? std::getenv("TESTQAV_SOURCE_DIR") : ".";
-    std::string cmd =
-        "bash '" + source + "/scripts/stop-slapd.sh' '" + Slapd().datadir.string() + "'";
-    if (std::system(cmd.c_str()) == 0) std::filesystem::remove_all(Slapd().datadir);
-  }
-};
-[[maybe_unused]] ::testing::Environment* const kStopSlapd =
-    ::testing::AddGlobalTestEnvironment(new StopSlapd);
-
 Result<std::shared_ptr<Directory>> OpenSlapd(std::string* skip) {
   if (std::getenv("TESTQAV_SLAPD_URL") == nullptr) {
     *skip = "TESTQAV_SLAPD_URL not set: directory suites do not run against slapd here";
     return Status(err::kNotImplemented, *skip);
   }
-  OwnSlapd& slapd = Slapd();
-  if (slapd.url.empty() && slapd.failure.empty()) {
-    std::string source =
-        std::getenv("TESTQAV_SOURCE_DIR") ? std::getenv("TESTQAV_SOURCE_DIR") : ".";
-    char pattern[] = "/tmp/abook-slapd-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-      slapd.failure = "cannot create a data folder";
-    } else {
-      slapd.datadir = pattern;
-      std::string cmd = "bash '" + source + "/scripts/start-slapd.sh' " +
-                        std::to_string(FreePort()) + " '" + slapd.datadir.string() + "' '" +
-                        (DataDir() / "org.ldif").string() + "' > '" +
-                        (slapd.datadir / "url").string() + "'";
-      if (std::system(cmd.c_str()) == 0) {
-        std::string url = ReadFile(slapd.datadir / "url");
-        while (!url.empty() && (url.back() == '\n' || url.back() == ' ')) url.pop_back();
-        slapd.url = url;
-      } else {
-        slapd.failure = "start-slapd.sh failed";
-      }
-    }
-  }
-  if (!slapd.failure.empty()) return Status(err::kFail, slapd.failure);
+  // One server per test process, loaded with this suite's organisation, stopped at exit.
+  static testing::OwnSlapd slapd(DataDir() / "org.ldif");
+  if (!slapd.failure().empty()) return Status(err::kFail, slapd.failure());
   LdapConfig config;
-  config.url = slapd.url;
-  config.bind_dn = ReadFile(slapd.datadir / "binddn");
-  config.password_file = (slapd.datadir / "password").string();
+  config.url = slapd.url();
+  config.bind_dn = slapd.BindDn();
+  config.password_file = slapd.PasswordFile().string();
   config.timeout_seconds = 10;
   config.base = "DC=contoso,DC=com";
   return OpenLdapDirectory(config);

@@ -12,6 +12,7 @@
 #include "platform/addressbook/address_book.h"
 #include "platform/addressbook/entry_id.h"
 #include "platform/common/error_codes.h"
+#include "support/temp_dir.h"
 
 namespace testqav {
 namespace {
@@ -26,16 +27,15 @@ fs::path OrgLdif() {
 class AddressBookServerFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/abook-diag-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    dir_ = temp_.path();
   }
-  void TearDown() override { fs::remove_all(dir_); }
   void WithLdif() { fs::copy_file(OrgLdif(), dir_ / "directory.ldif"); }
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(dir_ / name) << text;
   }
 
+  testing::TempDir temp_;
   fs::path dir_;
 };
 

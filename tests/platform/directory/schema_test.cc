@@ -11,17 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/directory/embedded/ldif_reader.h"
+#include "support/files.h"
 #include "test_support.h"
 
 namespace testqav {
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::ReadFile;
 
 TEST(DirectorySchema, CompiledTextsParse) {
   Schema schema;
@@ -53,7 +49,7 @@ TEST(DirectorySchema, AgreesWithSlapdsStockSchema) {
                        "built-in")
                   .ok());
   for (const char* file : {"core.schema", "cosine.schema", "inetorgperson.schema"}) {
-    Status st = stock.Add(ReadText(dir + file), file);
+    Status st = stock.Add(ReadFile(dir + file), file);
     ASSERT_TRUE(st.ok()) << st.description();
   }
   int compared = 0;
@@ -82,10 +78,10 @@ TEST(DirectorySchema, AgreesWithSlapdsStockSchema) {
 TEST(DirectorySchema, DefinesWhatTheTestOrganisationCarries) {
   const std::string data = testing_support::SourceDir() + "/tests/platform/directory/data/";
   Schema undefined;
-  ASSERT_TRUE(undefined.Add(ReadText(data + "unknown-attributes.schema"), "unknown").ok());
+  ASSERT_TRUE(undefined.Add(ReadFile(data + "unknown-attributes.schema"), "unknown").ok());
   std::ostringstream diagnostics;
   Result<std::vector<DirectoryEntry>> entries =
-      ParseLdif(ReadText(data + "org.ldif"), "org.ldif", diagnostics);
+      ParseLdif(ReadFile(data + "org.ldif"), "org.ldif", diagnostics);
   ASSERT_TRUE(entries.ok()) << entries.status().description();
   std::set<std::string> carried_undefined;
   for (const DirectoryEntry& e : *entries) {

@@ -10,6 +10,7 @@
 #include "platform/common/variant.h"
 #include "platform/host/host.h"
 #include "platform/host/linux_host.h"
+#include "support/fake_host.h"
 
 namespace testqav {
 namespace {
@@ -28,13 +29,20 @@ struct LinuxHostFactory {
   }
 };
 
+// The tests' own host (support/fake_host.h) keeps the same promises.
+struct FakeHostFactory {
+  std::unique_ptr<Host> Make(const std::string& folder) {
+    return std::make_unique<testing::FakeHost>(folder);
+  }
+};
+
 template <typename Factory>
 class HostContractTest : public ::testing::Test {
  protected:
   Factory factory_;
 };
 
-using HostImplementations = ::testing::Types<LinuxHostFactory>;
+using HostImplementations = ::testing::Types<LinuxHostFactory, FakeHostFactory>;
 TYPED_TEST_SUITE(HostContractTest, HostImplementations);
 
 TYPED_TEST(HostContractTest, ProgramFolderHasNoTrailingSeparator) {

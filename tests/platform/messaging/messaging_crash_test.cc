@@ -1,26 +1,29 @@
-// Kills a process in the middle of its write-backs, many times, and checks that the store
-// file always holds either the state before or the state after the write that was under way:
-// never a torn, empty or unparsable file.
+// Ends a writer at every step of a write-back in turn and checks that the store file then
+// holds the state before the write (crash before the rename) or the state after it (crash at
+// the rename or later): never a torn, empty or unparsable file, and the next writer logs on.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <random>
 #include <sstream>
+#include <vector>
 
+#include "platform/messaging/json/mailbox_store.h"
 #include "platform/messaging/messaging.h"
 #include "platform/messaging/messaging_fixture.h"
 
 namespace testqav {
 namespace {
 
+using mailbox::WriteBackStep;
 using testing_messaging::TempHost;
 using testing_messaging::WriteFile;
 
-constexpr int kFillerMessages = 3000;
+// Enough messages that the store's text goes to its temporary file in more than one piece, so
+// that one crash point leaves a half-written temporary file behind.
+constexpr int kFillerMessages = 8000;
 
 std::string CrashStore() {
   std::ostringstream s;
@@ -51,85 +54,87 @@ int64_t CounterOf(const MessagePtr& m) {
   return v.ok() ? std::stoll(v->string_value()) : 0;
 }
 
-// Child: count up from the stored value, reporting readiness (-1) and then each completed
-// write on the pipe.
-[[noreturn]] void RunWriter(const std::filesystem::path& host, int report_fd) {
+// The child's crash point: it reports the step on the pipe and kills itself at the
+// `crash_at`-th step of its write-back (counted from 1).
+int crash_at = 0;
+int steps_seen = 0;
+int report_fd = -1;
+
+void CrashAtChosenStep(WriteBackStep step) {
+  if (++steps_seen != crash_at) return;
+  auto code = static_cast<int32_t>(step);
+  if (write(report_fd, &code, sizeof code) != static_cast<ssize_t>(sizeof code)) _exit(6);
+  raise(SIGKILL);
+}
+
+// Child: logs on, writes the stored counter plus one, and ends with status 0 when the
+// write-back had fewer than `crash_at` steps.
+[[noreturn]] void RunWriter(const std::filesystem::path& host) {
   std::ostringstream diag;
   SessionPtr s = CreateJsonSession(host, diag);
   if (!s->Logon("EXSRV\nagent").ok()) _exit(2);
   MessagePtr m = Settings(s);
   if (!m) _exit(3);
-  int64_t ready = -1;
-  if (write(report_fd, &ready, sizeof ready) != static_cast<ssize_t>(sizeof ready)) _exit(6);
-  for (int64_t i = CounterOf(m) + 1;; ++i) {
-    if (!m->AddField("Counter", 8, Variant(std::to_string(i))).ok()) _exit(4);
-    if (!m->Update().ok()) _exit(5);
-    int64_t done = i;
-    if (write(report_fd, &done, sizeof done) != static_cast<ssize_t>(sizeof done)) _exit(6);
-  }
+  mailbox::SetWriteBackStepHook(CrashAtChosenStep);
+  if (!m->AddField("Counter", 8, Variant(std::to_string(CounterOf(m) + 1))).ok()) _exit(4);
+  if (!m->Update().ok()) _exit(5);
+  _exit(0);
 }
 
-TEST(MessagingCrash, KilledWriterLeavesPreviousOrNextState) {
+TEST(MessagingCrash, WriterEndedAtEachStepLeavesPreviousOrNextState) {
   TempHost host;
   WriteFile(host.Mailbox(), CrashStore());
-  std::mt19937 rng(12345);
-  std::uniform_int_distribution<int> delay_us(0, 20000);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
-  int64_t committed = 0;  // the counter the file is known to hold
-  int rounds = 0, torn_candidates = 0;
-
-  while (rounds < 200 && std::chrono::steady_clock::now() < deadline) {
+  int64_t expected = 0;
+  std::vector<WriteBackStep> crashed_after;
+  for (int k = 1;; ++k) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       close(fds[0]);
-      RunWriter(host.dir(), fds[1]);
+      crash_at = k;
+      report_fd = fds[1];
+      RunWriter(host.dir());
     }
     close(fds[1]);
-    // Wait until the writer has logged on, so that the kill lands among its write-backs.
-    int64_t ready = 0;
-    ASSERT_EQ(read(fds[0], &ready, sizeof ready), static_cast<ssize_t>(sizeof ready));
-    ASSERT_EQ(ready, -1);
-    int64_t done = 0, last = committed;
-    // Every fourth round lets one write complete first, so that the counter moves on even
-    // on a machine so busy that no write fits into the random delays.
-    if (rounds % 4 == 3) {
-      ASSERT_EQ(read(fds[0], &done, sizeof done), static_cast<ssize_t>(sizeof done));
-      last = done;
-    }
-    usleep(static_cast<useconds_t>(delay_us(rng)));
-    kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself with " << WEXITSTATUS(status);
-
-    while (read(fds[0], &done, sizeof done) == static_cast<ssize_t>(sizeof done)) last = done;
+    int32_t code = -1;
+    const bool killed = read(fds[0], &code, sizeof code) == static_cast<ssize_t>(sizeof code);
     close(fds[0]);
+    if (!killed) {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << "writer " << k << " failed with status " << status;
+      ++expected;
+    } else {
+      ASSERT_TRUE(WIFSIGNALED(status)) << "writer " << k << " outlived its crash point";
+      const auto step = static_cast<WriteBackStep>(code);
+      crashed_after.push_back(step);
+      if (step >= WriteBackStep::kRenamed) ++expected;
+    }
 
-    // The reported writes are on disk; at most one more may have landed before the kill.
     std::ostringstream diag;
     SessionPtr check = CreateJsonSession(host.dir(), diag);
     Status st = check->Logon("EXSRV\nagent");
-    ASSERT_TRUE(st.ok()) << "round " << rounds << ": " << st.description();
+    ASSERT_TRUE(st.ok()) << "after writer " << k << ": " << st.description();
     MessagePtr m = Settings(check);
     ASSERT_NE(m, nullptr);
-    int64_t value = CounterOf(m);
-    EXPECT_TRUE(value == last || value == last + 1)
-        << "round " << rounds << ": file holds " << value << ", last reported " << last;
-    if (value == last + 1) ++torn_candidates;
+    EXPECT_EQ(CounterOf(m), expected) << "after writer " << k;
     auto filler = (*(*(*check->GetFolder("", ""))->Folders())->Item("Filler"))->Messages();
     EXPECT_EQ(*(*filler)->Count(), kFillerMessages);
     ASSERT_TRUE(check->Logoff().ok());
-    committed = value;
-    ++rounds;
+    if (!killed) break;
   }
-  EXPECT_GE(rounds, 20);
-  // The writer made progress across the rounds.
-  EXPECT_GT(committed, 0);
-  std::cout << rounds << " kills, final counter " << committed << ", " << torn_candidates
-            << " kills landed after a rename but before the report\n";
+  // Every step was a crash point: pieces of the text (more than one), then each later step once.
+  const std::vector<WriteBackStep> kLater = {WriteBackStep::kFlushed, WriteBackStep::kLocked,
+                                             WriteBackStep::kRenamed,
+                                             WriteBackStep::kFolderFlushed};
+  ASSERT_GT(crashed_after.size(), kLater.size() + 1);
+  const size_t pieces = crashed_after.size() - kLater.size();
+  EXPECT_EQ(std::vector<WriteBackStep>(crashed_after.begin() + pieces, crashed_after.end()),
+            kLater);
+  for (size_t i = 0; i < pieces; ++i) EXPECT_EQ(crashed_after[i], WriteBackStep::kPieceWritten);
 }
 
 }  // namespace

@@ -14,36 +14,20 @@
 #include "platform/common/error_codes.h"
 #include "platform/messaging/json/json_session.h"
 #include "platform/messaging/messaging.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 
 namespace testqav::testing_messaging {
 
-inline std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const std::filesystem::path& p, const std::string& text) {
-  std::filesystem::create_directories(p.parent_path());
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 // A host folder below the system's temporary directory, removed afterwards.
 class TempHost {
  public:
-  TempHost() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "msgstore-XXXXXX").string();
-    dir_ = mkdtemp(tmpl.data());
-  }
-  ~TempHost() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::filesystem::path& dir() const { return dir_; }
+  const std::filesystem::path& dir() const { return dir_.path(); }
   std::filesystem::path ServerDir(const std::string& server = "EXSRV") const {
-    return dir_ / "exchange" / server;
+    return dir_.path() / "exchange" / server;
   }
   std::filesystem::path Mailbox(const std::string& alias = "agent",
                                 const std::string& server = "EXSRV") const {
@@ -54,7 +38,7 @@ class TempHost {
   }
 
  private:
-  std::filesystem::path dir_;
+  testing::TempDir dir_;
 };
 
 // A fake address entry / book: names resolve when they appear in the book.

@@ -222,6 +222,85 @@ TEST(StoreFormat, NestingHasALimit) {
   }
 }
 
+// RFC 8259 as the JSON reader applies it, whatever the store format then makes of the values.
+TEST(StoreFormat, JsonReaderTakesWhatTheGrammarAllowsAndNothingElse) {
+  const char* const kMustAccept[] = {
+      "{}",
+      "[]",
+      " \t\r\n[ ] ",
+      "0",
+      "-0",
+      "1e5",
+      "1E+5",
+      "-0.5e-3",
+      "123456789012345678901",
+      "\"\"",
+      "\"\\u00e9\\\"\\/\\b\\f\\n\\r\\t\"",
+      "\"\\ud83d\\ude00\"",
+      "\"\xc3\xa9\"",
+      "[true, false, null]",
+      "{\"a\": {\"b\": [1, {\"c\": \"\"}]}}",
+      "{\"a\": 1, \"a\": 2}",
+  };
+  for (const char* text : kMustAccept) {
+    const std::string_view t(text);
+    const char* track = t.data();
+    JsonReader reader(t.data(), t.data() + t.size(), &track);
+    AcceptAll accept;
+    EXPECT_TRUE(reader.Parse(accept)) << text << ": " << reader.error();
+  }
+  struct Reject {
+    const char* text;
+    const char* error;
+  };
+  const Reject kMustReject[] = {
+      {"", "unexpected end of input"},
+      {"[", "unexpected end of input"},
+      {"{\"a\": 1", "unexpected end of input"},
+      {"{\"a\" 1}", "syntax error"},
+      {"{\"a\": 1 \"b\": 2}", "syntax error"},
+      {"{a: 1}", "syntax error"},
+      {"{'a': 1}", "syntax error"},
+      {"[1,]", "syntax error"},
+      {"[,1]", "syntax error"},
+      {"{} {}", "syntax error"},
+      {"[] x", "syntax error"},
+      {"01", "syntax error"},
+      {"-", "syntax error"},
+      {"+1", "syntax error"},
+      {"1.", "syntax error"},
+      {".5", "syntax error"},
+      {"1e", "syntax error"},
+      {"0x10", "syntax error"},
+      {"NaN", "syntax error"},
+      {"Infinity", "syntax error"},
+      {"tru", "syntax error"},
+      {"nul", "syntax error"},
+      {"True", "syntax error"},
+      {"[1] // comment", "syntax error"},
+      {"/* c */ []", "syntax error"},
+      {"\"abc", "end of input inside a string"},
+      {"\"\\x\"", "invalid escape"},
+      {"\"\\u12G4\"", "\\u must be followed by four hexadecimal digits"},
+      {"\"\\ud800\"", "syntax error"},
+      {"\"\\udc00\"", "syntax error"},
+      {"\"\\ud800\\u0041\"", "syntax error"},
+      {"\"a\tb\"", "control character"},
+      {"\"\xed\xa0\x80\"", "invalid UTF-8"},
+      {"\"\xc0\xaf\"", "invalid UTF-8"},
+      {"\"\xf4\x90\x80\x80\"", "invalid UTF-8"},
+  };
+  for (const Reject& c : kMustReject) {
+    const std::string_view t(c.text);
+    const char* track = t.data();
+    JsonReader reader(t.data(), t.data() + t.size(), &track);
+    AcceptAll accept;
+    EXPECT_FALSE(reader.Parse(accept)) << ::testing::PrintToString(std::string(t));
+    EXPECT_NE(reader.error().find(c.error), std::string::npos)
+        << ::testing::PrintToString(std::string(t)) << ": " << reader.error();
+  }
+}
+
 TEST(StoreFormat, ColumnOfASyntaxError) {
   TempHost host;
   std::filesystem::path file = host.dir() / "s.json";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/common/error_codes.h"
+#include "support/temp_dir.h"
 
 namespace testqav {
 namespace {
@@ -95,13 +96,8 @@ struct DataCase {
 class RegistryFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "registry_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    ASSERT_FALSE(temp_.path().empty());
+    dir_ = temp_.path();
   }
 
   // Writes `bytes` as a file of the temporary directory and loads it; the diagnostics land in
@@ -141,6 +137,7 @@ class RegistryFileTest : public ::testing::Test {
     return path_ + ":" + std::to_string(line) + ": " + std::string(what) + "\n";
   }
 
+  testing::TempDir temp_;
   fs::path dir_;
   std::string path_;
   std::string diag_;

@@ -20,6 +20,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/common/hex.h"
+#include "platform/common/utf8.h"
+
 namespace testqav::mailbox {
 
 class JsonReader {
@@ -247,11 +250,7 @@ class JsonReader {
   static int Hex4(const char* p) {
     int v = 0;
     for (int i = 0; i < 4; ++i) {
-      char c = p[i];
-      int d = (c >= '0' && c <= '9')   ? c - '0'
-              : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                       : -1;
+      const int d = HexDigitValue(p[i]);
       if (d < 0) return -1;
       v = v * 16 + d;
     }
@@ -274,28 +273,6 @@ class JsonReader {
       out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
       out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
-  }
-
-  // Length of the well-formed UTF-8 sequence at p (0 when ill-formed).
-  size_t Utf8Length(const char* p) const {
-    auto b = [&](size_t i) { return static_cast<unsigned char>(p[i]); };
-    auto avail = static_cast<size_t>(end_ - p);
-    unsigned char c = b(0);
-    auto cont = [&](size_t i) { return i < avail && (b(i) & 0xC0) == 0x80; };
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-      if (!cont(1) || !cont(2)) return 0;
-      if (c == 0xE0 && b(1) < 0xA0) return 0;  // overlong
-      if (c == 0xED && b(1) > 0x9F) return 0;  // surrogate
-      return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-      if (!cont(1) || !cont(2) || !cont(3)) return 0;
-      if (c == 0xF0 && b(1) < 0x90) return 0;  // overlong
-      if (c == 0xF4 && b(1) > 0x8F) return 0;  // beyond U+10FFFF
-      return 4;
-    }
-    return 0;
   }
 
   static bool Plain(char ch) {
@@ -351,7 +328,7 @@ class JsonReader {
     if (static_cast<unsigned char>(*p_) < 0x20) {
       return Error("syntax error: control character inside a string; use \\u escape");
     }
-    size_t n = Utf8Length(p_);
+    size_t n = Utf8SequenceLength(std::string_view(p_, static_cast<size_t>(end_ - p_)));
     if (n == 0) return Error("syntax error: invalid UTF-8 in a string");
     p_ += n;
     return true;

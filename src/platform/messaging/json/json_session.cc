@@ -148,7 +148,7 @@ bool LookupProp(const MessageRec& m, uint16_t id, PropView* v) {
     case mailbox::kIdLongtermEntryIdFromTable:
       if (m.entry_id.empty()) return false;
       v->type = mailbox::kTypeBinary;
-      mailbox::DecodeHex(m.entry_id, &v->bytes);
+      DecodeHex(m.entry_id, &v->bytes);
       v->text = &v->bytes;
       return true;
     default:
@@ -195,7 +195,7 @@ Variant ScalarVariant(uint16_t stored, const std::string* text, int64_t num, uin
       if (bytes_mode) {
         return Variant::Bytes(std::vector<uint8_t>(text->begin(), text->end()));
       }
-      return Variant(mailbox::HexUpper(*text));
+      return Variant(HexUpper(*text));
     default:
       return Variant();
   }

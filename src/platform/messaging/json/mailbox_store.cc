@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -40,40 +41,6 @@ void SetIdCounter(std::string* entry_id, uint64_t counter) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   char* at = entry_id->data() + entry_id->size() - 16;
   for (int i = 11; i >= 0; --i, counter >>= 4) at[i] = kDigits[counter & 15];
-}
-
-std::string HexUpper(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.resize(bytes.size() * 2);
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    auto b = static_cast<unsigned char>(bytes[i]);
-    out[2 * i] = kDigits[b >> 4];
-    out[2 * i + 1] = kDigits[b & 15];
-  }
-  return out;
-}
-
-namespace {
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
-
-bool DecodeHex(std::string_view hex, std::string* bytes) {
-  if (hex.size() % 2 != 0) return false;
-  bytes->clear();
-  bytes->reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = HexDigit(hex[i]);
-    int lo = HexDigit(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes->push_back(static_cast<char>((hi << 4) | lo));
-  }
-  return true;
 }
 
 namespace {
@@ -173,7 +140,7 @@ bool CanonicalGuidText(std::string_view t, std::string* canonical) {
       out.push_back('-');
       continue;
     }
-    int v = HexDigit(c);
+    int v = HexDigitValue(c);
     if (v < 0) return false;
     out.push_back("0123456789ABCDEF"[v]);
   }
@@ -590,7 +557,17 @@ namespace {
 Status DiskError(const std::string& what, const std::filesystem::path& p, int e) {
   return Status(err::kDiskError, what + " " + p.string() + ": " + std::strerror(e));
 }
+
+std::atomic<WriteBackStepHook> step_hook{nullptr};
+
+void StepDone(WriteBackStep step) {
+  if (WriteBackStepHook hook = step_hook.load(std::memory_order_relaxed)) hook(step);
+}
 }  // namespace
+
+void SetWriteBackStepHook(WriteBackStepHook hook) {
+  step_hook.store(hook, std::memory_order_relaxed);
+}
 
 Status StoreData::WriteBack() const {
   if (keep_in_memory) return Status::Ok();
@@ -618,6 +595,7 @@ Status StoreData::WriteBack() const {
       }
       done += static_cast<size_t>(n);
     }
+    if (write_error == 0 && !text.empty()) StepDone(WriteBackStep::kPieceWritten);
     text.clear();
   };
   std::string text;
@@ -634,6 +612,7 @@ Status StoreData::WriteBack() const {
     ::unlink(tmp.c_str());
     return DiskError("cannot flush", tmp, e);
   }
+  StepDone(WriteBackStep::kFlushed);
   // Locked before it takes the store's name: another run that opens the new file finds it
   // held, as it found the old one.
   const bool hold = lock_fd >= 0;
@@ -643,12 +622,14 @@ Status StoreData::WriteBack() const {
     ::unlink(tmp.c_str());
     return DiskError("cannot lock", tmp, e);
   }
+  if (hold) StepDone(WriteBackStep::kLocked);
   if (::rename(tmp.c_str(), file.c_str()) != 0) {
     int e = errno;
     ::close(fd);
     ::unlink(tmp.c_str());
     return DiskError("cannot replace", file, e);
   }
+  StepDone(WriteBackStep::kRenamed);
   if (hold) {
     ::close(lock_fd);  // the old file's lock; it is no longer the store
     lock_fd = fd;
@@ -661,6 +642,7 @@ Status StoreData::WriteBack() const {
   int e = errno;
   ::close(dfd);
   if (rc != 0) return DiskError("cannot flush folder", dir, e);
+  StepDone(WriteBackStep::kFolderFlushed);
   return Status::Ok();
 }
 

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/common/hex.h"
 #include "platform/common/status.h"
 #include "platform/common/text.h"
 
@@ -185,6 +186,14 @@ struct StoreData {
   Status WriteBack() const;
 };
 
+// The steps of WriteBack after which the disk holds something new, in order. A piece of the
+// text may be written several times; the others happen once per write-back.
+enum class WriteBackStep { kPieceWritten, kFlushed, kLocked, kRenamed, kFolderFlushed };
+// Called after each step when set (null by default). The crash tests end the process there, to
+// see the store file after a crash at every step instead of wherever a random kill lands.
+using WriteBackStepHook = void (*)(WriteBackStep step);
+void SetWriteBackStepHook(WriteBackStepHook hook);
+
 // The largest store file that is loaded.
 inline constexpr uint64_t kMaxStoreFileBytes = uint64_t{4} << 30;
 
@@ -204,15 +213,21 @@ using TextSpill = std::function<void(std::string&)>;
 inline constexpr size_t kSpillBytes = size_t{1} << 20;
 void SerializeStoreTo(const StoreData& store, std::string& out, const TextSpill& spill);
 
-// Helpers shared by the loader, writer and session.
-std::string HexUpper(std::string_view bytes);
-// Decodes hex text (either case); false on odd length or a non-hex character.
-bool DecodeHex(std::string_view hex, std::string* bytes);
+// Helpers shared by the loader, writer and session (hexadecimal text: platform/common/hex.h).
 // "YYYY-MM-DDTHH:MM:SS[.fff]Z" <-> Unix milliseconds.
 bool ParseIsoTime(std::string_view text, int64_t* unix_ms);
 std::string FormatIsoTime(int64_t unix_ms);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case; false when not a GUID text.
 bool CanonicalGuidText(std::string_view text, std::string* canonical);
+// The entry ID layouts (hexadecimal text): a folder's and a message's ID with the given
+// 48-bit counter, which gives an object without a stored ID the same ID on every load.
+std::string MakeFolderEntryId(const StoreData& s, uint64_t counter);
+std::string MakeMessageEntryId(const StoreData& s, const std::string& folder_id, uint64_t counter);
+// The 48-bit counter derived from `seed` (or from its hash).
+uint64_t Counter48(std::string_view seed);
+uint64_t Counter48FromHash(uint64_t hash);
+// Replaces the counter digits of a folder or message entry ID in place.
+void SetIdCounter(std::string* entry_id, uint64_t counter);
 // 64-bit FNV-1a, the one hash behind every derived ID.
 uint64_t Fnv1a(std::string_view data, uint64_t seed = 0xcbf29ce484222325ULL);
 

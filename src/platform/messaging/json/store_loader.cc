@@ -802,17 +802,6 @@ std::array<uint8_t, 16> DeriveGuid(std::string_view seed) {
   return g;
 }
 
-}  // namespace
-
-// Defined in mailbox_store.cc: the ID layouts.
-std::string MakeFolderEntryId(const StoreData& s, uint64_t counter);
-std::string MakeMessageEntryId(const StoreData& s, const std::string& folder_id, uint64_t counter);
-uint64_t Counter48(std::string_view seed);
-uint64_t Counter48FromHash(uint64_t hash);
-void SetIdCounter(std::string* entry_id, uint64_t counter);
-
-namespace {
-
 constexpr uint64_t kCounterMask = 0xFFFFFFFFFFFFULL;
 
 // Gives every folder and message without an explicit entry ID one derived from its place in
