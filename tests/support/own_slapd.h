@@ -49,6 +49,13 @@ class OwnSlapd {
   OwnSlapd& operator=(const OwnSlapd&) = delete;
 
   const std::string& failure() const { return failure_; }
+  // The server's process (slapd runs in the foreground of the one start-slapd.sh launched).
+  pid_t pid() const {
+    return static_cast<pid_t>(std::stol(ReadText(datadir_ / "slapd.pid.launcher")));
+  }
+  uint16_t port() const {
+    return static_cast<uint16_t>(std::stoi(url_.substr(url_.rfind(':') + 1)));
+  }
   // A directory.conf that reaches this server as its administrator.
   std::string DirectoryConf() const {
     return "url = " + url_ + "\nbind_dn = " + ReadText(datadir_ / "binddn") +
