@@ -114,16 +114,27 @@ class LdapServerDirectory : public LdapDirectory {
     }
     if (!attributes.empty() && wanted.empty()) wanted.push_back("1.1");
     // Each entry is projected as it arrives, so the server's form of the whole answer is
-    // never held beside the projected one.
+    // never held beside the projected one; its DN is parsed only when `name` is asked for.
+    const bool wants_name = attributes.empty() ||
+                            std::any_of(attributes.begin(), attributes.end(),
+                                        [](const auto& a) { return EqualsIgnoreCase(a, "name"); });
+    // The requested list is resolved against the schema once for the whole answer.
+    const AttributeRequest request(attributes, *schema_);
+    std::vector<const AttributeType*> types;
     std::vector<DirectoryEntry> out;
     auto project = [&](DirectoryEntry&& e) {
-      if (is_ad_) {
-        out.push_back(ProjectAttributes(e, e.First("name"), attributes, *schema_));
-        return;
+      types.clear();
+      if (!attributes.empty()) {
+        for (const DirectoryAttribute& a : e.attributes)
+          types.push_back(schema_->FindAttribute(a.name));
       }
       std::string rdn_value;
-      if (std::optional<ParsedDn> dn = ParseDn(e.dn, *schema_)) rdn_value = dn->first_value;
-      out.push_back(ProjectAttributes(e, rdn_value, attributes, *schema_));
+      if (is_ad_) {
+        rdn_value = e.First("name");
+      } else if (wants_name) {
+        if (std::optional<ParsedDn> dn = ParseDn(e.dn, *schema_)) rdn_value = dn->first_value;
+      }
+      out.push_back(request.Project(e, types, rdn_value));
     };
     Status st = RawSearch(base_dn, ScopeOf(scope), *text, wanted, project, [&out] { out.clear(); });
     if (!st.ok()) return st;
