@@ -423,8 +423,9 @@ TEST(SampleOrganisation, DumpsAreTheSameOverSlapd) {
 }
 
 // A server that stops answering once the address book is read (the query-based lists still
-// ask it), and one that is frozen from the start: each run ends with status 10 after a few
-// one-second time-outs, writes no dumps, and says why.
+// ask it), one that still takes binds but answers no search (the run gives up after
+// max_timeouts of them), and one frozen from the start: each run ends with status 10 after
+// a few one-second time-outs, writes no dumps, and says why.
 TEST(SampleOrganisation, AServerThatStopsAnsweringEndsTheRun) {
   if (!testing::OwnSlapd::Wanted()) {
     GTEST_SKIP() << "TESTQAV_SLAPD_URL not set: slapd suites do not run here";
@@ -438,14 +439,18 @@ TEST(SampleOrganisation, AServerThatStopsAnsweringEndsTheRun) {
   // The bind, the rootDSE, the snapshot's base entry and its one page pass; then silence.
   // Without the proxy, slapd itself is stopped (SIGSTOP): its socket still takes the
   // connection, nothing answers the bind.
-  for (bool frozen : {false, true}) {
-    SCOPED_TRACE(frozen ? "slapd stopped" : "stalling proxy");
+  using Mode = testing::CuttingProxy::Mode;
+  for (std::optional<Mode> stall :
+       {std::optional<Mode>(Mode::kStall), std::optional<Mode>(Mode::kStallSearches),
+        std::optional<Mode>()}) {
+    const bool frozen = !stall;
+    SCOPED_TRACE(frozen ? "slapd stopped" : stall == Mode::kStall ? "no answers" : "no searches");
     std::string conf = slapd.DirectoryConf();
     std::optional<testing::CuttingProxy> proxy;
     if (frozen) {
       ASSERT_EQ(::kill(slapd.pid(), SIGSTOP), 0);
     } else {
-      proxy.emplace(slapd.port(), 4, /*stall=*/true);
+      proxy.emplace(slapd.port(), 4, *stall);
       conf = "url = ldap://127.0.0.1:" + std::to_string(proxy->port()) + "/\n" +
              conf.substr(conf.find('\n') + 1);
     }
@@ -469,6 +474,9 @@ TEST(SampleOrganisation, AServerThatStopsAnsweringEndsTheRun) {
       EXPECT_TRUE(proxy->cut());
       EXPECT_NE(why.find("lost for the rest of the run"), std::string::npos) << why;
       EXPECT_NE(why.find("run ended during mandatory contact lists"), std::string::npos) << why;
+    }
+    if (stall == Mode::kStallSearches) {
+      EXPECT_NE(why.find("3 operations in a row were not answered"), std::string::npos) << why;
     }
     for (const char* dump : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
       EXPECT_FALSE(std::filesystem::exists(h.path() / dump)) << dump;

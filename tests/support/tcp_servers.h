@@ -108,13 +108,18 @@ class SilentServer {
 // Forwards connections to 127.0.0.1:`upstream_port` until the client side has sent
 // `cut_after` messages (reads) in all; then closes every connection and its listening
 // socket, so that the next connection is refused. A synchronous client sends one request
-// per read, so the cut falls on a request it can count. With `stall`, the connections stay
-// open instead and new ones are still taken, but nothing more is passed on: a server that
-// stops answering.
+// per read, so the cut falls on a request it can count. kStall keeps the connections open
+// instead, and takes new ones, but passes nothing more on: a server that stops answering.
+// kStallSearches passes everything but search requests: a server that still takes binds
+// but never answers a search.
 class CuttingProxy {
  public:
-  CuttingProxy(uint16_t upstream_port, int cut_after, bool stall = false)
-      : upstream_port_(upstream_port), cut_after_(cut_after), stall_(stall) {
+  enum class Mode { kCut, kStall, kStallSearches };
+  CuttingProxy(uint16_t upstream_port, int cut_after, Mode mode = Mode::kCut)
+      : upstream_port_(upstream_port),
+        cut_after_(cut_after),
+        stall_(mode != Mode::kCut),
+        searches_only_(mode == Mode::kStallSearches) {
     listen_fd_ = ListenOnLoopback(&port_);
     if (listen_fd_ >= 0 && ::pipe2(stop_, O_CLOEXEC) == 0) thread_ = std::thread([this] { Run(); });
   }
@@ -147,6 +152,18 @@ class CuttingProxy {
     cut_ = true;
   }
 
+  // Whether the LDAP message waiting on `fd` is a SearchRequest (application tag 3): a
+  // SEQUENCE, its length, the message ID (an INTEGER), then the operation's tag.
+  static bool IsSearch(int fd) {
+    unsigned char b[32];
+    ssize_t n = ::recv(fd, b, sizeof b, MSG_PEEK);
+    if (n < 4 || b[0] != 0x30) return false;
+    size_t at = 2 + ((b[1] & 0x80) != 0 ? (b[1] & 0x7f) : 0);
+    if (at + 2 > static_cast<size_t>(n) || b[at] != 0x02) return false;
+    at += 2 + b[at + 1];
+    return at < static_cast<size_t>(n) && b[at] == 0x63;
+  }
+
   static bool Pass(int from, int to) {
     char buf[65536];
     ssize_t n = ::read(from, buf, sizeof buf);
@@ -173,7 +190,7 @@ class CuttingProxy {
       for (size_t i = 0; i < pairs_.size() && !(cut_ && !stall_); ++i) {
         const Pair p = pairs_[i];
         if (fds[2 + 2 * i].revents != 0) {
-          if (++requests_ > cut_after_) {
+          if (++requests_ > cut_after_ && (!searches_only_ || IsSearch(p.client))) {
             if (!stall_) {
               Cut();
               break;
@@ -220,6 +237,7 @@ class CuttingProxy {
   uint16_t upstream_port_;
   int cut_after_;
   bool stall_;
+  bool searches_only_;
   int listen_fd_ = -1;
   uint16_t port_ = 0;
   int stop_[2] = {-1, -1};
