@@ -42,7 +42,7 @@ inline constexpr int32_t kDirNoSuchObject = Hr(0x80072030);      // ERROR_DS_NO_
 inline constexpr int32_t kDirInvalidDnSyntax = Hr(0x80072032);   // ERROR_DS_INVALID_DN_SYNTAX
 inline constexpr int32_t kDirPropertyNotFound = Hr(0x8000500D);  // E_ADS_PROPERTY_NOT_FOUND
 // A search whose answer is not whole: more entries than a size limit, more work than an
-// administrative limit, or part of it referred to another server.
+// administrative limit, or some of it referred to another server.
 inline constexpr int32_t kDirSizeLimitExceeded = Hr(0x80072023);   // ERROR_DS_SIZELIMIT_EXCEEDED
 inline constexpr int32_t kDirAdminLimitExceeded = Hr(0x80072024);  // ERROR_DS_ADMIN_LIMIT_EXCEEDED
 inline constexpr int32_t kDirReferral = Hr(0x8007202B);            // ERROR_DS_REFERRAL

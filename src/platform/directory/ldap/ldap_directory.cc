@@ -259,12 +259,12 @@ class LdapServerDirectory : public LdapDirectory {
         return LdapStatus(rc, "search");
       }
       std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(result, ldap_msgfree);
-      // A continuation reference names a server that holds part of the answer; without
+      // A continuation reference names a server that holds some of the answer; without
       // chasing it the answer would be short by entries nobody would notice missing.
       if (ldap_count_references(ld, result) > 0) {
         *code_out = LDAP_REFERRAL;
         return LdapStatus(LDAP_REFERRAL, "search under \"" + base_text +
-                                             "\": part of the answer is on another server");
+                                             "\": some of the answer is on another server");
       }
       for (LDAPMessage* m = ldap_first_entry(ld, result); m != nullptr;
            m = ldap_next_entry(ld, m)) {

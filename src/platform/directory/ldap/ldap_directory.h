@@ -30,7 +30,7 @@ struct LdapConfig {
   int page_size = 500;
   // The most entries one search may return, asked of the server with every search (0: no
   // limit of ours). A search that would return more fails with the server's "size limit
-  // exceeded" rather than return part of them.
+  // exceeded" rather than return only some.
   int size_limit = 0;
   // Searches in a row that the server does not answer in time (or answers busy or
   // unavailable) after which it is lost for the rest of the run.
@@ -57,7 +57,7 @@ class LdapDirectory : public Directory {
   // Search does), with `attributes` as the server sends them (its spelling; `name` is not
   // worked out), handed to `each` as each page arrives instead of gathered first. Fails on
   // any result that is not the whole answer: a size or administrative limit, a referral or
-  // a continuation reference, a lost server; `each` may then have seen part of it.
+  // a continuation reference, a lost server; `each` may then have seen some of it.
   virtual Status SearchEach(std::string_view base, SearchScope scope, std::string_view filter,
                             const std::vector<std::string>& attributes,
                             const std::function<void(DirectoryEntry&&)>& each) = 0;

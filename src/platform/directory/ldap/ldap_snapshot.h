@@ -1,7 +1,7 @@
-// A snapshot of part of an LDAP directory: read once with paged searches into the embedded
-// directory's store and indexes, and searched there. Callers that ask many small questions of
-// the same objects (the address book) get the embedded directory's speed; the server sees a
-// few hundred page requests instead of one round trip per question.
+// A snapshot of some of an LDAP directory's entries: read once with paged searches into the
+// embedded directory's store and indexes, and searched there. Callers that ask many small questions
+// of the same objects (the address book) get the embedded directory's speed; the server sees a few
+// hundred page requests instead of one round trip per question.
 #pragma once
 
 #include <memory>
