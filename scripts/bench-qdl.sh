@@ -71,17 +71,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-median() {  # median of the numbers on standard input
-  sort -g | awk '{a[NR] = $1} END {if (NR) print a[int((NR + 1) / 2)]; else print "-"}'
-}
-now() { date +%s.%N; }
-since() { awk -v a="$1" -v b="$(now)" 'BEGIN {printf "%.3f", b - a}'; }
-ratio() {  # ratio A B: A / B, "-" unless both are positive numbers
-  awk -v a="$1" -v b="$2" 'BEGIN {
-    if (a ~ /^[0-9.]+$/ && b ~ /^[0-9.]+$/ && b > 0) printf "%.2f", a / b; else printf "-" }'
-}
-
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# shellcheck source=bench-lib.sh
+source "$root/scripts/bench-lib.sh"
 
 # The equality indexes a production directory keeps for what the run looks up: the address
 # book's searches (addresses, names, the Exchange DN) and the lookup of a list by address,
@@ -142,23 +133,15 @@ for n in $sizes; do
   fi
 
   if [ "$use_slapd" = 1 ]; then
-    port=""
-    for _ in $(seq 1 50); do
-      candidate=$((20000 + RANDOM % 20000))
-      if port_free "$candidate"; then port=$candidate; break; fi
-    done
-    [ -n "$port" ] || { log "no free loopback port for slapd"; exit 1; }
+    port=$(free_port)
     slapd_dir="$work/slapd-$n"
     log "loading $n users into slapd (slapadd) and starting it on port $port"
     # 4 GiB map: the database of 100,000 users and their indexes outgrows the tests' 256 MiB.
     url=$(SLAPD_MAXSIZE=4294967296 SLAPD_INDEXES="$slapd_indexes" \
       "$root/scripts/start-slapd.sh" "$port" "$slapd_dir" "$ldif")
     # The same organisation, with directory.conf in place of directory.ldif.
-    cp -a "$work/org-$n-embedded" "$work/org-$n-slapd"
-    rm "$work/org-$n-slapd/exchange/$server/directory.ldif"
-    printf 'url = %s\nbind_dn = %s\npassword_file = %s\ntimeout = 600\n' "$url" \
-      "$(cat "$slapd_dir/binddn")" "$slapd_dir/password" \
-      >"$work/org-$n-slapd/exchange/$server/directory.conf"
+    slapd_host_folder "$slapd_dir" "$url" "$work/org-$n-embedded" "$work/org-$n-slapd" \
+      "$server"
   fi
   sync
 

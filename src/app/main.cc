@@ -21,6 +21,7 @@
 #include "app/services.h"
 #include "app/stop_guard.h"
 #include "harness/run_log.h"
+#include "platform/directory/ldap/ldap_directory.h"
 #include "platform/host/linux_host.h"
 
 namespace {
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
                       static_cast<long long>(q.rows), q.query_seconds);
         std::cerr << "testqav: query-based list " << line << " " << q.address << "\n";
       }
+      std::cerr << "testqav: directory server requests " << LdapRequestsSentByProcess() << "\n";
     }
     std::cout.flush();
     std::cerr.flush();

@@ -23,12 +23,17 @@
 //                                 Desk (from the root: the people in Sales, then the Sales
 //                                 Team list). Buyers and Warehouse (from the root): the Buyer,
 //                                 the Warehouse Lead and the Controller.
+#include <signal.h>
+
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include "platform/addressbook/address_book.h"
 #include "support/host_folder.h"
 #include "support/own_slapd.h"
 #include "support/sample_dump_check.h"
+#include "support/tcp_servers.h"
 
 namespace testqav {
 namespace {
@@ -414,6 +419,68 @@ TEST(SampleOrganisation, DumpsAreTheSameOverSlapd) {
   EXPECT_EQ(r.CountContaining("QAV::ExpandQueryDL:query returned "), 4) << r.Dump();
   for (const char* dump : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
     EXPECT_EQ(ReadFile(ldap.path() / dump), ReadFile(embedded.path() / dump)) << dump;
+  }
+}
+
+// A server that stops answering once the address book is read (the query-based lists still
+// ask it), one that still takes binds but answers no search (the run gives up after
+// max_timeouts of them), and one frozen from the start: each run ends with status 10 after
+// a few one-second time-outs, writes no dumps, and says why.
+TEST(SampleOrganisation, AServerThatStopsAnsweringEndsTheRun) {
+  if (!testing::OwnSlapd::Wanted()) {
+    GTEST_SKIP() << "TESTQAV_SLAPD_URL not set: slapd suites do not run here";
+  }
+  const std::filesystem::path sample = testing::SourceDir() / "examples" / "sample-org";
+  testing::OwnSlapd slapd(sample / "exchange" / "EXCH01" / "directory.ldif");
+  ASSERT_TRUE(slapd.failure().empty()) << slapd.failure();
+  auto opener = [](const std::filesystem::path& dir, std::ostream& diag) {
+    return OpenAddressBook(dir, diag);
+  };
+  // The bind, the rootDSE, the snapshot's base entry and its one page pass; then silence.
+  // Without the proxy, slapd itself is stopped (SIGSTOP): its socket still takes the
+  // connection, nothing answers the bind.
+  using Mode = testing::CuttingProxy::Mode;
+  for (std::optional<Mode> stall :
+       {std::optional<Mode>(Mode::kStall), std::optional<Mode>(Mode::kStallSearches),
+        std::optional<Mode>()}) {
+    const bool frozen = !stall;
+    SCOPED_TRACE(frozen ? "slapd stopped" : stall == Mode::kStall ? "no answers" : "no searches");
+    std::string conf = slapd.DirectoryConf();
+    std::optional<testing::CuttingProxy> proxy;
+    if (frozen) {
+      ASSERT_EQ(::kill(slapd.pid(), SIGSTOP), 0);
+    } else {
+      proxy.emplace(slapd.port(), 4, *stall);
+      conf = "url = ldap://127.0.0.1:" + std::to_string(proxy->port()) + "/\n" +
+             conf.substr(conf.find('\n') + 1);
+    }
+    conf.replace(conf.find("timeout = 10"), 12, "timeout = 1");
+    HostFolder h;
+    h.CopyFrom(sample);
+    std::filesystem::remove(h.ServerDir() / "directory.ldif");
+    testing::WriteFile(h.ServerDir() / "directory.conf", conf);
+    testing::RunResult r = h.Run(opener);
+    if (frozen) ::kill(slapd.pid(), SIGCONT);
+    EXPECT_EQ(r.exit_status, kExitDirectoryFailed) << h.diagnostics() << r.Dump();
+    // The line that ends the run says why.
+    std::string why;
+    for (const auto& line : r.lines) {
+      if (line.first == "Error" && line.second.rfind("directory not available: ", 0) == 0) {
+        why = line.second;
+      }
+    }
+    EXPECT_NE(why.find("Timed out (LDAP result code -5)"), std::string::npos) << r.Dump();
+    if (!frozen) {
+      EXPECT_TRUE(proxy->cut());
+      EXPECT_NE(why.find("lost for the rest of the run"), std::string::npos) << why;
+      EXPECT_NE(why.find("run ended during mandatory contact lists"), std::string::npos) << why;
+    }
+    if (stall == Mode::kStallSearches) {
+      EXPECT_NE(why.find("3 operations in a row were not answered"), std::string::npos) << why;
+    }
+    for (const char* dump : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+      EXPECT_FALSE(std::filesystem::exists(h.path() / dump)) << dump;
+    }
   }
 }
 

@@ -53,6 +53,13 @@ class OwnSlapd {
   const std::string& url() const { return url_; }
   std::string BindDn() const { return ReadFile(datadir_ / "binddn"); }
   std::filesystem::path PasswordFile() const { return datadir_ / "password"; }
+  // The server's process (slapd runs in the foreground of the one start-slapd.sh launched).
+  pid_t pid() const {
+    return static_cast<pid_t>(std::stol(ReadFile(datadir_ / "slapd.pid.launcher")));
+  }
+  uint16_t port() const {
+    return static_cast<uint16_t>(std::stoi(url_.substr(url_.rfind(':') + 1)));
+  }
   // A directory.conf that reaches this server as its administrator.
   std::string DirectoryConf() const {
     return "url = " + url_ + "\nbind_dn = " + ReadFile(datadir_ / "binddn") +

@@ -108,11 +108,18 @@ class SilentServer {
 // Forwards connections to 127.0.0.1:`upstream_port` until the client side has sent
 // `cut_after` messages (reads) in all; then closes every connection and its listening
 // socket, so that the next connection is refused. A synchronous client sends one request
-// per read, so the cut falls on a request it can count.
+// per read, so the cut falls on a request it can count. kStall keeps the connections open
+// instead, and takes new ones, but passes nothing more on: a server that stops answering.
+// kStallSearches passes everything but search requests: a server that still takes binds
+// but never answers a search.
 class CuttingProxy {
  public:
-  CuttingProxy(uint16_t upstream_port, int cut_after)
-      : upstream_port_(upstream_port), cut_after_(cut_after) {
+  enum class Mode { kCut, kStall, kStallSearches };
+  CuttingProxy(uint16_t upstream_port, int cut_after, Mode mode = Mode::kCut)
+      : upstream_port_(upstream_port),
+        cut_after_(cut_after),
+        stall_(mode != Mode::kCut),
+        searches_only_(mode == Mode::kStallSearches) {
     listen_fd_ = ListenOnLoopback(&port_);
     if (listen_fd_ >= 0 && ::pipe2(stop_, O_CLOEXEC) == 0) thread_ = std::thread([this] { Run(); });
   }
@@ -145,6 +152,18 @@ class CuttingProxy {
     cut_ = true;
   }
 
+  // Whether the LDAP message waiting on `fd` is a SearchRequest (application tag 3): a
+  // SEQUENCE, its length, the message ID (an INTEGER), then the operation's tag.
+  static bool IsSearch(int fd) {
+    unsigned char b[32];
+    ssize_t n = ::recv(fd, b, sizeof b, MSG_PEEK);
+    if (n < 4 || b[0] != 0x30) return false;
+    size_t at = 2 + ((b[1] & 0x80) != 0 ? (b[1] & 0x7f) : 0);
+    if (at + 2 > static_cast<size_t>(n) || b[at] != 0x02) return false;
+    at += 2 + b[at + 1];
+    return at < static_cast<size_t>(n) && b[at] == 0x63;
+  }
+
   static bool Pass(int from, int to) {
     char buf[65536];
     ssize_t n = ::read(from, buf, sizeof buf);
@@ -168,23 +187,29 @@ class CuttingProxy {
       if (fds[0].revents != 0) return;
       if (listen_fd_ >= 0 && fds[1].revents != 0) Accept();
       std::vector<size_t> closed;
-      for (size_t i = 0; i < pairs_.size() && !cut_; ++i) {
+      for (size_t i = 0; i < pairs_.size() && !(cut_ && !stall_); ++i) {
         const Pair p = pairs_[i];
         if (fds[2 + 2 * i].revents != 0) {
-          if (++requests_ > cut_after_) {
-            Cut();
-            break;
+          if (++requests_ > cut_after_ && (!searches_only_ || IsSearch(p.client))) {
+            if (!stall_) {
+              Cut();
+              break;
+            }
+            cut_ = true;
+            char drop[65536];
+            if (::read(p.client, drop, sizeof drop) <= 0) closed.push_back(i);
+            continue;
           }
           if (!Pass(p.client, p.server)) closed.push_back(i);
         }
         if (fds[3 + 2 * i].revents != 0 && !Pass(p.server, p.client)) closed.push_back(i);
       }
-      for (auto it = closed.rbegin(); it != closed.rend() && !cut_; ++it) {
+      for (auto it = closed.rbegin(); it != closed.rend() && !(cut_ && !stall_); ++it) {
         ::close(pairs_[*it].client);
         ::close(pairs_[*it].server);
         pairs_.erase(pairs_.begin() + static_cast<std::ptrdiff_t>(*it));
       }
-      if (cut_ && listen_fd_ < 0) {
+      if (cut_ && !stall_ && listen_fd_ < 0) {
         // Nothing more to serve; wait for the end.
         pollfd stop = {stop_[0], POLLIN, 0};
         ::poll(&stop, 1, -1);
@@ -211,6 +236,8 @@ class CuttingProxy {
 
   uint16_t upstream_port_;
   int cut_after_;
+  bool stall_;
+  bool searches_only_;
   int listen_fd_ = -1;
   uint16_t port_ = 0;
   int stop_[2] = {-1, -1};

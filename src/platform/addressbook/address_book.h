@@ -9,9 +9,11 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/common/status.h"
 #include "platform/directory/directory.h"
+#include "platform/directory/ldap/ldap_directory.h"
 #include "platform/messaging/messaging.h"
 
 namespace testqav {
@@ -51,8 +53,22 @@ class AddressBook {
 // the answers of ResolveName (entry, unresolved or ambiguous), are kept for the life of the
 // address book: the directory does not change during a run. Where the directory allows
 // concurrent searches, Anticipate works on a thread of the address book's own.
+// `lookups`, when given, is searched instead of `directory` for everything under `base_dn`:
+// a copy of what the address book can reach there (OpenLdapAddressBook); `directory()`
+// remains `directory`.
 std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
-                                                      std::string base_dn);
+                                                      std::string base_dn,
+                                                      std::shared_ptr<Directory> lookups = nullptr);
+// The attributes that the address book's searches test.
+const std::vector<std::string>& LookupAttributes();
+
+// The address book of an LDAP server, searched under the rootDSE's defaultNamingContext: its
+// look-ups are answered from a snapshot of the mail-enabled objects there (mail,
+// legacyExchangeDN or proxyAddresses present) with the attributes the address book reads,
+// taken now with paged searches. Every object it can return or follow as a member is one of
+// those; what it answers is what it would answer searching the server each time. Fails with
+// the server's error when the snapshot cannot be taken whole.
+Result<std::shared_ptr<AddressBook>> OpenLdapAddressBook(std::shared_ptr<LdapDirectory> server);
 
 // The directory of a server folder: server_dir/directory.ldif (embedded directory) or, when
 // that does not exist, server_dir/directory.conf (LDAP server). Load warnings go to

@@ -23,6 +23,8 @@
 #include "platform/common/sharded_text_map.h"
 #include "platform/common/text.h"
 #include "platform/directory/filter.h"
+#include "platform/directory/matching.h"
+#include "platform/directory/schema.h"
 
 namespace testqav {
 namespace {
@@ -101,8 +103,11 @@ class DirectoryAddressEntry : public AddressEntry {
 class DirectoryAddressBook : public AddressBook,
                              public std::enable_shared_from_this<DirectoryAddressBook> {
  public:
-  DirectoryAddressBook(std::shared_ptr<Directory> directory, std::string base_dn)
-      : directory_(std::move(directory)), base_dn_(std::move(base_dn)) {}
+  DirectoryAddressBook(std::shared_ptr<Directory> directory, std::string base_dn,
+                       std::shared_ptr<Directory> lookups)
+      : directory_(std::move(directory)),
+        lookups_(lookups ? std::move(lookups) : directory_),
+        base_dn_(std::move(base_dn)) {}
   ~DirectoryAddressBook() override;
   DirectoryAddressBook(const DirectoryAddressBook&) = delete;
   DirectoryAddressBook& operator=(const DirectoryAddressBook&) = delete;
@@ -140,7 +145,14 @@ class DirectoryAddressBook : public AddressBook,
   // The anticipating thread: answers the queued look-ups in order until stopped.
   void AnswerAhead();
 
+  // Whether `object_dn` lies outside the base, where a snapshot of it (lookups_) does not
+  // reach.
+  bool OutsideBase(std::string_view object_dn) const;
+
   std::shared_ptr<Directory> directory_;
+  // What the look-ups search: the directory itself, or a snapshot of its address entries
+  // under the base (OpenLdapAddressBook).
+  std::shared_ptr<Directory> lookups_;
   std::string base_dn_;
   // The anticipating thread fills these maps beside the caller. No lock is held across a
   // search: the caller never waits for a look-up that the other thread happens to be
@@ -177,7 +189,7 @@ DirectoryAddressBook::~DirectoryAddressBook() {
 void DirectoryAddressBook::Anticipate(std::vector<AnticipatedLookup> lookups) {
   // A directory that cannot be searched from two threads at once gains nothing from a
   // second thread that would have to take turns with the caller.
-  if (lookups.empty() || !directory_->ConcurrentSearches()) return;
+  if (lookups.empty() || !lookups_->ConcurrentSearches()) return;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     if (!ahead_.joinable()) ahead_ = std::thread([this] { AnswerAhead(); });
@@ -241,7 +253,7 @@ Result<std::vector<std::string>> DirectoryAddressBook::Search(const FilterNode& 
   // "1.1" asks for no attributes at all (RFC 4511): the entries' names are all we need.
   static const std::vector<std::string> kDnOnly = {"1.1"};
   Result<std::vector<DirectoryEntry>> found =
-      directory_->SearchTree(base_dn_, SearchScope::kSubtree, filter, kDnOnly);
+      lookups_->SearchTree(base_dn_, SearchScope::kSubtree, filter, kDnOnly);
   if (!found.ok()) return found.status();
   std::vector<std::string> dns;
   dns.reserve(found->size());
@@ -275,7 +287,12 @@ Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string&
     return n;
   }();
   Result<std::vector<SharedDirectoryEntry>> found =
-      directory_->SearchShared(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
+      lookups_->SearchShared(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
+  // A member elsewhere in the forest is read from the directory itself.
+  if (!found.ok() && found.status().number() == err::kDirNoSuchObject && lookups_ != directory_ &&
+      OutsideBase(object_dn)) {
+    found = directory_->SearchShared(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
+  }
   if (!found.ok()) {
     if (found.status().number() == err::kDirNoSuchObject) {
       return Status(err::kNotFound, "No directory object " + object_dn);
@@ -296,7 +313,7 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (std::optional<AddressEntryPtr> cached = by_legacy_dn_.Find(key)) return *cached;
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
-  Result<std::vector<SharedDirectoryEntry>> found = directory_->SearchShared(
+  Result<std::vector<SharedDirectoryEntry>> found = lookups_->SearchShared(
       base_dn_, SearchScope::kSubtree, EqualityFilter("legacyExchangeDN", std::string(dn)),
       EntryAttributes());
   if (!found.ok()) return found.status();
@@ -513,15 +530,39 @@ Result<AddressEntryPtr> DirectoryAddressBook::GetEntry(std::string_view entry_id
   return AddressEntryPtr(std::make_shared<OneOffAddressEntry>(std::move(f)));
 }
 
+bool DirectoryAddressBook::OutsideBase(std::string_view object_dn) const {
+  const Schema& schema = *Schema::Builtin();
+  std::optional<ParsedDn> dn = ParseDn(object_dn, schema);
+  std::optional<ParsedDn> base = ParseDn(base_dn_, schema);
+  if (!dn || !base) return false;
+  return dn->rdns.size() < base->rdns.size() ||
+         !std::equal(base->rdns.rbegin(), base->rdns.rend(), dn->rdns.rbegin());
+}
+
 }  // namespace
 
+const std::vector<std::string>& LookupAttributes() {
+  static const std::vector<std::string> kAttributes = {"legacyExchangeDN",
+                                                       "mail",
+                                                       "proxyAddresses",
+                                                       "displayName",
+                                                       "mailNickname",
+                                                       "givenName",
+                                                       "sn",
+                                                       "cn"};
+  return kAttributes;
+}
+
 std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory> directory,
-                                                      std::string base_dn) {
+                                                      std::string base_dn,
+                                                      std::shared_ptr<Directory> lookups) {
   // Every look-up tests these; a directory that indexes on demand can do it while the
   // address book is opened (on the session's own thread) rather than at the first names.
-  directory->ExpectEqualitySearches({"legacyExchangeDN", "mail", "proxyAddresses", "displayName",
-                                     "mailNickname", "givenName", "sn"});
-  return std::make_shared<DirectoryAddressBook>(std::move(directory), std::move(base_dn));
+  (lookups ? lookups : directory)
+      ->ExpectEqualitySearches({"legacyExchangeDN", "mail", "proxyAddresses", "displayName",
+                                "mailNickname", "givenName", "sn"});
+  return std::make_shared<DirectoryAddressBook>(std::move(directory), std::move(base_dn),
+                                                std::move(lookups));
 }
 
 }  // namespace testqav

@@ -41,6 +41,11 @@ inline constexpr int32_t kDirServerDown = Hr(0x8007203A);        // ERROR_DS_SER
 inline constexpr int32_t kDirNoSuchObject = Hr(0x80072030);      // ERROR_DS_NO_SUCH_OBJECT
 inline constexpr int32_t kDirInvalidDnSyntax = Hr(0x80072032);   // ERROR_DS_INVALID_DN_SYNTAX
 inline constexpr int32_t kDirPropertyNotFound = Hr(0x8000500D);  // E_ADS_PROPERTY_NOT_FOUND
+// A search whose answer is not whole: more entries than a size limit, more work than an
+// administrative limit, or some of it referred to another server.
+inline constexpr int32_t kDirSizeLimitExceeded = Hr(0x80072023);   // ERROR_DS_SIZELIMIT_EXCEEDED
+inline constexpr int32_t kDirAdminLimitExceeded = Hr(0x80072024);  // ERROR_DS_ADMIN_LIMIT_EXCEEDED
+inline constexpr int32_t kDirReferral = Hr(0x8007202B);            // ERROR_DS_REFERRAL
 // VB run-time errors that the original raised for bad variant use.
 inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kSubscriptOutOfRange = 9;

@@ -41,6 +41,8 @@ struct Backend {
   std::string name;
   // Returns nullptr (and sets *skip) when the backend is not available here.
   std::function<Result<std::shared_ptr<Directory>>(std::string* skip)> open;
+  // The book answers from a snapshot of the server taken when it opens (OpenLdapAddressBook).
+  bool snapshot = false;
 };
 
 std::ostream& operator<<(std::ostream& os, const Backend& b) { return os << b.name; }
@@ -78,6 +80,14 @@ class AddressBookTest : public ::testing::TestWithParam<Backend> {
     ASSERT_TRUE(root.ok()) << root.status().description();
     std::string base = root->First("defaultNamingContext");
     ASSERT_FALSE(base.empty());
+    if (GetParam().snapshot) {
+      auto server = std::dynamic_pointer_cast<LdapDirectory>(*dir);
+      ASSERT_NE(server, nullptr);
+      Result<std::shared_ptr<AddressBook>> book = OpenLdapAddressBook(server);
+      ASSERT_TRUE(book.ok()) << book.status().description();
+      book_ = *book;
+      return;
+    }
     book_ = MakeDirectoryAddressBook(*dir, base);
   }
 
@@ -344,7 +354,8 @@ TEST_P(AddressBookTest, ListAndInternetDirectoryEntries) {
 
 INSTANTIATE_TEST_SUITE_P(AddressBook, AddressBookTest,
                          ::testing::Values(Backend{"Embedded", OpenEmbedded},
-                                           Backend{"Slapd", OpenSlapd}),
+                                           Backend{"Slapd", OpenSlapd},
+                                           Backend{"SlapdSnapshot", OpenSlapd, true}),
                          [](const ::testing::TestParamInfo<Backend>& p) { return p.param.name; });
 
 }  // namespace

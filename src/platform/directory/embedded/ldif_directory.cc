@@ -608,6 +608,14 @@ Result<std::shared_ptr<Directory>> LdifDirectoryFromText(std::string_view text,
   return BuildDirectory(text, name, diagnostics, std::move(options));
 }
 
+Result<std::shared_ptr<Directory>> DirectoryFromStore(EntryStore store, DirectoryEntry root_dse,
+                                                      LdifDirectoryOptions options) {
+  if (!options.schema) options.schema = Schema::Builtin();
+  std::shared_ptr<Directory> dir =
+      std::make_shared<LdifDirectory>(std::move(store), std::move(root_dse), std::move(options));
+  return dir;
+}
+
 Result<std::shared_ptr<Directory>> LoadLdifDirectoryWithOptions(const std::string& path,
                                                                 std::ostream& diagnostics,
                                                                 LdifDirectoryOptions options) {

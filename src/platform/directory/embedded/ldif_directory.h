@@ -11,6 +11,7 @@
 
 #include "platform/common/status.h"
 #include "platform/directory/directory.h"
+#include "platform/directory/embedded/entry_store.h"
 #include "platform/directory/schema.h"
 
 namespace testqav {
@@ -43,5 +44,10 @@ Result<std::shared_ptr<Directory>> LdifDirectoryFromText(std::string_view text,
                                                          std::string_view name,
                                                          std::ostream& diagnostics,
                                                          LdifDirectoryOptions options = {});
+
+// The same over entries gathered elsewhere (a snapshot of a server), with that server's
+// rootDSE. The store's schema must be the options' schema (nullptr: Schema::Builtin()).
+Result<std::shared_ptr<Directory>> DirectoryFromStore(EntryStore store, DirectoryEntry root_dse,
+                                                      LdifDirectoryOptions options = {});
 
 }  // namespace testqav

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "platform/common/error_codes.h"
@@ -18,7 +19,6 @@ namespace testqav {
 namespace {
 
 constexpr char kAdCapability[] = "1.2.840.113556.1.4.800";
-constexpr ber_int_t kPageSize = 500;
 
 bool ParseYesNo(std::string_view v, bool* out) {
   std::string l = LowerCase(Trim(v));
@@ -42,17 +42,29 @@ struct LdapHandle {
 // Connects and binds as `config` says.
 Result<std::unique_ptr<LdapHandle>> Connect(const LdapConfig& config);
 
-// Result codes after which the connection is of no further use: the server went away, or
-// did not answer within the time limit.
+// Result codes after which the connection is of no further use: the server went away.
 bool LostConnection(int ldap_code) {
-  return ldap_code == LDAP_SERVER_DOWN || ldap_code == LDAP_CONNECT_ERROR ||
-         ldap_code == LDAP_TIMEOUT;
+  return ldap_code == LDAP_SERVER_DOWN || ldap_code == LDAP_CONNECT_ERROR;
 }
 
-class LdapDirectory : public Directory {
+// Result codes of a server that did not answer within the time limit, or said it could not
+// answer now. Each is tried again on a new connection; enough of them in a row and the
+// server is taken to be gone.
+bool NoAnswer(int ldap_code) {
+  return ldap_code == LDAP_TIMEOUT || ldap_code == LDAP_TIMELIMIT_EXCEEDED ||
+         ldap_code == LDAP_BUSY || ldap_code == LDAP_UNAVAILABLE;
+}
+
+using EntrySink = std::function<void(DirectoryEntry&&)>;
+
+std::atomic<uint64_t> requests_by_process{0};
+
+class LdapServerDirectory : public LdapDirectory {
  public:
-  LdapDirectory(std::unique_ptr<LdapHandle> handle, LdapConfig config)
-      : handle_(std::move(handle)), config_(std::move(config)), schema_(Schema::Builtin()) {}
+  LdapServerDirectory(std::unique_ptr<LdapHandle> handle, LdapConfig config)
+      : handle_(std::move(handle)), config_(std::move(config)), schema_(Schema::Builtin()) {
+    Count(config_.starttls ? 2 : 1);  // the bind, and StartTLS before it
+  }
 
   Status Failure() const override {
     if (!failed_.load(std::memory_order_acquire)) return Status::Ok();
@@ -60,14 +72,18 @@ class LdapDirectory : public Directory {
     return failure_;
   }
 
+  uint64_t RequestsSent() const override { return requests_.load(std::memory_order_relaxed); }
+
   Status Init() {
-    Result<std::vector<DirectoryEntry>> dse =
-        RawSearch("", LDAP_SCOPE_BASE, "(objectClass=*)",
-                  {"defaultNamingContext", "rootDomainNamingContext", "namingContexts",
-                   "supportedCapabilities", "isGlobalCatalogReady", "dnsHostName"});
-    if (!dse.ok()) return dse.status();
+    std::vector<DirectoryEntry> dse;
+    Status st = RawSearch(
+        "", LDAP_SCOPE_BASE, "(objectClass=*)",
+        {"defaultNamingContext", "rootDomainNamingContext", "namingContexts",
+         "supportedCapabilities", "isGlobalCatalogReady", "dnsHostName"},
+        [&dse](DirectoryEntry&& e) { dse.push_back(std::move(e)); }, [&dse] { dse.clear(); });
+    if (!st.ok()) return st;
     root_dse_.dn = "";
-    if (!dse->empty()) root_dse_ = dse->front();
+    if (!dse.empty()) root_dse_ = dse.front();
     for (const std::string& c : root_dse_.Values("supportedCapabilities")) {
       is_ad_ = is_ad_ || c == kAdCapability;
     }
@@ -97,48 +113,102 @@ class LdapDirectory : public Directory {
       if (is_ad_ || !EqualsIgnoreCase(a, "name")) wanted.push_back(a);
     }
     if (!attributes.empty() && wanted.empty()) wanted.push_back("1.1");
-    int ldap_scope = scope == SearchScope::kBase       ? LDAP_SCOPE_BASE
-                     : scope == SearchScope::kOneLevel ? LDAP_SCOPE_ONELEVEL
-                                                       : LDAP_SCOPE_SUBTREE;
-    Result<std::vector<DirectoryEntry>> raw = RawSearch(base_dn, ldap_scope, *text, wanted);
-    if (!raw.ok()) return raw.status();
+    // Each entry is projected as it arrives, so the server's form of the whole answer is
+    // never held beside the projected one; its DN is parsed only when `name` is asked for.
+    const bool wants_name = attributes.empty() ||
+                            std::any_of(attributes.begin(), attributes.end(),
+                                        [](const auto& a) { return EqualsIgnoreCase(a, "name"); });
+    // The requested list is resolved against the schema once for the whole answer.
+    const AttributeRequest request(attributes, *schema_);
+    std::vector<const AttributeType*> types;
     std::vector<DirectoryEntry> out;
-    out.reserve(raw->size());
-    for (DirectoryEntry& e : *raw) {
-      std::string rdn_value;
-      if (std::optional<ParsedDn> dn = ParseDn(e.dn, *schema_)) rdn_value = dn->first_value;
-      if (is_ad_) {
-        out.push_back(ProjectAttributes(e, e.First("name"), attributes, *schema_));
-      } else {
-        out.push_back(ProjectAttributes(e, rdn_value, attributes, *schema_));
+    auto project = [&](DirectoryEntry&& e) {
+      types.clear();
+      if (!attributes.empty()) {
+        for (const DirectoryAttribute& a : e.attributes)
+          types.push_back(schema_->FindAttribute(a.name));
       }
-    }
+      std::string rdn_value;
+      if (is_ad_) {
+        rdn_value = e.First("name");
+      } else if (wants_name) {
+        if (std::optional<ParsedDn> dn = ParseDn(e.dn, *schema_)) rdn_value = dn->first_value;
+      }
+      out.push_back(request.Project(e, types, rdn_value));
+    };
+    Status st = RawSearch(base_dn, ScopeOf(scope), *text, wanted, project, [&out] { out.clear(); });
+    if (!st.ok()) return st;
     return out;
   }
 
+  Status SearchEach(std::string_view base, SearchScope scope, std::string_view filter,
+                    const std::vector<std::string>& attributes, const EntrySink& each) override {
+    Result<std::string> text = LdapFilterText(filter, is_ad_, root_context_);
+    if (!text.ok()) return text.status();
+    return RawSearch(base, ScopeOf(scope), *text, attributes, each, nullptr);
+  }
+
  private:
-  // A search that survives one broken connection: after a lost connection a new one is
-  // made and the search repeated once. When that fails too, the server is lost for good:
+  void Count(uint64_t requests) {
+    requests_.fetch_add(requests, std::memory_order_relaxed);
+    requests_by_process.fetch_add(requests, std::memory_order_relaxed);
+  }
+
+  static int ScopeOf(SearchScope scope) {
+    return scope == SearchScope::kBase       ? LDAP_SCOPE_BASE
+           : scope == SearchScope::kOneLevel ? LDAP_SCOPE_ONELEVEL
+                                             : LDAP_SCOPE_SUBTREE;
+  }
+
+  // A search that survives a broken connection and a server that is slow for a while: after
+  // a lost connection a new one is made and the search repeated once; a search that the
+  // server does not answer in time (or answers busy) is repeated on a new connection until
+  // max_timeouts of them in a row went unanswered. Beyond that the server is lost for good:
   // this search and every later one fail at once with the error (Failure()), rather than
-  // each waiting for a server that is gone.
-  Result<std::vector<DirectoryEntry>> RawSearch(std::string_view base, int scope,
-                                                const std::string& filter,
-                                                const std::vector<std::string>& attributes) {
+  // each waiting for a server that is gone. `restart` forgets what `each` was given before a
+  // search is repeated; without one, a search that had handed out entries is not repeated.
+  Status RawSearch(std::string_view base, int scope, const std::string& filter,
+                   const std::vector<std::string>& attributes, const EntrySink& each,
+                   const std::function<void()>& restart) {
     if (Status failure = Failure(); !failure.ok()) return failure;
-    int code = LDAP_SUCCESS;
-    Result<std::vector<DirectoryEntry>> first = SearchOnce(base, scope, filter, attributes, &code);
-    if (first.ok() || !LostConnection(code)) return first;
-    Result<std::unique_ptr<LdapHandle>> again = Connect(config_);
-    if (!again.ok()) {
-      return Fail(first.status().description() +
-                  "; connecting again failed: " + again.status().description());
+    bool reconnected_after_loss = false;
+    while (true) {
+      int code = LDAP_SUCCESS;
+      size_t handed_out = 0;
+      Status st = SearchPages(
+          base, scope, filter, attributes,
+          [&](DirectoryEntry&& e) {
+            ++handed_out;
+            each(std::move(e));
+          },
+          &code);
+      if (st.ok()) {
+        unanswered_in_a_row_ = 0;
+        return st;
+      }
+      const bool lost = LostConnection(code);
+      if (!lost && !NoAnswer(code)) return st;  // the server answered: that is the answer
+      if (!lost && ++unanswered_in_a_row_ >= config_.max_timeouts) {
+        return Fail(st.description() + "; " + std::to_string(unanswered_in_a_row_) +
+                    " operations in a row were not answered");
+      }
+      if (lost && reconnected_after_loss) {
+        return Fail(st.description() + " (after connecting again)");
+      }
+      if (handed_out > 0 && !restart) {
+        return Fail(st.description() + " after " + std::to_string(handed_out) +
+                    " entries of a paged search");
+      }
+      Result<std::unique_ptr<LdapHandle>> again = Connect(config_);
+      Count(config_.starttls ? 2 : 1);
+      if (!again.ok()) {
+        return Fail(st.description() +
+                    "; connecting again failed: " + again.status().description());
+      }
+      handle_ = std::move(again).value();
+      reconnected_after_loss = reconnected_after_loss || lost;
+      if (restart) restart();
     }
-    handle_ = std::move(again).value();
-    Result<std::vector<DirectoryEntry>> second = SearchOnce(base, scope, filter, attributes, &code);
-    if (!second.ok() && LostConnection(code)) {
-      return Fail(second.status().description() + " (after connecting again)");
-    }
-    return second;
   }
 
   Status Fail(const std::string& description) {
@@ -150,11 +220,11 @@ class LdapDirectory : public Directory {
     return failure;
   }
 
-  // One search; `code` receives the LDAP result code of a failure.
-  Result<std::vector<DirectoryEntry>> SearchOnce(std::string_view base, int scope,
-                                                 const std::string& filter,
-                                                 const std::vector<std::string>& attributes,
-                                                 int* code_out) {
+  // One search, page by page, each entry handed to `each` as its page arrives; `code_out`
+  // receives the LDAP result code of a failure.
+  Status SearchPages(std::string_view base, int scope, const std::string& filter,
+                     const std::vector<std::string>& attributes, const EntrySink& each,
+                     int* code_out) {
     *code_out = LDAP_SUCCESS;
     LDAP* ld = handle_->ld;
     std::vector<char*> attrs;
@@ -163,13 +233,13 @@ class LdapDirectory : public Directory {
     std::string base_text(base);
     struct timeval timeout {};
     timeout.tv_sec = config_.timeout_seconds;
-    std::vector<DirectoryEntry> out;
     berval* cookie = nullptr;
     bool paged = scope != LDAP_SCOPE_BASE;
+    const int size_limit = config_.size_limit > 0 ? config_.size_limit : LDAP_NO_LIMIT;
     while (true) {
       LDAPControl* page = nullptr;
       if (paged) {
-        int rc = ldap_create_page_control(ld, kPageSize, cookie, 0, &page);
+        int rc = ldap_create_page_control(ld, config_.page_size, cookie, 0, &page);
         if (rc != LDAP_SUCCESS) {
           ber_bvfree(cookie);
           return LdapStatus(rc, "paged results control");
@@ -177,10 +247,10 @@ class LdapDirectory : public Directory {
       }
       LDAPControl* server_controls[2] = {page, nullptr};
       LDAPMessage* result = nullptr;
-      int rc = ldap_search_ext_s(ld, base_text.c_str(), scope, filter.c_str(),
-                                 attributes.empty() ? nullptr : attrs.data(), 0,
-                                 page != nullptr ? server_controls : nullptr, nullptr, &timeout,
-                                 LDAP_NO_LIMIT, &result);
+      Count(1);
+      int rc = ldap_search_ext_s(
+          ld, base_text.c_str(), scope, filter.c_str(), attributes.empty() ? nullptr : attrs.data(),
+          0, page != nullptr ? server_controls : nullptr, nullptr, &timeout, size_limit, &result);
       if (page != nullptr) ldap_control_free(page);
       ber_bvfree(cookie);
       cookie = nullptr;
@@ -188,33 +258,22 @@ class LdapDirectory : public Directory {
         *code_out = rc;
         return LdapStatus(rc, "search");
       }
+      std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(result, ldap_msgfree);
+      // A continuation reference names a server that holds some of the answer; without
+      // chasing it the answer would be short by entries nobody would notice missing.
+      if (ldap_count_references(ld, result) > 0) {
+        *code_out = LDAP_REFERRAL;
+        return LdapStatus(LDAP_REFERRAL, "search under \"" + base_text +
+                                             "\": some of the answer is on another server");
+      }
       for (LDAPMessage* m = ldap_first_entry(ld, result); m != nullptr;
            m = ldap_next_entry(ld, m)) {
-        DirectoryEntry entry;
-        if (char* dn = ldap_get_dn(ld, m)) {
-          entry.dn = dn;
-          ldap_memfree(dn);
-        }
-        BerElement* ber = nullptr;
-        for (char* a = ldap_first_attribute(ld, m, &ber); a != nullptr;
-             a = ldap_next_attribute(ld, m, ber)) {
-          DirectoryAttribute attribute{a, {}};
-          if (berval** values = ldap_get_values_len(ld, m, a)) {
-            for (int i = 0; values[i] != nullptr; ++i) {
-              attribute.values.emplace_back(values[i]->bv_val, values[i]->bv_len);
-            }
-            ldap_value_free_len(values);
-          }
-          ldap_memfree(a);
-          entry.attributes.push_back(std::move(attribute));
-        }
-        if (ber != nullptr) ber_free(ber, 0);
-        out.push_back(std::move(entry));
+        each(ReadEntry(ld, m));
       }
       int code = LDAP_SUCCESS;
       LDAPControl** response_controls = nullptr;
       int prc =
-          ldap_parse_result(ld, result, &code, nullptr, nullptr, nullptr, &response_controls, 1);
+          ldap_parse_result(ld, result, &code, nullptr, nullptr, nullptr, &response_controls, 0);
       if (prc != LDAP_SUCCESS) {
         *code_out = prc;
         return LdapStatus(prc, "search result");
@@ -222,7 +281,7 @@ class LdapDirectory : public Directory {
       if (code != LDAP_SUCCESS) {
         ldap_controls_free(response_controls);
         *code_out = code;
-        return LdapStatus(code, "search");
+        return LdapStatus(code, "search under \"" + base_text + "\"");
       }
       bool more = false;
       if (paged && response_controls != nullptr) {
@@ -242,7 +301,30 @@ class LdapDirectory : public Directory {
       ldap_controls_free(response_controls);
       if (!more) break;
     }
-    return out;
+    return Status::Ok();
+  }
+
+  static DirectoryEntry ReadEntry(LDAP* ld, LDAPMessage* m) {
+    DirectoryEntry entry;
+    if (char* dn = ldap_get_dn(ld, m)) {
+      entry.dn = dn;
+      ldap_memfree(dn);
+    }
+    BerElement* ber = nullptr;
+    for (char* a = ldap_first_attribute(ld, m, &ber); a != nullptr;
+         a = ldap_next_attribute(ld, m, ber)) {
+      DirectoryAttribute attribute{a, {}};
+      if (berval** values = ldap_get_values_len(ld, m, a)) {
+        for (int i = 0; values[i] != nullptr; ++i) {
+          attribute.values.emplace_back(values[i]->bv_val, values[i]->bv_len);
+        }
+        ldap_value_free_len(values);
+      }
+      ldap_memfree(a);
+      entry.attributes.push_back(std::move(attribute));
+    }
+    if (ber != nullptr) ber_free(ber, 0);
+    return entry;
   }
 
   std::unique_ptr<LdapHandle> handle_;
@@ -251,6 +333,8 @@ class LdapDirectory : public Directory {
   DirectoryEntry root_dse_;
   std::string root_context_;
   bool is_ad_ = false;
+  int unanswered_in_a_row_ = 0;
+  std::atomic<uint64_t> requests_{0};
   // Set once, when the server is lost for good; read by other threads through Failure().
   std::atomic<bool> failed_{false};
   mutable std::mutex failure_mu_;
@@ -283,6 +367,16 @@ Status LdapStatus(int ldap_code, std::string_view context) {
     case LDAP_STRONG_AUTH_REQUIRED:
     case LDAP_CONFIDENTIALITY_REQUIRED:
       number = err::kAccessDenied;
+      break;
+    case LDAP_SIZELIMIT_EXCEEDED:
+      number = err::kDirSizeLimitExceeded;
+      break;
+    case LDAP_ADMINLIMIT_EXCEEDED:
+      number = err::kDirAdminLimitExceeded;
+      break;
+    case LDAP_REFERRAL:
+    case LDAP_PARTIAL_RESULTS:
+      number = err::kDirReferral;
       break;
     case LDAP_TIMEOUT:
     case LDAP_TIMELIMIT_EXCEEDED:
@@ -350,6 +444,20 @@ Result<LdapConfig> ParseDirectoryConf(std::string_view text, std::string_view or
         return fail("timeout must be a number of seconds from 1 to 3600");
       }
       config.timeout_seconds = static_cast<int>(*seconds);
+    } else if (key == "page_size") {
+      std::optional<int64_t> n = ParseInteger(value);
+      if (!n || *n < 1 || *n > 100000) return fail("page_size must be a number from 1 to 100000");
+      config.page_size = static_cast<int>(*n);
+    } else if (key == "size_limit") {
+      std::optional<int64_t> n = ParseInteger(value);
+      if (!n || *n < 0 || *n > INT32_MAX) {
+        return fail("size_limit must be a number of entries (0: no limit)");
+      }
+      config.size_limit = static_cast<int>(*n);
+    } else if (key == "max_timeouts") {
+      std::optional<int64_t> n = ParseInteger(value);
+      if (!n || *n < 1 || *n > 100) return fail("max_timeouts must be a number from 1 to 100");
+      config.max_timeouts = static_cast<int>(*n);
     } else {
       return fail("unknown key \"" + key + "\"");
     }
@@ -419,13 +527,22 @@ Result<std::unique_ptr<LdapHandle>> Connect(const LdapConfig& config) {
 
 }  // namespace
 
-Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config) {
+Result<std::shared_ptr<LdapDirectory>> OpenLdapServer(const LdapConfig& config) {
   Result<std::unique_ptr<LdapHandle>> handle = Connect(config);
   if (!handle.ok()) return handle.status();
-  auto dir = std::make_shared<LdapDirectory>(std::move(handle).value(), config);
+  auto dir = std::make_shared<LdapServerDirectory>(std::move(handle).value(), config);
   Status init = dir->Init();
   if (!init.ok()) return init;
-  std::shared_ptr<Directory> result = dir;
+  std::shared_ptr<LdapDirectory> result = dir;
+  return result;
+}
+
+uint64_t LdapRequestsSentByProcess() { return requests_by_process.load(std::memory_order_relaxed); }
+
+Result<std::shared_ptr<Directory>> OpenLdapDirectory(const LdapConfig& config) {
+  Result<std::shared_ptr<LdapDirectory>> dir = OpenLdapServer(config);
+  if (!dir.ok()) return dir.status();
+  std::shared_ptr<Directory> result = std::move(dir).value();
   return result;
 }
 
