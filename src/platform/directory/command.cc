@@ -189,9 +189,6 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
   // every mailbox user spares copying and then freeing some hundred megabytes.
   Result<FilterNode> filter = ParseFilter(command->filter);
   if (!filter.ok()) return filter.status();
-  Result<std::vector<SharedDirectoryEntry>> rows =
-      directory.SearchShared(base, command->scope, *filter, command->attributes);
-  if (!rows.ok()) return rows.status();
   std::unique_ptr<Recordset> set = make_recordset();
   std::vector<Column> columns;
   columns.reserve(command->attributes.size());
@@ -202,16 +199,23 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
   }
   Status s = set->Open();
   if (!s.ok()) return s;
-  for (const SharedDirectoryEntry& row : *rows) {
-    if (Status st = set->AddNew(); !st.ok()) return st;
-    for (const Column& c : columns) {
-      Variant v = c.ValueOf(row->Values(c.name));
-      if (v.IsNull()) continue;
-      if (Status st = set->SetValue(c.name, v); !st.ok()) return st;
-    }
-    if (Status st = set->Update(); !st.ok()) return st;
-  }
-  if (!rows->empty()) set->MoveFirst().IgnoreError();
+  // Each row goes into the record set as the directory hands it out.
+  Status filled = Status::Ok();
+  size_t rows = 0;
+  Status searched = directory.ForEachEntry(
+      base, command->scope, *filter, command->attributes, [&](const EntryView& row) {
+        if (!filled.ok()) return;
+        ++rows;
+        filled = set->AddNew();
+        for (size_t i = 0; filled.ok() && i < columns.size(); ++i) {
+          Variant v = columns[i].ValueOf(row.Values(columns[i].name));
+          if (!v.IsNull()) filled = set->SetValue(columns[i].name, v);
+        }
+        if (filled.ok()) filled = set->Update();
+      });
+  if (!searched.ok()) return searched;
+  if (!filled.ok()) return filled;
+  if (rows > 0) set->MoveFirst().IgnoreError();
   return set;
 }
 

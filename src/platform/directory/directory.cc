@@ -24,6 +24,16 @@ Result<std::vector<DirectoryEntry>> Directory::SearchTree(
   return Search(base_dn, scope, FilterToString(filter), attributes);
 }
 
+Status Directory::ForEachEntry(std::string_view base_dn, SearchScope scope,
+                               const FilterNode& filter, const std::vector<std::string>& attributes,
+                               const std::function<void(const EntryView&)>& each) {
+  Result<std::vector<SharedDirectoryEntry>> found =
+      SearchShared(base_dn, scope, filter, attributes);
+  if (!found.ok()) return found.status();
+  for (const SharedDirectoryEntry& e : *found) each(*e);
+  return Status::Ok();
+}
+
 void Directory::ExpectEqualitySearches(const std::vector<std::string>& /*attributes*/) {}
 
 Result<std::vector<SharedDirectoryEntry>> Directory::SearchShared(

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -133,6 +134,13 @@ class Directory {
   virtual Result<std::vector<SharedDirectoryEntry>> SearchShared(
       std::string_view base_dn, SearchScope scope, const FilterNode& filter,
       const std::vector<std::string>& attributes);
+  // The entries of SearchShared handed to `each` one at a time as the backend has them, for
+  // a caller that only reads each once (a query's record set): a backend that reads pages
+  // from a server then never holds the whole answer. On a failure `each` may have seen part
+  // of the answer; the caller drops it. The default walks SearchShared.
+  virtual Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+                              const std::vector<std::string>& attributes,
+                              const std::function<void(const EntryView&)>& each);
   // A hint, given before the searches come, that they will test these attributes for
   // equality: a backend that builds its indexes on demand may build them now. The default
   // does nothing.

@@ -105,6 +105,37 @@ class LdapServerDirectory : public LdapDirectory {
   Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
                                              std::string_view filter,
                                              const std::vector<std::string>& attributes) override {
+    std::vector<DirectoryEntry> out;
+    Status st = Projected(
+        base_dn, scope, filter, attributes,
+        [&out](DirectoryEntry&& e) { out.push_back(std::move(e)); }, [&out] { out.clear(); });
+    if (!st.ok()) return st;
+    return out;
+  }
+
+  // A query's rows go to the caller page by page: the answer is never held whole.
+  Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+                      const std::vector<std::string>& attributes,
+                      const std::function<void(const EntryView&)>& each) override {
+    return Projected(
+        base_dn, scope, FilterToString(filter), attributes,
+        [&each](DirectoryEntry&& e) { each(DirectoryEntryView(std::move(e))); }, nullptr);
+  }
+
+  Status SearchEach(std::string_view base, SearchScope scope, std::string_view filter,
+                    const std::vector<std::string>& attributes, const EntrySink& each) override {
+    Result<std::string> text = LdapFilterText(filter, is_ad_, root_context_);
+    if (!text.ok()) return text.status();
+    return RawSearch(base, ScopeOf(scope), *text, attributes, each, nullptr);
+  }
+
+ private:
+  // The search's entries with the requested attributes, as Search gives them, handed to
+  // `each`; `restart` as RawSearch takes it.
+  Status Projected(std::string_view base_dn, SearchScope scope, std::string_view filter,
+                   const std::vector<std::string>& attributes,
+                   const std::function<void(DirectoryEntry&&)>& each,
+                   const std::function<void()>& restart) {
     Result<std::string> text = LdapFilterText(filter, is_ad_, root_context_);
     if (!text.ok()) return text.status();
     // `name` comes from the DN outside Active Directory; never ask the server for it there.
@@ -121,7 +152,6 @@ class LdapServerDirectory : public LdapDirectory {
     // The requested list is resolved against the schema once for the whole answer.
     const AttributeRequest request(attributes, *schema_);
     std::vector<const AttributeType*> types;
-    std::vector<DirectoryEntry> out;
     auto project = [&](DirectoryEntry&& e) {
       types.clear();
       if (!attributes.empty()) {
@@ -134,21 +164,11 @@ class LdapServerDirectory : public LdapDirectory {
       } else if (wants_name) {
         if (std::optional<ParsedDn> dn = ParseDn(e.dn, *schema_)) rdn_value = dn->first_value;
       }
-      out.push_back(request.Project(e, types, rdn_value));
+      each(request.Project(e, types, rdn_value));
     };
-    Status st = RawSearch(base_dn, ScopeOf(scope), *text, wanted, project, [&out] { out.clear(); });
-    if (!st.ok()) return st;
-    return out;
+    return RawSearch(base_dn, ScopeOf(scope), *text, wanted, project, restart);
   }
 
-  Status SearchEach(std::string_view base, SearchScope scope, std::string_view filter,
-                    const std::vector<std::string>& attributes, const EntrySink& each) override {
-    Result<std::string> text = LdapFilterText(filter, is_ad_, root_context_);
-    if (!text.ok()) return text.status();
-    return RawSearch(base, ScopeOf(scope), *text, attributes, each, nullptr);
-  }
-
- private:
   void Count(uint64_t requests) {
     requests_.fetch_add(requests, std::memory_order_relaxed);
     requests_by_process.fetch_add(requests, std::memory_order_relaxed);
