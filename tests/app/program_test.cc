@@ -69,6 +69,27 @@ int Wait(const Child& c) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Text with what the wall clock puts in it removed: the stamp that starts each log line and
+// the messages' modification times (a run stamps those it changes).
+std::string ClockFree(std::string text) {
+  std::string out;
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (size_t stamp = line.find(": "); stamp != std::string::npos && !line.empty() &&
+                                        std::isdigit(static_cast<unsigned char>(line[0]))) {
+      line = line.substr(stamp);
+    }
+    if (size_t at = line.find("\"lastModified\": \""); at != std::string::npos) {
+      line = line.substr(0, at);
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
 int RunProgram(const fs::path& dir, const std::vector<std::string>& args) {
   return Wait(Start(dir, args));
 }
@@ -82,6 +103,15 @@ class Program : public ::testing::Test {
   }
   fs::path Host() const { return host_.path(); }
   std::string Err() const { return ReadFile(scratch_.path() / "stderr.txt"); }
+  // The host folder's dumps and log (clock aside) are those of the run in `other`.
+  void ExpectSameRunAs(const fs::path& other) {
+    for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
+      EXPECT_EQ(ReadFile(Host() / file), ReadFile(other / file)) << file;
+    }
+    EXPECT_EQ(ClockFree(ReadFile(Host() / "TestQAV.log")),
+              ClockFree(ReadFile(other / "TestQAV.log")));
+  }
+
   int RunHere(std::vector<std::string> args = {}) {
     args.insert(args.begin(), {"--host", Host().string(), "--no-wait"});
     return RunProgram(scratch_.path(), args);
@@ -226,27 +256,6 @@ TEST_F(Program, ExplainChangesNothingAndSaysWhenNothingMatches) {
   EXPECT_FALSE(fs::exists(Host() / "QAV-1.csv"));
 }
 
-// Text with what the wall clock puts in it removed: the stamp that starts each log line and
-// the messages' modification times (a run stamps those it changes).
-std::string ClockFree(std::string text) {
-  std::string out;
-  for (size_t pos = 0; pos < text.size();) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (size_t stamp = line.find(": "); stamp != std::string::npos && !line.empty() &&
-                                        std::isdigit(static_cast<unsigned char>(line[0]))) {
-      line = line.substr(stamp);
-    }
-    if (size_t at = line.find("\"lastModified\": \""); at != std::string::npos) {
-      line = line.substr(0, at);
-    }
-    out += line + "\n";
-  }
-  return out;
-}
-
 // The report only listens: a run with it leaves the same dumps, log and mailbox as one
 // without it, and its page carries the run's records and nothing from elsewhere.
 TEST_F(Program, AReportLeavesTheRunAsItWas) {
@@ -260,11 +269,7 @@ TEST_F(Program, AReportLeavesTheRunAsItWas) {
               kExitCompleted)
         << Err();
   }
-  for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
-    EXPECT_EQ(ReadFile(Host() / file), ReadFile(plain.path() / file)) << file;
-  }
-  EXPECT_EQ(ClockFree(ReadFile(Host() / "TestQAV.log")),
-            ClockFree(ReadFile(plain.path() / "TestQAV.log")));
+  ExpectSameRunAs(plain.path());
   const std::string mailbox = "exchange/EXCH01/mailboxes/qavagent.json";
   EXPECT_EQ(ClockFree(ReadFile(Host() / mailbox)), ClockFree(ReadFile(plain.path() / mailbox)));
 
@@ -291,11 +296,7 @@ TEST_F(Program, TheReferenceRecordSetsGiveTheSameRun) {
   ASSERT_EQ(RunProgram(scratch_.path(), {"--host", plain.path().string(), "--no-wait"}),
             kExitCompleted)
       << Err();
-  for (const char* file : {"QAV-1.csv", "QAV-GAL.csv", "SourceMCL-1.csv"}) {
-    EXPECT_EQ(ReadFile(Host() / file), ReadFile(plain.path() / file)) << file;
-  }
-  EXPECT_EQ(ClockFree(ReadFile(Host() / "TestQAV.log")),
-            ClockFree(ReadFile(plain.path() / "TestQAV.log")));
+  ExpectSameRunAs(plain.path());
   EXPECT_EQ(RunHere({"--recordset", "hashed"}), kExitUsage);
 }
 

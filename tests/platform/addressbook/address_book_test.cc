@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -504,9 +505,16 @@ class ConcurrentCountingDirectory : public Directory {
       std::lock_guard<std::mutex> lock(mutex_);
       filters_.emplace_back(filter);
     }
+    searched_.notify_all();
     return inner_->Search(base_dn, scope, filter, attributes);
   }
   bool ConcurrentSearches() const override { return concurrent_; }
+  // Waits (up to a minute, for slow sanitized builds) until `count` searches were made.
+  bool WaitForSearches(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return searched_.wait_for(lock, std::chrono::minutes(1),
+                              [&] { return filters_.size() >= count; });
+  }
   std::vector<std::string> Filters() {
     std::lock_guard<std::mutex> lock(mutex_);
     return filters_;
@@ -520,19 +528,9 @@ class ConcurrentCountingDirectory : public Directory {
   std::shared_ptr<Directory> inner_;
   bool concurrent_;
   std::mutex mutex_;
+  std::condition_variable searched_;
   std::vector<std::string> filters_;  // every search, base ones included
 };
-
-// Waits (up to a minute, for slow sanitized builds) until `done` holds.
-template <typename Done>
-bool Eventually(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 using Kind = AnticipatedLookup::Kind;
 
@@ -625,8 +623,7 @@ TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
   lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=gone", true});
   book->Anticipate(lookups);
   // One search for each DN and each address, then one (the name's) for each DN found.
-  ASSERT_TRUE(Eventually([&] { return counting->Filters().size() >= 6001; }))
-      << counting->Filters().size() << " searches";
+  ASSERT_TRUE(counting->WaitForSearches(6001)) << counting->Filters().size() << " searches";
   for (const std::string& f : counting->Filters()) ASSERT_EQ(f.find('*'), std::string::npos) << f;
   counting->Clear();
   for (int i = 0; i < 2000; ++i) {
