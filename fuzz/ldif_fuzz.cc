@@ -1,6 +1,5 @@
 // Feeds arbitrary bytes to the LDIF reader: it must neither crash nor report a line outside
-// the file, and the pieces a large file is cut into for parsing on several threads must be
-// the whole text, in order.
+// the file, and a failure always says why.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,9 +22,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (number == 0 || number > size + 1) std::abort();
   }
   if (!entries.ok() && diagnostics.str().empty()) std::abort();
-
-  std::string joined;
-  for (const testqav::LdifPiece& piece : testqav::SplitLdif(text, 3)) joined += piece.text;
-  if (joined != text) std::abort();
   return 0;
 }
