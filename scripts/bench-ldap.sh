@@ -40,15 +40,9 @@ for tool in slapd slapadd ldapsearch; do
 done
 [ -x /usr/bin/time ] || { log "/usr/bin/time not found (apt-get install time)"; exit 1; }
 
-if [ -n "${BENCH_TESTQAV:-}" ]; then
-  testqav="$(cd "$(dirname "$BENCH_TESTQAV")" && pwd)/$(basename "$BENCH_TESTQAV")"
-else
-  log "building Release in $build"
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESTQAV_WERROR=OFF >/dev/null
-  ninja -C "$build" -j2 testqav >/dev/null
-  testqav="$build/testqav"
-  [ -x "$testqav" ] || testqav="$build/src/app/testqav"
-fi
+# shellcheck source=bench-lib.sh
+source "$root/scripts/bench-lib.sh"
+bench_testqav "$build"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/bench-ldap.XXXXXX")"
 slapd_dir=""
@@ -58,8 +52,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck source=bench-lib.sh
-source "$root/scripts/bench-lib.sh"
 
 # run_once N BACKEND I: one update run on a fresh copy; "wall user_s peak_kb status requests"
 # into $work/N-BACKEND.I.m, the dumps kept beside it.

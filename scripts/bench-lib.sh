@@ -33,3 +33,19 @@ slapd_host_folder() {
     "$(cat "$slapd_dir/binddn")" "$slapd_dir/password" "$extra" \
     >"$to/exchange/$server/directory.conf"
 }
+
+# bench_testqav BUILD: sets `testqav` to $BENCH_TESTQAV when given (another revision's binary,
+# for before/after figures), else builds a Release testqav in BUILD. Warnings stay warnings
+# there: -O3 brings false positives that must not stop a measurement.
+bench_testqav() {
+  if [ -n "${BENCH_TESTQAV:-}" ]; then
+    testqav="$(cd "$(dirname "$BENCH_TESTQAV")" && pwd)/$(basename "$BENCH_TESTQAV")"
+    echo "measuring $testqav" >&2
+    return
+  fi
+  echo "building Release in $1" >&2
+  cmake -S "$root" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESTQAV_WERROR=OFF >/dev/null
+  ninja -C "$1" -j2 testqav >/dev/null
+  testqav="$1/testqav"
+  [ -x "$testqav" ] || testqav="$1/src/app/testqav"
+}

@@ -51,17 +51,9 @@ if [ "$use_slapd" = 1 ]; then
   done
 fi
 
-if [ -n "${BENCH_TESTQAV:-}" ]; then
-  testqav="$(cd "$(dirname "$BENCH_TESTQAV")" && pwd)/$(basename "$BENCH_TESTQAV")"
-  log "measuring $testqav"
-else
-  log "building Release in $build"
-  # Warnings stay warnings here: -O3 brings false positives that must not stop a measurement.
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESTQAV_WERROR=OFF >/dev/null
-  ninja -C "$build" -j2 testqav >/dev/null
-  testqav="$build/testqav"
-  [ -x "$testqav" ] || testqav="$build/src/app/testqav"
-fi
+# shellcheck source=bench-lib.sh
+source "$root/scripts/bench-lib.sh"
+bench_testqav "$build"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/bench-qdl.XXXXXX")"
 slapd_dir=""
@@ -71,8 +63,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck source=bench-lib.sh
-source "$root/scripts/bench-lib.sh"
 
 # The equality indexes a production directory keeps for what the run looks up: the address
 # book's searches (addresses, names, the Exchange DN) and the lookup of a list by address,
