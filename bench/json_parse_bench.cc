@@ -55,23 +55,24 @@ struct Tally {
   uint64_t checksum = 0;      // their first bytes, the integers, and the positions
 };
 
-// The hand-written reader's handler: the loader's own handler reads the position (`*track`)
-// on every event, so this one does too.
-class HandWrittenTally {
+// The hand-written reader's handler, a JsonHandler like the loader's (so its events go
+// through the same virtual calls): the loader's handler reads the position (`*track`) on
+// every event, so this one does too.
+class HandWrittenTally final : public mailbox::JsonHandler {
  public:
   HandWrittenTally(const char* begin, const char* const* track) : begin_(begin), track_(track) {}
 
-  bool null() { return Event(); }
-  bool boolean(bool v) { return Event(v ? 1u : 0u); }
-  bool number_integer(int64_t v) { return Event(static_cast<uint64_t>(v)); }
-  bool number_unsigned(uint64_t v) { return Event(v); }
-  bool number_float(double, std::string_view) { return Event(); }
-  bool string(std::string_view s) { return Text(s); }
-  bool start_object(size_t) { return Event(); }
-  bool key(std::string_view k) { return Text(k); }
-  bool end_object() { return Event(); }
-  bool start_array(size_t) { return Event(); }
-  bool end_array() { return Event(); }
+  bool null() override { return Event(); }
+  bool boolean(bool v) override { return Event(v ? 1u : 0u); }
+  bool number_integer(int64_t v) override { return Event(static_cast<uint64_t>(v)); }
+  bool number_unsigned(uint64_t v) override { return Event(v); }
+  bool number_float(double, std::string_view) override { return Event(); }
+  bool string(std::string_view s) override { return Text(s); }
+  bool start_object(size_t) override { return Event(); }
+  bool key(std::string_view k) override { return Text(k); }
+  bool end_object() override { return Event(); }
+  bool start_array(size_t) override { return Event(); }
+  bool end_array() override { return Event(); }
 
   const Tally& tally() const { return tally_; }
 

@@ -192,18 +192,19 @@ INSTANTIATE_TEST_SUITE_P(MustReject, StoreFormatReject, ::testing::ValuesIn(Reje
                          [](const auto& param_info) { return param_info.param.name; });
 
 // A reader that takes every event, so that only the JSON reader itself can refuse.
-struct AcceptAll {
-  bool null() { return true; }
-  bool boolean(bool) { return true; }
-  bool number_integer(int64_t) { return true; }
-  bool number_unsigned(uint64_t) { return true; }
-  bool number_float(double, std::string_view) { return true; }
-  bool string(std::string_view) { return true; }
-  bool start_object(size_t) { return true; }
-  bool key(std::string_view) { return true; }
-  bool end_object() { return true; }
-  bool start_array(size_t) { return true; }
-  bool end_array() { return true; }
+class AcceptAll final : public JsonHandler {
+ public:
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(int64_t) override { return true; }
+  bool number_unsigned(uint64_t) override { return true; }
+  bool number_float(double, std::string_view) override { return true; }
+  bool string(std::string_view) override { return true; }
+  bool start_object(size_t) override { return true; }
+  bool key(std::string_view) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(size_t) override { return true; }
+  bool end_array() override { return true; }
 };
 
 // Arrays and objects nest through recursion: a file of a hundred thousand "[" is a syntax

@@ -186,7 +186,7 @@ bool IsMemberId(uint16_t id) {
 
 constexpr std::string_view kDefaultSet = "{00020329-0000-0000-C000-000000000046}";
 
-class Loader {
+class Loader final : public JsonHandler {
  public:
   Loader(std::string_view text, bool is_public, const char** track)
       : text_(text), is_public_(is_public), track_(track) {
@@ -194,34 +194,34 @@ class Loader {
     store_->is_public = is_public;
   }
 
-  // SAX interface.
-  bool null() { return OnScalar(MakeToken(Kind::kNull)); }
-  bool boolean(bool v) {
+  // JsonHandler.
+  bool null() override { return OnScalar(MakeToken(Kind::kNull)); }
+  bool boolean(bool v) override {
     Token t = MakeToken(Kind::kBool);
     t.b = v;
     return OnScalar(t);
   }
-  bool number_integer(int64_t v) {
+  bool number_integer(int64_t v) override {
     Token t = MakeToken(Kind::kInt);
     t.i = v;
     return OnScalar(t);
   }
-  bool number_unsigned(uint64_t v) {
+  bool number_unsigned(uint64_t v) override {
     Token t =
         MakeToken(v > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? Kind::kUnsigned
                                                                                  : Kind::kInt);
     t.i = static_cast<int64_t>(v);
     return OnScalar(t);
   }
-  bool number_float(double, std::string_view) { return OnScalar(MakeToken(Kind::kFloat)); }
-  bool string(std::string_view v) {
+  bool number_float(double, std::string_view) override { return OnScalar(MakeToken(Kind::kFloat)); }
+  bool string(std::string_view v) override {
     Token t = MakeToken(Kind::kString);
     t.s = v;
     return OnScalar(t);
   }
-  bool start_object(size_t) { return OnOpen(true); }
-  bool start_array(size_t) { return OnOpen(false); }
-  bool key(std::string_view k) {
+  bool start_object(size_t) override { return OnOpen(true); }
+  bool start_array(size_t) override { return OnOpen(false); }
+  bool key(std::string_view k) override {
     Frame& f = stack_.back();
     int index = MemberIndex(f.ctx, k);
     if (index < 0) {
@@ -233,8 +233,8 @@ class Loader {
     f.member = index;
     return true;
   }
-  bool end_object() { return OnCloseObject(); }
-  bool end_array() { return OnCloseArray(); }
+  bool end_object() override { return OnCloseObject(); }
+  bool end_array() override { return OnCloseArray(); }
   bool failed() const { return failed_; }
   size_t error_offset() const { return error_offset_; }
   const std::string& error() const { return error_; }
