@@ -60,7 +60,13 @@ fi
 # The machine is shared: wait until the 1-minute load average is below BENCH_QUIET_LOAD and
 # no compiler runs, looking every 30 s, for BENCH_QUIET_WAIT seconds at most.
 load1() { cut -d' ' -f1 /proc/loadavg; }
-compiling() { pgrep -x 'cc1plus|cc1|clang|clang\+\+|clang-14|ld|ld.gold|ld.lld' >/dev/null; }
+compiling() {
+  local name
+  for name in cc1plus cc1 clang 'clang\+\+' clang-14 ld ld.gold ld.lld; do
+    pgrep -x "$name" >/dev/null && return 0
+  done
+  return 1
+}
 waited=0
 while awk -v l="$(load1)" -v q="$quiet_load" 'BEGIN {exit !(l >= q)}' || compiling; do
   if ((waited >= quiet_wait)); then
