@@ -1,6 +1,6 @@
 // A strict JSON (RFC 8259) reader that drives an event handler, for store files of a hundred
 // megabytes: nlohmann-json's SAX parser, which goes through an input abstraction per
-// character and copies every string, takes five times as long on such a file
+// character and copies every string, takes more than five times as long on such a file
 // (bench/json_parse_bench.cc, docs/benchmarks.md). Before each event the reader publishes
 // its position (just past the token), so the handler can tell where a value stood. Strings
 // must be valid UTF-8; escapes, surrogate pairs and nesting (up to 512 levels) are handled
