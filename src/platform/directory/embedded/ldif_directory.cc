@@ -47,7 +47,9 @@ class StoredEntryView : public EntryView {
   StoredEntry entry_;
 };
 
-class LdifDirectory : public Directory, public std::enable_shared_from_this<LdifDirectory> {
+class LdifDirectory : public Directory,
+                      public SearchHints,
+                      public std::enable_shared_from_this<LdifDirectory> {
  public:
   LdifDirectory(EntryStore store, std::optional<DirectoryEntry> root_dse,
                 LdifDirectoryOptions options)
@@ -75,33 +77,6 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     if (!parsed.ok()) return parsed.status();
     FilterNode node = std::move(parsed).value();
     RewriteCategoryShortNames(node, root_context_);
-    return Evaluate(base_dn, scope, node, attributes);
-  }
-
-  Result<std::vector<DirectoryEntry>> SearchTree(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes) override {
-    // Only a tree that names objectCategory needs rewriting, and so copying.
-    if (MentionsCategory(filter)) {
-      FilterNode node = filter;
-      RewriteCategoryShortNames(node, root_context_);
-      return Evaluate(base_dn, scope, node, attributes);
-    }
-    return Evaluate(base_dn, scope, filter, attributes);
-  }
-
- private:
-  static bool MentionsCategory(const FilterNode& node) {
-    if (EqualsIgnoreCase(node.attribute, "objectCategory")) return true;
-    for (const FilterNode& c : node.children) {
-      if (MentionsCategory(c)) return true;
-    }
-    return false;
-  }
-
-  Result<std::vector<DirectoryEntry>> Evaluate(std::string_view base_dn, SearchScope scope,
-                                               const FilterNode& node,
-                                               const std::vector<std::string>& attributes) {
     // The requested attributes are resolved once per list (callers ask for the same list
     // over and over), the stored ones once per load.
     std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
@@ -128,9 +103,9 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     indexes_.BuildEquality(types);
   }
 
-  Result<std::vector<SharedDirectoryEntry>> SearchShared(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes) override {
+  Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+                      const std::vector<std::string>& attributes,
+                      const std::function<void(SharedDirectoryEntry)>& each) override {
     std::optional<FilterNode> rewritten;
     if (MentionsCategory(filter)) {
       rewritten = filter;
@@ -139,17 +114,23 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     const FilterNode& node = rewritten ? *rewritten : filter;
     std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
     std::shared_ptr<const LdifDirectory> self = shared_from_this();
-    std::vector<SharedDirectoryEntry> out;
-    Status status = ForEachMatch(base_dn, scope, node, [&](const StoredEntry& p) {
+    return ForEachMatch(base_dn, scope, node, [&](const StoredEntry& p) {
       if (cached->stored_form) {
         // A view of the entry itself, which keeps the directory that holds it alive.
-        out.push_back(std::make_shared<StoredEntryView>(self, p));
+        each(std::make_shared<StoredEntryView>(self, p));
       } else {
-        out.push_back(std::make_shared<DirectoryEntryView>(cached->request.Project(p)));
+        each(std::make_shared<DirectoryEntryView>(cached->request.Project(p)));
       }
     });
-    if (!status.ok()) return status;
-    return out;
+  }
+
+ private:
+  static bool MentionsCategory(const FilterNode& node) {
+    if (EqualsIgnoreCase(node.attribute, "objectCategory")) return true;
+    for (const FilterNode& c : node.children) {
+      if (MentionsCategory(c)) return true;
+    }
+    return false;
   }
 
   // Calls `found` with every entry in scope that matches `node`, in file order.
