@@ -19,12 +19,13 @@
 #include "platform/addressbook/address_book.h"
 #include "platform/addressbook/entry_id.h"
 #include "platform/addressbook/entry_properties.h"
+#include "platform/addressbook/sharded_text_map.h"
 #include "platform/common/error_codes.h"
-#include "platform/common/sharded_text_map.h"
 #include "platform/common/text.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/matching.h"
 #include "platform/directory/schema.h"
+#include "platform/messaging/look_ahead.h"
 
 namespace testqav {
 namespace {
@@ -101,6 +102,7 @@ class DirectoryAddressEntry : public AddressEntry {
 };
 
 class DirectoryAddressBook : public AddressBook,
+                             public LookAhead,
                              public std::enable_shared_from_this<DirectoryAddressBook> {
  public:
   DirectoryAddressBook(std::shared_ptr<Directory> directory, std::string base_dn,

@@ -20,6 +20,7 @@
 #include "platform/common/text.h"
 #include "platform/messaging/json/mailbox_store.h"
 #include "platform/messaging/json/session_state.h"
+#include "platform/messaging/look_ahead.h"
 
 namespace testqav {
 
@@ -75,7 +76,7 @@ Result<int> LockStore(const std::filesystem::path& file, const std::filesystem::
   return Status(err::kLogonFailed, "store file keeps being replaced: " + file.string());
 }
 
-class JsonSession : public Session {
+class JsonSession : public Session, public LookAhead {
  public:
   JsonSession(std::filesystem::path host, std::ostream& diag, AddressBookOpener opener,
               JsonSessionOptions options)
@@ -223,10 +224,11 @@ class JsonSession : public Session {
     if (!LoggedOn()) return NotLoggedOn();
     return MakeMapiUtils(st_);
   }
-  void AnticipateLookups(std::vector<AnticipatedLookup> lookups) override {
+  // Passed on to the address book, which answers them on a thread of its own when it can.
+  void Anticipate(std::vector<AnticipatedLookup> lookups) override {
     if (!LoggedOn()) return;
     AddressBook* book = st_->Book();
-    if (book != nullptr) book->Anticipate(std::move(lookups));
+    if (book != nullptr) AnnounceLookups(*book, std::move(lookups));
   }
   Status AddressBookStatus(bool wait) override {
     if (!st_) return Status::Ok();
