@@ -5,6 +5,7 @@
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
+#include "platform/messaging/look_ahead.h"
 #include "store/address_resolution.h"
 
 namespace testqav {
@@ -71,11 +72,11 @@ void QAV::UpdateRstFromGAL() {
       if (!smtp.ok() || !(*smtp)->IsString() || (*smtp)->string_value().empty()) continue;
       lookups.push_back({AnticipatedLookup::Kind::kName, DecodeWildcards((*smtp)->string_value())});
       if (lookups.size() == kBatch) {
-        rt_.g.MapiSession->AnticipateLookups(std::move(lookups));
+        AnnounceLookups(*rt_.g.MapiSession, std::move(lookups));
         lookups.clear();
       }
     }
-    if (!lookups.empty()) rt_.g.MapiSession->AnticipateLookups(std::move(lookups));
+    if (!lookups.empty()) AnnounceLookups(*rt_.g.MapiSession, std::move(lookups));
   }
   rst.MoveFirst().IgnoreError();
   while (!rst.Eof()) {

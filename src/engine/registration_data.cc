@@ -7,6 +7,7 @@
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
+#include "platform/messaging/look_ahead.h"
 #include "store/address_resolution.h"
 #include "store/filtered_tables.h"
 #include "store/folder_location.h"
@@ -143,7 +144,7 @@ void QAV::GetQAVData() {
       ahead.push_back(std::move(*next));
     }
     if (!lookups.empty() && rt_.g.MapiSession) {
-      rt_.g.MapiSession->AnticipateLookups(std::move(lookups));
+      AnnounceLookups(*rt_.g.MapiSession, std::move(lookups));
     }
   };
 

@@ -12,6 +12,7 @@
 #include "platform/directory/command.h"
 #include "platform/directory/connection.h"
 #include "platform/directory/filter.h"
+#include "platform/messaging/look_ahead.h"
 #include "store/folder_location.h"
 
 namespace testqav {
@@ -64,7 +65,7 @@ void AnnounceRowLookups(Runtime& rt, Recordset& rst) {
     }
   }
   rst.MoveFirst().IgnoreError();
-  if (!lookups.empty()) rt.g.MapiSession->AnticipateLookups(std::move(lookups));
+  if (!lookups.empty()) AnnounceLookups(*rt.g.MapiSession, std::move(lookups));
 }
 
 }  // namespace

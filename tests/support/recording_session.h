@@ -5,11 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/messaging/look_ahead.h"
 #include "platform/messaging/messaging.h"
 
 namespace testqav::testing {
 
-class RecordingSession : public Session {
+class RecordingSession : public Session, public LookAhead {
  public:
   explicit RecordingSession(SessionPtr inner) : inner_(std::move(inner)) {}
   Status Logon(std::string_view profile_info) override { return inner_->Logon(profile_info); }
@@ -38,9 +39,9 @@ class RecordingSession : public Session {
   Result<std::shared_ptr<Directory>> OrganisationDirectory() override {
     return inner_->OrganisationDirectory();
   }
-  void AnticipateLookups(std::vector<AnticipatedLookup> lookups) override {
+  void Anticipate(std::vector<AnticipatedLookup> lookups) override {
     announced.insert(announced.end(), lookups.begin(), lookups.end());
-    inner_->AnticipateLookups(std::move(lookups));
+    AnnounceLookups(*inner_, std::move(lookups));
   }
 
   std::vector<AnticipatedLookup> announced;

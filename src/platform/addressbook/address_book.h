@@ -39,11 +39,6 @@ class AddressBook {
   }
   // The directory this address book is a view of; nullptr for one that has none.
   virtual std::shared_ptr<Directory> directory() const { return nullptr; }
-  // A hint that ResolveName (kName) and FindByDN (kDistinguishedName) will soon be asked
-  // these texts, about in this order. An address book that can search from a second thread
-  // answers them there ahead of the caller and keeps the answers, so the calls find them
-  // ready; what the calls return is the same either way. The default does nothing.
-  virtual void Anticipate(std::vector<AnticipatedLookup> /*lookups*/) {}
   // OK while the address book can answer; once its directory is lost for good
   // (Directory::Failure), that error.
   virtual Status Failure() const { return Status::Ok(); }
@@ -51,8 +46,10 @@ class AddressBook {
 
 // The address book over `directory`, searching the subtree under `base_dn`. Entries, and
 // the answers of ResolveName (entry, unresolved or ambiguous), are kept for the life of the
-// address book: the directory does not change during a run. Where the directory allows
-// concurrent searches, Anticipate works on a thread of the address book's own.
+// address book: the directory does not change during a run. The address book offers
+// LookAhead for ResolveName (kName) and FindByDN (kDistinguishedName): where the directory
+// allows concurrent searches (SearchHints), announced look-ups are answered on a thread of
+// the address book's own.
 // `lookups`, when given, is searched instead of `directory` for everything under `base_dn`:
 // a copy of what the address book can reach there (OpenLdapAddressBook); `directory()`
 // remains `directory`.

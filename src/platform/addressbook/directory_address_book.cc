@@ -19,12 +19,13 @@
 #include "platform/addressbook/address_book.h"
 #include "platform/addressbook/entry_id.h"
 #include "platform/addressbook/entry_properties.h"
+#include "platform/addressbook/sharded_text_map.h"
 #include "platform/common/error_codes.h"
-#include "platform/common/sharded_text_map.h"
 #include "platform/common/text.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/matching.h"
 #include "platform/directory/schema.h"
+#include "platform/messaging/look_ahead.h"
 
 namespace testqav {
 namespace {
@@ -101,6 +102,7 @@ class DirectoryAddressEntry : public AddressEntry {
 };
 
 class DirectoryAddressBook : public AddressBook,
+                             public LookAhead,
                              public std::enable_shared_from_this<DirectoryAddressBook> {
  public:
   DirectoryAddressBook(std::shared_ptr<Directory> directory, std::string base_dn,
@@ -189,7 +191,8 @@ DirectoryAddressBook::~DirectoryAddressBook() {
 void DirectoryAddressBook::Anticipate(std::vector<AnticipatedLookup> lookups) {
   // A directory that cannot be searched from two threads at once gains nothing from a
   // second thread that would have to take turns with the caller.
-  if (lookups.empty() || !lookups_->ConcurrentSearches()) return;
+  const auto* hints = dynamic_cast<const SearchHints*>(lookups_.get());
+  if (lookups.empty() || hints == nullptr || !hints->ConcurrentSearches()) return;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     if (!ahead_.joinable()) ahead_ = std::thread([this] { AnswerAhead(); });
@@ -252,12 +255,11 @@ AddressEntryPtr DirectoryAddressBook::MakeEntry(SharedDirectoryEntry e, EntryFac
 Result<std::vector<std::string>> DirectoryAddressBook::Search(const FilterNode& filter) {
   // "1.1" asks for no attributes at all (RFC 4511): the entries' names are all we need.
   static const std::vector<std::string> kDnOnly = {"1.1"};
-  Result<std::vector<DirectoryEntry>> found =
-      lookups_->SearchTree(base_dn_, SearchScope::kSubtree, filter, kDnOnly);
-  if (!found.ok()) return found.status();
   std::vector<std::string> dns;
-  dns.reserve(found->size());
-  for (DirectoryEntry& e : *found) dns.push_back(std::move(e.dn));
+  Status status =
+      lookups_->ForEachEntry(base_dn_, SearchScope::kSubtree, filter, kDnOnly,
+                             [&dns](SharedDirectoryEntry e) { dns.emplace_back(e->Dn()); });
+  if (!status.ok()) return status;
   return dns;
 }
 
@@ -287,11 +289,11 @@ Result<AddressEntryPtr> DirectoryAddressBook::EntryByObjectDn(const std::string&
     return n;
   }();
   Result<std::vector<SharedDirectoryEntry>> found =
-      lookups_->SearchShared(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
+      SearchShared(*lookups_, object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
   // A member elsewhere in the forest is read from the directory itself.
   if (!found.ok() && found.status().number() == err::kDirNoSuchObject && lookups_ != directory_ &&
       OutsideBase(object_dn)) {
-    found = directory_->SearchShared(object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
+    found = SearchShared(*directory_, object_dn, SearchScope::kBase, kAnyObject, EntryAttributes());
   }
   if (!found.ok()) {
     if (found.status().number() == err::kDirNoSuchObject) {
@@ -313,9 +315,9 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (std::optional<AddressEntryPtr> cached = by_legacy_dn_.Find(key)) return *cached;
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
-  Result<std::vector<SharedDirectoryEntry>> found = lookups_->SearchShared(
-      base_dn_, SearchScope::kSubtree, EqualityFilter("legacyExchangeDN", std::string(dn)),
-      EntryAttributes());
+  Result<std::vector<SharedDirectoryEntry>> found =
+      SearchShared(*lookups_, base_dn_, SearchScope::kSubtree,
+                   EqualityFilter("legacyExchangeDN", std::string(dn)), EntryAttributes());
   if (!found.ok()) return found.status();
   std::vector<AddressEntryPtr> entries;
   for (SharedDirectoryEntry& object : *found) {
@@ -558,9 +560,10 @@ std::shared_ptr<AddressBook> MakeDirectoryAddressBook(std::shared_ptr<Directory>
                                                       std::shared_ptr<Directory> lookups) {
   // Every look-up tests these; a directory that indexes on demand can do it while the
   // address book is opened (on the session's own thread) rather than at the first names.
-  (lookups ? lookups : directory)
-      ->ExpectEqualitySearches({"legacyExchangeDN", "mail", "proxyAddresses", "displayName",
-                                "mailNickname", "givenName", "sn"});
+  if (auto* hints = dynamic_cast<SearchHints*>((lookups ? lookups : directory).get())) {
+    hints->ExpectEqualitySearches({"legacyExchangeDN", "mail", "proxyAddresses", "displayName",
+                                   "mailNickname", "givenName", "sn"});
+  }
   return std::make_shared<DirectoryAddressBook>(std::move(directory), std::move(base_dn),
                                                 std::move(lookups));
 }

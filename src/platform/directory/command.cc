@@ -203,12 +203,12 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
   Status filled = Status::Ok();
   size_t rows = 0;
   Status searched = directory.ForEachEntry(
-      base, command->scope, *filter, command->attributes, [&](const EntryView& row) {
+      base, command->scope, *filter, command->attributes, [&](SharedDirectoryEntry row) {
         if (!filled.ok()) return;
         ++rows;
         filled = set->AddNew();
         for (size_t i = 0; filled.ok() && i < columns.size(); ++i) {
-          Variant v = columns[i].ValueOf(row.Values(columns[i].name));
+          Variant v = columns[i].ValueOf(row->Values(columns[i].name));
           if (!v.IsNull()) filled = set->SetValue(columns[i].name, v);
         }
         if (filled.ok()) filled = set->Update();

@@ -18,33 +18,25 @@ std::string DirectoryEntry::First(std::string_view attribute) const {
   return v.empty() ? std::string() : v.front();
 }
 
-Result<std::vector<DirectoryEntry>> Directory::SearchTree(
-    std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-    const std::vector<std::string>& attributes) {
-  return Search(base_dn, scope, FilterToString(filter), attributes);
-}
-
 Status Directory::ForEachEntry(std::string_view base_dn, SearchScope scope,
                                const FilterNode& filter, const std::vector<std::string>& attributes,
-                               const std::function<void(const EntryView&)>& each) {
-  Result<std::vector<SharedDirectoryEntry>> found =
-      SearchShared(base_dn, scope, filter, attributes);
+                               const std::function<void(SharedDirectoryEntry)>& each) {
+  Result<std::vector<DirectoryEntry>> found =
+      Search(base_dn, scope, FilterToString(filter), attributes);
   if (!found.ok()) return found.status();
-  for (const SharedDirectoryEntry& e : *found) each(*e);
+  for (DirectoryEntry& e : *found) each(std::make_shared<DirectoryEntryView>(std::move(e)));
   return Status::Ok();
 }
 
-void Directory::ExpectEqualitySearches(const std::vector<std::string>& /*attributes*/) {}
-
-Result<std::vector<SharedDirectoryEntry>> Directory::SearchShared(
-    std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-    const std::vector<std::string>& attributes) {
-  Result<std::vector<DirectoryEntry>> found = SearchTree(base_dn, scope, filter, attributes);
-  if (!found.ok()) return found.status();
+Result<std::vector<SharedDirectoryEntry>> SearchShared(Directory& directory,
+                                                       std::string_view base_dn, SearchScope scope,
+                                                       const FilterNode& filter,
+                                                       const std::vector<std::string>& attributes) {
   std::vector<SharedDirectoryEntry> out;
-  out.reserve(found->size());
-  for (DirectoryEntry& e : *found)
-    out.push_back(std::make_shared<DirectoryEntryView>(std::move(e)));
+  Status status =
+      directory.ForEachEntry(base_dn, scope, filter, attributes,
+                             [&out](SharedDirectoryEntry e) { out.push_back(std::move(e)); });
+  if (!status.ok()) return status;
   return out;
 }
 

@@ -121,38 +121,41 @@ class Directory {
   virtual Result<std::vector<DirectoryEntry>> Search(
       std::string_view base_dn, SearchScope scope, std::string_view filter,
       const std::vector<std::string>& attributes) = 0;
-  // The same with the filter as a tree. Callers that build filters from values (the address
-  // book) use this so that a backend that evaluates trees need not write and re-parse text.
-  // The default writes the text and calls Search.
-  virtual Result<std::vector<DirectoryEntry>> SearchTree(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes);
-  // The same for callers that keep what they read (the address book). Each entry holds at
-  // least the requested attributes, under the requested spelling and with the values that
-  // SearchTree gives; it may hold more attributes, in another order. The default wraps the
-  // entries of SearchTree.
-  virtual Result<std::vector<SharedDirectoryEntry>> SearchShared(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes);
-  // The entries of SearchShared handed to `each` one at a time as the backend has them, for
-  // a caller that only reads each once (a query's record set): a backend that reads pages
-  // from a server then never holds the whole answer. On a failure `each` may have seen part
-  // of the answer; the caller drops it. The default walks SearchShared.
+  // The same search with the filter as a tree, each entry handed to `each` as the backend
+  // has it. Callers that build filters from values (the address book) need not write text
+  // for a backend that evaluates trees to parse again; a backend that reads pages from a
+  // server never holds the whole answer; one that holds its entries in memory hands out
+  // views of them, not copies. Each entry holds at least the requested attributes, under the
+  // requested spelling and with the values that Search gives; it may hold more, in another
+  // order. On a failure `each` may have seen part of the answer; the caller drops it. The
+  // default writes the filter's text and calls Search.
   virtual Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
                               const std::vector<std::string>& attributes,
-                              const std::function<void(const EntryView&)>& each);
-  // A hint, given before the searches come, that they will test these attributes for
-  // equality: a backend that builds its indexes on demand may build them now. The default
-  // does nothing.
-  virtual void ExpectEqualitySearches(const std::vector<std::string>& attributes);
-  // Whether two threads may search at the same time (RootDse, Search, SearchTree and
-  // SearchShared). The default says no: a caller then searches from one thread at a time.
-  virtual bool ConcurrentSearches() const { return false; }
+                              const std::function<void(SharedDirectoryEntry)>& each);
   // OK while the directory can answer. A backend whose server is lost for good (the
   // connection broke, or a search timed out, and a new connection could not be made either)
   // returns that error here, and every later call fails at once with it instead of waiting
   // for the server again.
   virtual Status Failure() const { return Status::Ok(); }
+};
+
+// Every entry of ForEachEntry, for a caller that keeps them.
+Result<std::vector<SharedDirectoryEntry>> SearchShared(Directory& directory,
+                                                       std::string_view base_dn, SearchScope scope,
+                                                       const FilterNode& filter,
+                                                       const std::vector<std::string>& attributes);
+
+// What a backend that holds its entries in memory offers beside Directory, for a caller that
+// will search it very often (the address book finds it with dynamic_cast). Neither changes
+// an answer.
+class SearchHints {
+ public:
+  virtual ~SearchHints() = default;
+  // The searches to come will test these attributes for equality: indexes built on demand
+  // may be built now, in one pass.
+  virtual void ExpectEqualitySearches(const std::vector<std::string>& attributes) = 0;
+  // Whether two threads may search at the same time.
+  virtual bool ConcurrentSearches() const = 0;
 };
 
 }  // namespace testqav

@@ -84,19 +84,6 @@ struct MessageFilter {
   bool negate = false;
 };
 
-// A look-up that a run announces before it makes it (Session::AnticipateLookups).
-struct AnticipatedLookup {
-  enum class Kind {
-    kName,               // a recipient name to resolve
-    kDistinguishedName,  // the helper library's look-up by distinguished name
-  };
-  Kind kind = Kind::kName;
-  std::string text;
-  // kDistinguishedName only: when that finds an entry, the same text is then resolved as a
-  // name too (a name that is not known can cost a search of every entry).
-  bool then_as_name = false;
-};
-
 class Session {
  public:
   virtual ~Session() = default;
@@ -127,11 +114,6 @@ class Session {
   // kNotLoggedOn before Logon.
   virtual Result<HelperSessionPtr> CreateHelperSession() = 0;
   virtual Result<MapiUtilsPtr> CreateMapiUtils() = 0;
-
-  // A hint that the run will soon make these look-ups, about in this order. A session may
-  // start on them ahead, on another core, and keep what it finds: the calls themselves then
-  // answer exactly as they would have without the hint. The default does nothing.
-  virtual void AnticipateLookups(std::vector<AnticipatedLookup> /*lookups*/) {}
 
   // Whether the session's address book can answer: OK while it can, while it is still
   // being opened (unless `wait`), and for a session that has none to open. Otherwise the

@@ -108,8 +108,7 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
     }
   }
 
-  void OnCleared(std::vector<std::shared_ptr<void>>& garbage) override {
-    garbage.push_back(std::make_shared<std::vector<FieldIndex>>(std::move(indexes_)));
+  void OnCleared() override {
     indexes_.clear();
     indexed_fields_.clear();
   }

@@ -1,12 +1,10 @@
 #include "platform/recordset/recordset_base.h"
-#include "platform/common/civil_date.h"
-
-#include "platform/common/background_release.h"
 
 #include <cmath>
 #include <limits>
 #include <utility>
 
+#include "platform/common/civil_date.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 
@@ -232,18 +230,13 @@ Status RecordsetBase::Close() {
   if (!open_) return ClosedError();
   // A pending edit is dropped with the records it would have changed.
   open_ = false;
-  std::vector<std::shared_ptr<void>> garbage;
-  garbage.push_back(std::make_shared<std::vector<Record>>(std::move(records_)));
   records_ = {};
   filtered_ = false;
   view_ = {};
   pos_ = 0;
   mode_ = EditMode::kNone;
   buffer_ = Record();
-  OnCleared(garbage);
-  // The records (and indexes) of a large organisation are hundreds of thousands of values;
-  // nothing waits for their memory.
-  for (auto& g : garbage) ReleaseInBackground(std::move(g));
+  OnCleared();
   return Status::Ok();
 }
 

@@ -54,10 +54,8 @@ class RecordsetBase : public Recordset {
   // A record was committed: appended (before == nullptr, id is the last position) or
   // changed in place (before holds the previous values).
   virtual void OnCommitted(uint32_t id, const Record* before, const Record& after) = 0;
-  // Every record was dropped (Close).
-  // Also on Close: moves what the subclass keeps for its records into `garbage`, which is
-  // freed after Close returns.
-  virtual void OnCleared(std::vector<std::shared_ptr<void>>& garbage) = 0;
+  // Every record was dropped (Close): the subclass drops what it keeps for them.
+  virtual void OnCleared() = 0;
 
   const std::vector<FieldDef>& fields() const { return fields_; }
   const std::vector<Record>& records() const { return records_; }

@@ -41,7 +41,7 @@ class ReferenceRecordset final : public recordset_internal::RecordsetBase {
     return matches;
   }
   void OnCommitted(uint32_t, const Record*, const Record&) override {}
-  void OnCleared(std::vector<std::shared_ptr<void>>&) override {}
+  void OnCleared() override {}
 };
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "platform/common/text.h"
 #include "platform/directory/embedded/ldif_directory.h"
 #include "platform/directory/ldap/ldap_directory.h"
+#include "platform/messaging/look_ahead.h"
 #include "support/files.h"
 #include "support/own_slapd.h"
 
@@ -493,7 +494,7 @@ namespace {
 
 // Like CountingDirectory, for a directory that may be searched from two threads: it says so,
 // and counts under a lock.
-class ConcurrentCountingDirectory : public Directory {
+class ConcurrentCountingDirectory : public Directory, public SearchHints {
  public:
   ConcurrentCountingDirectory(std::shared_ptr<Directory> inner, bool concurrent)
       : inner_(std::move(inner)), concurrent_(concurrent) {}
@@ -508,6 +509,7 @@ class ConcurrentCountingDirectory : public Directory {
     searched_.notify_all();
     return inner_->Search(base_dn, scope, filter, attributes);
   }
+  void ExpectEqualitySearches(const std::vector<std::string>& /*attributes*/) override {}
   bool ConcurrentSearches() const override { return concurrent_; }
   // Waits (up to a minute, for slow sanitized builds) until `count` searches were made.
   bool WaitForSearches(size_t count) {
@@ -552,7 +554,8 @@ std::string Outcome(const Result<AddressEntryPtr>& e) {
 TEST(AddressBookAnticipationTest, AnswersAreThoseOfABookNotToldAhead) {
   std::shared_ptr<Directory> dir = EmbeddedOrg();
   ASSERT_NE(dir, nullptr);
-  ASSERT_TRUE(dir->ConcurrentSearches());
+  auto* hints = dynamic_cast<SearchHints*>(dir.get());
+  ASSERT_TRUE(hints != nullptr && hints->ConcurrentSearches());
   const std::string base = dir->RootDse()->First("defaultNamingContext");
   // Found and not found, ambiguous, one-off, prefix-only and hidden: every kind of answer.
   const std::vector<std::string> names = {"EX:" + Dn("jsmith"),
@@ -579,7 +582,7 @@ TEST(AddressBookAnticipationTest, AnswersAreThoseOfABookNotToldAhead) {
     std::vector<AnticipatedLookup> lookups;
     for (const std::string& n : names) lookups.push_back({Kind::kName, n});
     for (const std::string& d : dns) lookups.push_back({Kind::kDistinguishedName, d, true});
-    ahead->Anticipate(lookups);
+    dynamic_cast<LookAhead&>(*ahead).Anticipate(lookups);
     for (size_t i = 0; i < names.size(); ++i) {
       const std::string& n = names[(i + round) % names.size()];
       Result<AddressEntryPtr> first = ahead->ResolveName(n);
@@ -594,7 +597,7 @@ TEST(AddressBookAnticipationTest, AnswersAreThoseOfABookNotToldAhead) {
       EXPECT_EQ(Outcome(ahead->FindByDN(d)), Outcome(plain->FindByDN(d))) << d;
     }
     // The book goes with work possibly still queued: it must stop its thread cleanly.
-    ahead->Anticipate(lookups);
+    dynamic_cast<LookAhead&>(*ahead).Anticipate(lookups);
   }
 }
 
@@ -621,7 +624,7 @@ TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
   // A DN that the directory does not know is not resolved as a name afterwards: that would
   // be a search for every prefix of it, over every entry.
   lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=gone", true});
-  book->Anticipate(lookups);
+  dynamic_cast<LookAhead&>(*book).Anticipate(lookups);
   // One search for each DN and each address, then one (the name's) for each DN found.
   ASSERT_TRUE(counting->WaitForSearches(6001)) << counting->Filters().size() << " searches";
   for (const std::string& f : counting->Filters()) ASSERT_EQ(f.find('*'), std::string::npos) << f;
@@ -655,7 +658,7 @@ TEST(AddressBookAnticipationTest, DirectoryThatCannotBeSharedIsLeftToTheCaller) 
                            std::filesystem::directory_iterator());
     };
     const auto before = threads();
-    book->Anticipate(lookups);
+    dynamic_cast<LookAhead&>(*book).Anticipate(lookups);
     EXPECT_EQ(threads(), before);
   }  // the book is gone: nothing of it may still search
   EXPECT_EQ(counting->Filters().size(), 0u);

@@ -181,9 +181,9 @@ TEST_P(DirectoryContract, SharedEntriesHoldWhatASearchGives) {
       {}};
   for (const std::vector<std::string>& attributes : requests) {
     Result<std::vector<DirectoryEntry>> copies =
-        dir_->SearchTree(kBase, SearchScope::kSubtree, filter, attributes);
+        dir_->Search(kBase, SearchScope::kSubtree, FilterToString(filter), attributes);
     Result<std::vector<SharedDirectoryEntry>> shared =
-        dir_->SearchShared(kBase, SearchScope::kSubtree, filter, attributes);
+        SearchShared(*dir_, kBase, SearchScope::kSubtree, filter, attributes);
     ASSERT_TRUE(copies.ok()) << copies.status().description();
     ASSERT_TRUE(shared.ok()) << shared.status().description();
     ASSERT_EQ(shared->size(), copies->size());
@@ -204,7 +204,7 @@ TEST_P(DirectoryContract, SharedEntriesHoldWhatASearchGives) {
     }
   }
   Result<std::vector<SharedDirectoryEntry>> missing =
-      dir_->SearchShared("OU=Missing,DC=example,DC=com", SearchScope::kSubtree, filter, {"cn"});
+      SearchShared(*dir_, "OU=Missing,DC=example,DC=com", SearchScope::kSubtree, filter, {"cn"});
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.status().number(), err::kDirNoSuchObject);
 }

@@ -352,8 +352,8 @@ TEST(DirectoryLdif, HandsOutStoredEntriesWithoutCopying) {
       "shared.ldif", diagnostics);
   ASSERT_TRUE(dir.ok()) << diagnostics.str();
   const FilterNode ann = EqualityFilter("mail", "ANN@x.test");
-  auto first = (*dir)->SearchShared("DC=x,DC=test", SearchScope::kSubtree, ann, {"mail", "name"});
-  auto again = (*dir)->SearchShared("DC=x,DC=test", SearchScope::kSubtree, ann, {"mail", "name"});
+  auto first = SearchShared(**dir, "DC=x,DC=test", SearchScope::kSubtree, ann, {"mail", "name"});
+  auto again = SearchShared(**dir, "DC=x,DC=test", SearchScope::kSubtree, ann, {"mail", "name"});
   ASSERT_TRUE(first.ok() && again.ok());
   ASSERT_EQ(first->size(), 1u);
   ASSERT_EQ(again->size(), 1u);
@@ -369,8 +369,8 @@ TEST(DirectoryLdif, HandsOutStoredEntriesWithoutCopying) {
   EXPECT_EQ(full->front().Values("name"), std::vector<std::string>{"Ann Smith"});
 
   // The file spells the street both ways, so neither spelling is answered by stored entries.
-  auto streets = (*dir)->SearchShared("DC=x,DC=test", SearchScope::kSubtree,
-                                      EqualityFilter("objectClass", "user"), {"streetAddress"});
+  auto streets = SearchShared(**dir, "DC=x,DC=test", SearchScope::kSubtree,
+                              EqualityFilter("objectClass", "user"), {"streetAddress"});
   ASSERT_TRUE(streets.ok());
   ASSERT_EQ(streets->size(), 2u);
   EXPECT_EQ(streets->at(0)->Values("streetAddress").front(), "1 Main St");
@@ -441,7 +441,8 @@ TEST(DirectoryIndex, EqualityLookupsOnALargeDirectoryFindTheirEntries) {
   ASSERT_TRUE(dir.ok()) << dir.status().description();
   // Build the indexes up front (in one pass over the entries),
   // then make many look-ups through them. How fast they are is the benchmarks' business.
-  (*dir)->ExpectEqualitySearches({"proxyAddresses", "mail", "legacyExchangeDN", "cn", "sn"});
+  dynamic_cast<SearchHints&>(**dir).ExpectEqualitySearches(
+      {"proxyAddresses", "mail", "legacyExchangeDN", "cn", "sn"});
   ASSERT_EQ(Names(**dir, "(cn=user 99999)", "DC=big,DC=test"), std::set<std::string>{"User 99999"});
   ASSERT_TRUE(Names(**dir, "(sn=User 1)", "DC=big,DC=test").empty());
   ASSERT_EQ(Names(**dir, "(proxyAddresses=smtp:u1@big.test)", "DC=big,DC=test").size(), 1u);

@@ -97,7 +97,7 @@ TEST(LdapSnapshot, HoldsWhatTheServerGivesWhateverThePageSize) {
     any.kind = FilterNode::Kind::kPresent;
     any.attribute = "mail";
     Result<std::vector<SharedDirectoryEntry>> shared =
-        (*snapshot)->SearchShared(base, SearchScope::kSubtree, any, held_names);
+        SearchShared(**snapshot, base, SearchScope::kSubtree, any, held_names);
     ASSERT_TRUE(shared.ok());
     ASSERT_FALSE(shared->empty());
     for (const SharedDirectoryEntry& e : *shared) {

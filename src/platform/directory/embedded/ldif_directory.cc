@@ -13,10 +13,11 @@
 #include "platform/common/error_codes.h"
 #include "platform/common/file_text.h"
 #include "platform/common/text.h"
+#include "platform/directory/embedded/attribute_indexes.h"
 #include "platform/directory/embedded/entry_store.h"
-#include "platform/directory/embedded/hash_postings.h"
+#include "platform/directory/embedded/known_bases.h"
 #include "platform/directory/embedded/ldif_reader.h"
-#include "platform/directory/embedded/prefix_postings.h"
+#include "platform/directory/embedded/root_dse.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/filter_eval.h"
 #include "platform/directory/matching.h"
@@ -27,20 +28,9 @@ namespace {
 
 using Postings = std::vector<uint32_t>;
 
-uint64_t HashText(std::string_view s) { return std::hash<std::string_view>{}(s); }
-
-// The hash of an RDN sequence from the root down, one RDN at a time.
-uint64_t ExtendSuffixHash(uint64_t parent, std::string_view rdn) {
-  uint64_t h = HashText(rdn);
-  return parent ^ (h + 0x9E3779B97F4A7C15ULL + (parent << 6) + (parent >> 2));
-}
-constexpr uint64_t kRootSuffixHash = 0x51ED270B27A3F1C5ULL;
-
-// Entry positions with hash `h`, ascending and each once. The index keeps hashes instead
-// of the normalised texts to stay small; a collision only adds a candidate, and every
-// candidate is still evaluated against the whole filter.
-Postings Lookup(const HashPostings& index, uint64_t h) {
-  std::span<const uint32_t> found = index.Find(h);
+// Entry positions under `key`, ascending and each once.
+Postings Lookup(const HashPostings& index, uint64_t key) {
+  std::span<const uint32_t> found = index.Find(key);
   return Postings(found.begin(), found.end());
 }
 
@@ -57,52 +47,27 @@ class StoredEntryView : public EntryView {
   StoredEntry entry_;
 };
 
-class LdifDirectory : public Directory, public std::enable_shared_from_this<LdifDirectory> {
+class LdifDirectory : public Directory,
+                      public SearchHints,
+                      public std::enable_shared_from_this<LdifDirectory> {
  public:
   LdifDirectory(EntryStore store, std::optional<DirectoryEntry> root_dse,
                 LdifDirectoryOptions options)
       : schema_(options.schema ? options.schema : Schema::Builtin()),
         use_index_(options.use_index),
         store_(std::move(store)),
-        evaluator_(schema_, store_) {
-    std::vector<std::pair<uint64_t, uint32_t>> by_dn;
-    by_dn.reserve(store_.size());
-    for (size_t i = 0; i < store_.size(); ++i) {
-      // Every suffix of the DN is a base that exists (the entry or one of its ancestors).
-      std::span<const std::string_view> rdns = store_[i].rdns();
-      uint64_t h = kRootSuffixHash;
-      for (size_t n = 1; n <= rdns.size(); ++n) {
-        h = ExtendSuffixHash(h, rdns[rdns.size() - n]);
-        known_bases_.push_back({h, static_cast<uint32_t>(i), static_cast<uint32_t>(n)});
-      }
-      by_dn.emplace_back(h, static_cast<uint32_t>(i));
-    }
-    std::sort(known_bases_.begin(), known_bases_.end(), [](const KnownBase& x, const KnownBase& y) {
-      return std::tie(x.hash, x.depth, x.entry) < std::tie(y.hash, y.depth, y.entry);
-    });
-    // One witness per suffix; suffixes that only share a hash each keep theirs.
-    known_bases_.erase(std::unique(known_bases_.begin(), known_bases_.end(),
-                                   [this](const KnownBase& x, const KnownBase& y) {
-                                     return x.hash == y.hash && x.depth == y.depth &&
-                                            EndsWith(store_[y.entry].rdns(), store_[x.entry].rdns(),
-                                                     x.depth);
-                                   }),
-                       known_bases_.end());
-    known_bases_.shrink_to_fit();
-    by_dn_ = HashPostings(std::move(by_dn));
-    if (root_dse) {
-      root_dse_ = std::move(*root_dse);
-    } else {
-      BuildRootDse();
-    }
+        evaluator_(schema_, store_),
+        bases_(store_),
+        indexes_(store_, *schema_),
+        root_dse_(root_dse ? std::move(*root_dse) : DeriveRootDse(store_)) {
     root_context_ = root_dse_.First("rootDomainNamingContext");
     if (root_context_.empty()) root_context_ = root_dse_.First("defaultNamingContext");
   }
 
   Result<DirectoryEntry> RootDse() override { return root_dse_; }
 
-  // The entries never change after loading; what searches build or keep on the way (indexes,
-  // parsed bases, attribute requests) is guarded by mutex_.
+  // The entries never change after loading; the indexes guard their own building, and what
+  // searches keep between calls (the parsed base, attribute requests) is guarded by mutex_.
   bool ConcurrentSearches() const override { return true; }
 
   Result<std::vector<DirectoryEntry>> Search(std::string_view base_dn, SearchScope scope,
@@ -112,33 +77,6 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     if (!parsed.ok()) return parsed.status();
     FilterNode node = std::move(parsed).value();
     RewriteCategoryShortNames(node, root_context_);
-    return Evaluate(base_dn, scope, node, attributes);
-  }
-
-  Result<std::vector<DirectoryEntry>> SearchTree(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes) override {
-    // Only a tree that names objectCategory needs rewriting, and so copying.
-    if (MentionsCategory(filter)) {
-      FilterNode node = filter;
-      RewriteCategoryShortNames(node, root_context_);
-      return Evaluate(base_dn, scope, node, attributes);
-    }
-    return Evaluate(base_dn, scope, filter, attributes);
-  }
-
- private:
-  static bool MentionsCategory(const FilterNode& node) {
-    if (EqualsIgnoreCase(node.attribute, "objectCategory")) return true;
-    for (const FilterNode& c : node.children) {
-      if (MentionsCategory(c)) return true;
-    }
-    return false;
-  }
-
-  Result<std::vector<DirectoryEntry>> Evaluate(std::string_view base_dn, SearchScope scope,
-                                               const FilterNode& node,
-                                               const std::vector<std::string>& attributes) {
     // The requested attributes are resolved once per list (callers ask for the same list
     // over and over), the stored ones once per load.
     std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
@@ -157,18 +95,17 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
       const AttributeType* type = store_.AttributeFor(a);
       if (type->equality == MatchKind::kNone) continue;
       if (EqualsIgnoreCase(a, "name")) {
-        IndexFor(type, true);
+        indexes_.Equality(type, true);
       } else {
         types.push_back(type);
       }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    BuildIndexes(types);
+    indexes_.BuildEquality(types);
   }
 
-  Result<std::vector<SharedDirectoryEntry>> SearchShared(
-      std::string_view base_dn, SearchScope scope, const FilterNode& filter,
-      const std::vector<std::string>& attributes) override {
+  Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
+                      const std::vector<std::string>& attributes,
+                      const std::function<void(SharedDirectoryEntry)>& each) override {
     std::optional<FilterNode> rewritten;
     if (MentionsCategory(filter)) {
       rewritten = filter;
@@ -177,17 +114,23 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     const FilterNode& node = rewritten ? *rewritten : filter;
     std::shared_ptr<const CachedRequest> cached = RequestFor(attributes);
     std::shared_ptr<const LdifDirectory> self = shared_from_this();
-    std::vector<SharedDirectoryEntry> out;
-    Status status = ForEachMatch(base_dn, scope, node, [&](const StoredEntry& p) {
+    return ForEachMatch(base_dn, scope, node, [&](const StoredEntry& p) {
       if (cached->stored_form) {
         // A view of the entry itself, which keeps the directory that holds it alive.
-        out.push_back(std::make_shared<StoredEntryView>(self, p));
+        each(std::make_shared<StoredEntryView>(self, p));
       } else {
-        out.push_back(std::make_shared<DirectoryEntryView>(cached->request.Project(p)));
+        each(std::make_shared<DirectoryEntryView>(cached->request.Project(p)));
       }
     });
-    if (!status.ok()) return status;
-    return out;
+  }
+
+ private:
+  static bool MentionsCategory(const FilterNode& node) {
+    if (EqualsIgnoreCase(node.attribute, "objectCategory")) return true;
+    for (const FilterNode& c : node.children) {
+      if (MentionsCategory(c)) return true;
+    }
+    return false;
   }
 
   // Calls `found` with every entry in scope that matches `node`, in file order.
@@ -210,7 +153,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
       candidates = Candidates(node, cache);
       // A base search reads one object: only the entries with that DN can be in scope.
       if (scope == SearchScope::kBase) {
-        std::span<const uint32_t> same_dn = by_dn_.Find(SuffixHash(base->rdns));
+        std::span<const uint32_t> same_dn = bases_.EntriesNamed(base->rdns);
         Postings narrowed;
         if (candidates) {
           std::set_intersection(candidates->begin(), candidates->end(), same_dn.begin(),
@@ -266,89 +209,6 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     return false;
   }
 
-  // A base exists when it is an entry or an ancestor of one (the naming context of a file
-  // that leaves out its top entries), or the empty DN.
-  static uint64_t SuffixHash(Rdns rdns) {
-    uint64_t h = kRootSuffixHash;
-    for (size_t i = rdns.size(); i > 0; --i) h = ExtendSuffixHash(h, rdns[i - 1]);
-    return h;
-  }
-
-  bool BaseExists(Rdns base) const {
-    if (base.empty()) return true;
-    uint64_t h = SuffixHash(base);
-    auto it = std::lower_bound(known_bases_.begin(), known_bases_.end(), h,
-                               [](const KnownBase& k, uint64_t v) { return k.hash < v; });
-    for (; it != known_bases_.end() && it->hash == h; ++it) {
-      if (it->depth == base.size() && EndsWith(store_[it->entry].rdns(), base, base.size())) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  // Whether the last `n` RDNs of `rdns` are the last `n` of `suffix` (both have at least n).
-  static bool EndsWith(Rdns rdns, Rdns suffix, size_t n) {
-    if (rdns.size() < n || suffix.size() < n) return false;
-    return std::equal(suffix.end() - static_cast<std::ptrdiff_t>(n), suffix.end(),
-                      rdns.end() - static_cast<std::ptrdiff_t>(n));
-  }
-
-  void BuildRootDse() {
-    std::optional<std::vector<std::string>> common;  // normalised DC= suffix, leaf first
-    std::string spelled;
-    for (size_t i = 0; i < store_.size(); ++i) {
-      Rdns rdns = store_[i].rdns();
-      size_t n = 0;
-      while (n < rdns.size() && StartsWith(rdns[rdns.size() - 1 - n], "dc=")) ++n;
-      if (n == 0) continue;
-      std::vector<std::string> suffix(rdns.end() - static_cast<std::ptrdiff_t>(n), rdns.end());
-      if (!common) {
-        common = suffix;
-        spelled = SpelledSuffix(store_[i].dn(), n);
-        continue;
-      }
-      // Keep the longest run of trailing RDNs that both suffixes share.
-      size_t k = 0;
-      while (k < common->size() && k < suffix.size() &&
-             (*common)[common->size() - 1 - k] == suffix[suffix.size() - 1 - k]) {
-        ++k;
-      }
-      if (k < common->size()) {
-        common->erase(common->begin(), common->end() - static_cast<std::ptrdiff_t>(k));
-        spelled = SpelledSuffix(spelled, k);
-      }
-    }
-    root_dse_.dn = "";
-    if (common && !common->empty()) {
-      root_dse_.attributes.push_back({"defaultNamingContext", {spelled}});
-      root_dse_.attributes.push_back({"rootDomainNamingContext", {spelled}});
-      root_dse_.attributes.push_back({"namingContexts", {spelled}});
-    }
-  }
-
-  // The last `n` RDNs of `dn` in their original spelling.
-  static std::string SpelledSuffix(std::string_view dn, size_t n) {
-    // Walk the DN from the end, splitting at unescaped commas.
-    std::vector<std::string> parts;
-    std::string piece;
-    for (size_t i = 0; i < dn.size(); ++i) {
-      if (dn[i] == '\\' && i + 1 < dn.size()) {
-        piece += dn[i];
-        piece += dn[++i];
-      } else if (dn[i] == ',') {
-        parts.push_back(Trim(piece));
-        piece.clear();
-      } else {
-        piece += dn[i];
-      }
-    }
-    parts.push_back(Trim(piece));
-    if (n > parts.size()) n = parts.size();
-    std::vector<std::string> tail(parts.end() - static_cast<std::ptrdiff_t>(n), parts.end());
-    return Join(tail, ",");
-  }
-
   // Entries that can satisfy `node` (sorted, file order), or nullopt when the index cannot
   // narrow the search. Items that can never be TRUE (no equality rule, invalid value) narrow to
   // nothing.
@@ -374,7 +234,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
           known = &cache.Add(std::move(fresh));
         }
         if (!known->assertion) return Postings{};
-        return Lookup(IndexFor(type, is_name), HashText(*known->assertion));
+        return Lookup(indexes_.Equality(type, is_name), AttributeIndexes::Key(*known->assertion));
       }
       case Kind::kAnd: {
         std::optional<Postings> result;
@@ -413,7 +273,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
         std::optional<std::string> initial =
             NormalizeSubstringPiece(type->substr, *node.initial, true, false);
         if (!initial) return Postings{};
-        return PrefixIndexFor(type).Find(*initial);
+        return indexes_.Prefix(type).Find(*initial);
       }
       default:
         return std::nullopt;
@@ -425,27 +285,6 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
   static bool HasPrefixIndex(MatchKind kind) {
     return kind == MatchKind::kCaseIgnore || kind == MatchKind::kCaseExact ||
            kind == MatchKind::kCaseIgnoreIA5 || kind == MatchKind::kCaseExactIA5;
-  }
-
-  const PrefixPostings& PrefixIndexFor(const AttributeType* type) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::unique_ptr<PrefixPostings>& index = prefix_index_[type];
-    if (!index) {
-      std::vector<std::pair<std::string, uint32_t>> pairs;
-      for (size_t i = 0; i < store_.size(); ++i) {
-        const StoredEntry p = store_[i];
-        for (size_t a = 0; a < p.attribute_count(); ++a) {
-          if (p.type(a) != type) continue;
-          for (std::string_view v : p.values(a)) {
-            if (auto key = NormalizeValue(type->substr, v, *schema_)) {
-              pairs.emplace_back(std::move(*key), static_cast<uint32_t>(i));
-            }
-          }
-        }
-      }
-      index = std::make_unique<PrefixPostings>(std::move(pairs));
-    }
-    return *index;
   }
 
   // Most searches start at the naming context; parsing and finding it once is enough.
@@ -465,7 +304,7 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     base->text = std::string(base_dn);
     base->dn = ParseDn(base_dn, *schema_);
     if (base->dn) base->rdns.assign(base->dn->rdns.begin(), base->dn->rdns.end());
-    base->exists = base->dn && BaseExists(base->rdns);
+    base->exists = base->dn && bases_.Exists(store_, base->rdns);
     std::lock_guard<std::mutex> lock(mutex_);
     last_base_ = base;
     return base;
@@ -493,86 +332,16 @@ class LdifDirectory : public Directory, public std::enable_shared_from_this<Ldif
     return recent_requests_.back();
   }
 
-  const HashPostings& IndexFor(const AttributeType* type, bool is_name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (is_name) {
-      if (!name_index_) name_index_ = std::make_unique<HashPostings>(NamePairs(type));
-      return *name_index_;
-    }
-    BuildIndexes({type});
-    return *index_[type];
-  }
-
-  // Builds the missing indexes of `types` (attributes, not `name`) in one pass over the
-  // entries. Called with mutex_ held.
-  void BuildIndexes(const std::vector<const AttributeType*>& types) {
-    std::vector<const AttributeType*> missing;
-    for (const AttributeType* t : types) {
-      if (!index_[t] && std::find(missing.begin(), missing.end(), t) == missing.end()) {
-        missing.push_back(t);
-      }
-    }
-    if (missing.empty()) return;
-    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs = IndexPairs(missing);
-    for (size_t k = 0; k < missing.size(); ++k) {
-      index_[missing[k]] = std::make_unique<HashPostings>(std::move(pairs[k]));
-    }
-  }
-
-  // (hash of normalised value, entry) pairs of `types` (attributes, not `name`), one list a
-  // type.
-  std::vector<std::vector<std::pair<uint64_t, uint32_t>>> IndexPairs(
-      const std::vector<const AttributeType*>& types) const {
-    std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(types.size());
-    for (auto& p : pairs) p.reserve(store_.size());
-    for (size_t i = 0; i < store_.size(); ++i) {
-      const StoredEntry p = store_[i];
-      auto id = static_cast<uint32_t>(i);
-      for (size_t k = 0; k < types.size(); ++k) {
-        if (types[k]->equality != MatchKind::kObjectIdentifier) continue;
-        for (const std::string& c : p.classes()) pairs[k].emplace_back(HashText(c), id);
-      }
-      for (size_t a = 0; a < p.attribute_count(); ++a) {
-        auto k =
-            static_cast<size_t>(std::find(types.begin(), types.end(), p.type(a)) - types.begin());
-        if (k == types.size() || types[k]->equality == MatchKind::kObjectIdentifier) continue;
-        for (std::string_view v : p.values(a)) {
-          if (auto key = NormalizeValue(types[k]->equality, v, *schema_)) {
-            pairs[k].emplace_back(HashText(*key), id);
-          }
-        }
-      }
-    }
-    return pairs;
-  }
-
-  std::vector<std::pair<uint64_t, uint32_t>> NamePairs(const AttributeType* type) const {
-    std::vector<std::pair<uint64_t, uint32_t>> pairs;
-    for (size_t i = 0; i < store_.size(); ++i) {
-      if (auto key = NormalizeValue(type->equality, store_[i].name(), *schema_)) {
-        pairs.emplace_back(HashText(*key), static_cast<uint32_t>(i));
-      }
-    }
-    return pairs;
-  }
-
   std::shared_ptr<const Schema> schema_;
   bool use_index_;
   EntryStore store_;
   FilterEvaluator evaluator_;  // resolves attributes through store_
+  KnownBases bases_;
+  AttributeIndexes indexes_;
   DirectoryEntry root_dse_;
   std::string root_context_;
-  struct KnownBase {
-    uint64_t hash;   // of the suffix
-    uint32_t entry;  // an entry whose DN ends with it
-    uint32_t depth;  // RDNs in the suffix
-  };
-  std::vector<KnownBase> known_bases_;  // the entries' DNs and their ancestors
-  HashPostings by_dn_;                  // hash of the whole normalised DN -> entry
+  // Guards what searches keep between calls.
   std::mutex mutex_;
-  std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> index_;
-  std::unique_ptr<HashPostings> name_index_;
-  std::unordered_map<const AttributeType*, std::unique_ptr<PrefixPostings>> prefix_index_;
   std::vector<std::shared_ptr<const CachedRequest>> recent_requests_;
   std::shared_ptr<const CachedBase> last_base_;
 };

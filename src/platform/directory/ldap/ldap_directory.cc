@@ -116,10 +116,11 @@ class LdapServerDirectory : public LdapDirectory {
   // A query's rows go to the caller page by page: the answer is never held whole.
   Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
                       const std::vector<std::string>& attributes,
-                      const std::function<void(const EntryView&)>& each) override {
+                      const std::function<void(SharedDirectoryEntry)>& each) override {
     return Projected(
         base_dn, scope, FilterToString(filter), attributes,
-        [&each](DirectoryEntry&& e) { each(DirectoryEntryView(std::move(e))); }, nullptr);
+        [&each](DirectoryEntry&& e) { each(std::make_shared<DirectoryEntryView>(std::move(e))); },
+        nullptr);
   }
 
   Status SearchEach(std::string_view base, SearchScope scope, std::string_view filter,

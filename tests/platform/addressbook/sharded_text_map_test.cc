@@ -1,4 +1,4 @@
-#include "platform/common/sharded_text_map.h"
+#include "platform/addressbook/sharded_text_map.h"
 
 #include <gtest/gtest.h>
 

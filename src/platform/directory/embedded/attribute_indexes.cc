@@ -1,0 +1,94 @@
+#include "platform/directory/embedded/attribute_indexes.h"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "platform/directory/matching.h"
+
+namespace testqav {
+
+uint64_t AttributeIndexes::Key(std::string_view normalised) {
+  return std::hash<std::string_view>{}(normalised);
+}
+
+const HashPostings& AttributeIndexes::Equality(const AttributeType* type, bool is_name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (is_name) {
+    if (!names_) {
+      std::vector<std::pair<uint64_t, uint32_t>> pairs;
+      for (size_t i = 0; i < store_.size(); ++i) {
+        if (auto key = NormalizeValue(type->equality, store_[i].name(), schema_)) {
+          pairs.emplace_back(Key(*key), static_cast<uint32_t>(i));
+        }
+      }
+      names_ = std::make_unique<HashPostings>(std::move(pairs));
+    }
+    return *names_;
+  }
+  BuildEqualityLocked({type});
+  return *equality_[type];
+}
+
+void AttributeIndexes::BuildEquality(const std::vector<const AttributeType*>& types) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  BuildEqualityLocked(types);
+}
+
+void AttributeIndexes::BuildEqualityLocked(const std::vector<const AttributeType*>& types) {
+  std::vector<const AttributeType*> missing;
+  for (const AttributeType* t : types) {
+    if (!equality_[t] && std::find(missing.begin(), missing.end(), t) == missing.end()) {
+      missing.push_back(t);
+    }
+  }
+  if (missing.empty()) return;
+  // (key, entry) pairs, one list a type, gathered in one pass over the entries.
+  std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(missing.size());
+  for (auto& p : pairs) p.reserve(store_.size());
+  for (size_t i = 0; i < store_.size(); ++i) {
+    const StoredEntry p = store_[i];
+    auto id = static_cast<uint32_t>(i);
+    for (size_t k = 0; k < missing.size(); ++k) {
+      if (missing[k]->equality != MatchKind::kObjectIdentifier) continue;
+      for (const std::string& c : p.classes()) pairs[k].emplace_back(Key(c), id);
+    }
+    for (size_t a = 0; a < p.attribute_count(); ++a) {
+      auto k = static_cast<size_t>(std::find(missing.begin(), missing.end(), p.type(a)) -
+                                   missing.begin());
+      if (k == missing.size() || missing[k]->equality == MatchKind::kObjectIdentifier) continue;
+      for (std::string_view v : p.values(a)) {
+        if (auto key = NormalizeValue(missing[k]->equality, v, schema_)) {
+          pairs[k].emplace_back(Key(*key), id);
+        }
+      }
+    }
+  }
+  for (size_t k = 0; k < missing.size(); ++k) {
+    equality_[missing[k]] = std::make_unique<HashPostings>(std::move(pairs[k]));
+  }
+}
+
+const PrefixPostings& AttributeIndexes::Prefix(const AttributeType* type) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_ptr<PrefixPostings>& index = prefix_[type];
+  if (!index) {
+    std::vector<std::pair<std::string, uint32_t>> pairs;
+    for (size_t i = 0; i < store_.size(); ++i) {
+      const StoredEntry p = store_[i];
+      for (size_t a = 0; a < p.attribute_count(); ++a) {
+        if (p.type(a) != type) continue;
+        for (std::string_view v : p.values(a)) {
+          if (auto key = NormalizeValue(type->substr, v, schema_)) {
+            pairs.emplace_back(std::move(*key), static_cast<uint32_t>(i));
+          }
+        }
+      }
+    }
+    index = std::make_unique<PrefixPostings>(std::move(pairs));
+  }
+  return *index;
+}
+
+}  // namespace testqav
