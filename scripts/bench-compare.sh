@@ -6,6 +6,8 @@
 #
 #   scripts/bench-compare.sh REVISION [REVISION...] [USERS]
 #
+# A REVISION may be REV+PATCH: that revision with a patch file applied (git apply), for an
+# experiment that switches one thing off (bench/experiments/).
 # A last argument of digits only that git does not know as a revision is the number of
 # users (default 100000).
 #
@@ -55,9 +57,13 @@ labels=()
 declare -A bins
 for k in "${!revs[@]}"; do
   rev="${revs[$k]}"
+  base="${rev%%+*}"
+  patch=""
+  [ "$base" != "$rev" ] && patch="$(realpath "${rev#*+}")"
   log "building $rev (Release) in a worktree"
   if [ ! -d "$work/rev$k" ]; then
-    git -C "$root" worktree add --force --detach "$work/rev$k" "$rev" >/dev/null 2>&1
+    git -C "$root" worktree add --force --detach "$work/rev$k" "$base" >/dev/null 2>&1
+    [ -z "$patch" ] || git -C "$work/rev$k" apply "$patch"
   fi
   build_release "$work/rev$k" "$work/rev$k/build-rel"
   labels+=("$rev")
