@@ -83,6 +83,8 @@ constexpr int kTaggedTag = 0, kTaggedValue = 1;
 struct MemberList {
   const std::string_view* names = nullptr;
   size_t size = 0;
+  // The name at `i`; empty for a position the list does not have (a context without members).
+  std::string_view Name(size_t i) const { return i < size ? names[i] : std::string_view(); }
 };
 
 MemberList MembersOf(Ctx c) {
@@ -106,7 +108,7 @@ MemberList MembersOf(Ctx c) {
 int MemberIndex(Ctx c, std::string_view k) {
   MemberList list = MembersOf(c);
   for (size_t i = 0; i < list.size; ++i) {
-    if (list.names[i] == k) return static_cast<int>(i);
+    if (list.Name(i) == k) return static_cast<int>(i);
   }
   return -1;
 }
@@ -300,9 +302,8 @@ class Loader final : public JsonHandler {
 
   // The name of the member whose value comes next in `f`.
   static std::string KeyOf(const Frame& f) {
-    MemberList list = MembersOf(f.ctx);
-    if (f.member < 0 || static_cast<size_t>(f.member) >= list.size) return std::string();
-    return std::string(list.names[f.member]);
+    if (f.member < 0) return std::string();
+    return std::string(MembersOf(f.ctx).Name(static_cast<size_t>(f.member)));
   }
 
   static const char* KindName(Kind k) {
@@ -579,7 +580,8 @@ class Loader final : public JsonHandler {
 
   bool RequireMember(const Frame& f, int index) {
     if (f.seen & (1u << index)) return true;
-    return Fail(f.offset, "missing member \"" + std::string(MembersOf(f.ctx).names[index]) +
+    return Fail(f.offset, "missing member \"" +
+                              std::string(MembersOf(f.ctx).Name(static_cast<size_t>(index))) +
                               "\" in " + CtxName(f.ctx));
   }
 
