@@ -70,7 +70,8 @@ void QAV::UpdateRstFromGAL() {
     for (rst.MoveFirst().IgnoreError(); !rst.Eof(); rst.MoveNext().IgnoreError()) {
       auto smtp = rst.ValueView("SMTP");
       if (!smtp.ok() || !(*smtp)->IsString() || (*smtp)->string_value().empty()) continue;
-      lookups.push_back({AnticipatedLookup::Kind::kName, DecodeWildcards((*smtp)->string_value())});
+      lookups.push_back(
+          {AnticipatedLookup::Kind::kName, DecodeWildcards((*smtp)->string_value()), false, {}});
       if (lookups.size() == kBatch) {
         AnnounceLookups(*rt_.g.MapiSession, std::move(lookups));
         lookups.clear();

@@ -43,11 +43,11 @@ void AddLookups(const std::vector<Variant>& row, std::vector<AnticipatedLookup>&
   using Kind = AnticipatedLookup::Kind;
   if (row.size() > 4) {
     std::string odn = LowerCase(row[4].ToText());
-    if (!odn.empty()) lookups.push_back({Kind::kDistinguishedName, std::move(odn), true});
+    if (!odn.empty()) lookups.push_back({Kind::kDistinguishedName, std::move(odn), true, {}});
   }
   if (row.size() > 3) {
     std::string smtp = row[3].ToText();
-    if (!smtp.empty()) lookups.push_back({Kind::kName, "SMTP:" + LowerCase(smtp)});
+    if (!smtp.empty()) lookups.push_back({Kind::kName, "SMTP:" + LowerCase(smtp), false, {}});
   }
 }
 

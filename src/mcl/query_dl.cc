@@ -51,7 +51,8 @@ Result<std::shared_ptr<Directory>> OrganisationDirectory(Runtime& rt) {
 }
 
 // Announces to the session the look-ups that the person rows of a member query will start
-// with (the ODN's GAL entry, then the ODN as a recipient), so that they may be answered on
+// with (the ODN's GAL entry, then the ODN as a recipient, and the SMTP address as one too
+// when the ODN has no entry), so that they may be answered on
 // the other core while this one works through the rows before. The rows are read once and
 // the record set is left on its first row, where the expansion starts.
 void AnnounceRowLookups(Runtime& rt, Recordset& rst) {
@@ -60,9 +61,15 @@ void AnnounceRowLookups(Runtime& rt, Recordset& rst) {
   for (; !rst.Eof(); rst.MoveNext().IgnoreError()) {
     if (!ContainsIgnoreCase(ValueText(rst.ValueView("objectCategory")), "CN=Person")) continue;
     std::string odn = ValueText(rst.ValueView("legacyExchangeDN"));
-    if (!odn.empty()) {
-      lookups.push_back({AnticipatedLookup::Kind::kDistinguishedName, std::move(odn), true});
+    if (odn.empty()) continue;
+    // An ODN without a GAL entry is resolved as a name all the same, and so is the row's
+    // SMTP address after it.
+    std::vector<std::string> if_unknown{odn};
+    if (std::string smtp = ValueText(rst.ValueView("mail")); !smtp.empty()) {
+      if_unknown.push_back(std::move(smtp));
     }
+    lookups.push_back(
+        {AnticipatedLookup::Kind::kDistinguishedName, std::move(odn), true, std::move(if_unknown)});
   }
   rst.MoveFirst().IgnoreError();
   if (!lookups.empty()) AnnounceLookups(*rt.g.MapiSession, std::move(lookups));

@@ -50,14 +50,17 @@ class RecordingSession : public Session, public LookAhead {
   SessionPtr inner_;
 };
 
-// "N:text" for a name, "D:text" or "D+N:text" for a distinguished name (then as a name).
+// "N:text" for a name, "D:text" or "D+N:text" for a distinguished name (then as a name),
+// followed by "|name" for each name to resolve when the distinguished name is unknown.
 inline std::vector<std::string> Describe(const std::vector<AnticipatedLookup>& lookups) {
   std::vector<std::string> out;
   for (const AnticipatedLookup& l : lookups) {
     if (l.kind == AnticipatedLookup::Kind::kName) {
       out.push_back("N:" + l.text);
     } else {
-      out.push_back((l.then_as_name ? "D+N:" : "D:") + l.text);
+      std::string text = (l.then_as_name ? "D+N:" : "D:") + l.text;
+      for (const std::string& name : l.names_if_unknown) text += "|" + name;
+      out.push_back(std::move(text));
     }
   }
   return out;

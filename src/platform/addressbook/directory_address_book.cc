@@ -161,7 +161,7 @@ class DirectoryAddressBook : public AddressBook,
   // making, it makes it too (the answer is the same, and the first one kept is the one both
   // hand out).
   // Folded legacyExchangeDN / folded object DN -> entry.
-  ShardedTextMap<AddressEntryPtr> by_legacy_dn_;
+  ShardedTextMap<AddressEntryPtr> by_legacy_dn_;  // nullptr: no entry has that DN
   ShardedTextMap<AddressEntryPtr> by_object_dn_;
   // Text given to ResolveName -> its answer.
   ShardedTextMap<Result<AddressEntryPtr>> resolved_;
@@ -213,7 +213,11 @@ void DirectoryAddressBook::AnswerAhead() {
       if (stopping_) break;
       // Only the kept answers matter here; what the caller gets comes from its own call.
       if (l.kind == AnticipatedLookup::Kind::kDistinguishedName) {
-        if (FindByDN(l.text).ok() && l.then_as_name) ResolveName(l.text).IgnoreError();
+        if (FindByDN(l.text).ok()) {
+          if (l.then_as_name) ResolveName(l.text).IgnoreError();
+        } else {
+          for (const std::string& name : l.names_if_unknown) ResolveName(name).IgnoreError();
+        }
       } else {
         ResolveName(l.text).IgnoreError();
       }
@@ -312,7 +316,14 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
   if (dn.empty()) return Status(err::kNotFound, "No address-book entry for an empty name");
   std::string folded;
   const std::string_view key = FoldedKey(dn, folded);
-  if (std::optional<AddressEntryPtr> cached = by_legacy_dn_.Find(key)) return *cached;
+  auto not_found = [&] {
+    return Status(err::kNotFound,
+                  "No address-book entry with the distinguished name " + std::string(dn));
+  };
+  if (std::optional<AddressEntryPtr> cached = by_legacy_dn_.Find(key)) {
+    if (*cached == nullptr) return not_found();
+    return *cached;
+  }
   // Not seen by this DN yet, so most likely not seen at all: read the objects whole in the
   // one search instead of asking for their names and reading each afterwards.
   Result<std::vector<SharedDirectoryEntry>> found =
@@ -331,8 +342,11 @@ Result<AddressEntryPtr> DirectoryAddressBook::FindByDN(std::string_view dn) {
     Result<std::string> address = e->Address();
     if (type.ok() && *type == "EX" && address.ok() && EqualsIgnoreCase(*address, dn)) return e;
   }
-  return Status(err::kNotFound,
-                "No address-book entry with the distinguished name " + std::string(dn));
+  // Known to be missing, so that asking again (a row of a hidden mailbox is asked about by
+  // the other thread first) costs no second search. No entry made later can have this DN as
+  // its address: the directory does not change under the run.
+  by_legacy_dn_.Emplace(std::string(key), nullptr);
+  return not_found();
 }
 
 Result<std::vector<AddressEntryPtr>> DirectoryAddressBook::FindByName(std::string_view name) {

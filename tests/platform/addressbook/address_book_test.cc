@@ -580,8 +580,8 @@ TEST(AddressBookAnticipationTest, AnswersAreThoseOfABookNotToldAhead) {
     SCOPED_TRACE(round);
     std::shared_ptr<AddressBook> ahead = MakeDirectoryAddressBook(dir, base);
     std::vector<AnticipatedLookup> lookups;
-    for (const std::string& n : names) lookups.push_back({Kind::kName, n});
-    for (const std::string& d : dns) lookups.push_back({Kind::kDistinguishedName, d, true});
+    for (const std::string& n : names) lookups.push_back({Kind::kName, n, false, {}});
+    for (const std::string& d : dns) lookups.push_back({Kind::kDistinguishedName, d, true, {}});
     dynamic_cast<LookAhead&>(*ahead).Anticipate(lookups);
     for (size_t i = 0; i < names.size(); ++i) {
       const std::string& n = names[(i + round) % names.size()];
@@ -618,12 +618,12 @@ TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
   std::vector<AnticipatedLookup> lookups;
   for (int i = 0; i < 2000; ++i) {
     const std::string n = std::to_string(i);
-    lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=user" + n, true});
-    lookups.push_back({Kind::kName, "SMTP:u" + n + "@old.example"});
+    lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=user" + n, true, {}});
+    lookups.push_back({Kind::kName, "SMTP:u" + n + "@old.example", false, {}});
   }
   // A DN that the directory does not know is not resolved as a name afterwards: that would
   // be a search for every prefix of it, over every entry.
-  lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=gone", true});
+  lookups.push_back({Kind::kDistinguishedName, "/o=Big/cn=Recipients/cn=gone", true, {}});
   dynamic_cast<LookAhead&>(*book).Anticipate(lookups);
   // One search for each DN and each address, then one (the name's) for each DN found.
   ASSERT_TRUE(counting->WaitForSearches(6001)) << counting->Filters().size() << " searches";
@@ -642,6 +642,35 @@ TEST(AddressBookAnticipationTest, AnticipatedLookupsCostNoSearchWhenMade) {
   EXPECT_EQ(counting->Filters().size(), 0u);
 }
 
+// A row whose ODN the directory does not know is then resolved by that ODN and by its SMTP
+// address; announced with those names, the whole costly round is made ahead.
+TEST(AddressBookAnticipationTest, NamesOfAnUnknownDnAreResolvedAhead) {
+  const std::string gone = "/o=Big/cn=Recipients/cn=gone";
+  const std::string smtp = "SMTP:u7@old.example";
+  auto look_up = [&](AddressBook& book) {
+    return std::vector<std::string>{Outcome(book.FindByDN(gone)), Outcome(book.ResolveName(gone)),
+                                    Outcome(book.ResolveName(smtp))};
+  };
+  auto alone = CountingLargeOrg(300, true);
+  auto counting = CountingLargeOrg(300, true);
+  ASSERT_TRUE(alone != nullptr && counting != nullptr);
+  std::shared_ptr<AddressBook> plain = MakeDirectoryAddressBook(alone, "DC=big,DC=example");
+  const std::string last = "SMTP:u8@old.example";
+  const std::vector<std::string> expected = look_up(*plain);
+  plain->ResolveName(last).IgnoreError();
+  const size_t searches = alone->Filters().size();
+
+  std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
+  // The other thread keeps an answer after its searches: a last look-up, not checked, tells
+  // when the ones before it are kept.
+  dynamic_cast<LookAhead&>(*book).Anticipate(
+      {{Kind::kDistinguishedName, gone, true, {gone, smtp}}, {Kind::kName, last, false, {}}});
+  ASSERT_TRUE(counting->WaitForSearches(searches)) << counting->Filters().size() << " searches";
+  counting->Clear();
+  EXPECT_EQ(look_up(*book), expected);
+  EXPECT_EQ(counting->Filters(), std::vector<std::string>{});
+}
+
 TEST(AddressBookAnticipationTest, DirectoryThatCannotBeSharedIsLeftToTheCaller) {
   auto counting = CountingLargeOrg(50, false);
   ASSERT_NE(counting, nullptr);
@@ -649,7 +678,7 @@ TEST(AddressBookAnticipationTest, DirectoryThatCannotBeSharedIsLeftToTheCaller) 
     std::shared_ptr<AddressBook> book = MakeDirectoryAddressBook(counting, "DC=big,DC=example");
     std::vector<AnticipatedLookup> lookups;
     for (int i = 0; i < 50; ++i) {
-      lookups.push_back({Kind::kName, "SMTP:u" + std::to_string(i) + "@old.example"});
+      lookups.push_back({Kind::kName, "SMTP:u" + std::to_string(i) + "@old.example", false, {}});
     }
     // A book that answers ahead starts its thread inside Anticipate: counting the process's
     // threads around the call tells, without waiting, that none was started.
