@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/directory/matching.h"
@@ -47,6 +49,21 @@ void AttributeIndexes::BuildEqualityLocked(const std::vector<const AttributeType
   // (key, entry) pairs, one list a type, gathered in one pass over the entries.
   std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(missing.size());
   for (auto& p : pairs) p.reserve(store_.size());
+  // A distinguished name is parsed to be normalised, and the values of a DN attribute repeat
+  // (every person's objectCategory is the same DN): each distinct value is parsed once. The
+  // views point into the store, which outlives the build.
+  std::unordered_map<std::string_view, std::optional<uint64_t>> dn_keys;
+  auto key_of = [&](const AttributeType* t, std::string_view v) -> std::optional<uint64_t> {
+    if (t->equality != MatchKind::kDistinguishedName) {
+      if (auto key = NormalizeValue(t->equality, v, schema_)) return Key(*key);
+      return std::nullopt;
+    }
+    auto [it, added] = dn_keys.try_emplace(v);
+    if (added) {
+      if (auto key = NormalizeValue(t->equality, v, schema_)) it->second = Key(*key);
+    }
+    return it->second;
+  };
   for (size_t i = 0; i < store_.size(); ++i) {
     const StoredEntry p = store_[i];
     auto id = static_cast<uint32_t>(i);
@@ -59,9 +76,7 @@ void AttributeIndexes::BuildEqualityLocked(const std::vector<const AttributeType
                                    missing.begin());
       if (k == missing.size() || missing[k]->equality == MatchKind::kObjectIdentifier) continue;
       for (std::string_view v : p.values(a)) {
-        if (auto key = NormalizeValue(missing[k]->equality, v, schema_)) {
-          pairs[k].emplace_back(Key(*key), id);
-        }
+        if (auto key = key_of(missing[k], v)) pairs[k].emplace_back(*key, id);
       }
     }
   }
