@@ -45,14 +45,11 @@ std::span<const std::string_view> StoredEntry::values(size_t i) const {
 }
 
 std::span<const std::string_view> StoredEntry::Values(std::string_view name) const {
-  // Attribute names are nearly always ASCII, and ASCII names of different lengths never
-  // match: most attributes are passed over without comparing a letter.
-  const bool ascii = IsAscii(name);
-  for (size_t i = 0; i < attribute_count(); ++i) {
-    const uint32_t id = store_->entries_[index_].attributes[i].name;
-    const std::string& spelled = store_->names_[id];
-    if (ascii && store_->name_ascii_[id] != 0 && spelled.size() != name.size()) continue;
-    if (EqualsIgnoreCase(spelled, name)) return values(i);
+  const std::optional<uint32_t> group = store_->NameGroup(name);
+  if (!group) return {};
+  const EntryStore::Entry& e = store_->entries_[index_];
+  for (size_t i = 0; i < e.attribute_count; ++i) {
+    if (store_->name_groups_[e.attributes[i].name] == *group) return values(i);
   }
   return {};
 }
@@ -111,14 +108,24 @@ std::string_view EntryStore::Keep(std::string_view text) {
 }
 
 uint32_t EntryStore::NameId(std::string_view spelling) {
-  auto found = name_ids_.find(std::string(spelling));
+  auto found = name_ids_.find(spelling);
   if (found != name_ids_.end()) return found->second;
   auto id = static_cast<uint32_t>(names_.size());
   names_.emplace_back(spelling);
-  name_ascii_.push_back(IsAscii(spelling) ? 1 : 0);
   name_types_.push_back(TypeForStored(spelling));
+  name_groups_.push_back(groups_by_folded_name_.try_emplace(FoldCase(spelling), id).first->second);
   name_ids_.emplace(std::string(spelling), id);
   return id;
+}
+
+std::optional<uint32_t> EntryStore::NameGroup(std::string_view name) const {
+  // Nearly always the name is asked for as the entries spell it.
+  if (auto found = name_ids_.find(name); found != name_ids_.end()) {
+    return name_groups_[found->second];
+  }
+  auto group = groups_by_folded_name_.find(FoldCase(name));
+  if (group == groups_by_folded_name_.end()) return std::nullopt;
+  return group->second;
 }
 
 const AttributeType* EntryStore::TypeForStored(std::string_view spelling) {

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -116,9 +118,19 @@ class EntryStore {
 
   // Attribute spellings: a file uses a few dozen, each for many entries.
   std::vector<std::string> names_;
-  std::vector<uint8_t> name_ascii_;  // 1 where the spelling is ASCII
   std::vector<const AttributeType*> name_types_;
-  std::unordered_map<std::string, uint32_t> name_ids_;
+  // Spellings that differ only in case name one attribute: each spelling's group is the id of
+  // the first spelling of its case-folded form. Values(name) finds the group of the name asked
+  // for once and then compares numbers, not letters, with the attributes of the entry.
+  std::vector<uint32_t> name_groups_;
+  std::unordered_map<std::string, uint32_t> groups_by_folded_name_;
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> name_ids_;
+  // The group of the attribute spelled `name`, or nullopt when no entry has it.
+  std::optional<uint32_t> NameGroup(std::string_view name) const;
 
   // Types of the stored attributes that the schema lacks, by lower-cased name; held by
   // pointer so that they stay where they are when the store moves.
