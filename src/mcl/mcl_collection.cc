@@ -67,6 +67,9 @@ bool QAV::CollectDataMCL() {
     return false;
   }
   CreateSourceMCLData();
+  // Every contact reached is matched against the registered users, which this phase leaves
+  // as they are; a contact reached by several lists is matched with the same filter again.
+  if (rstQAV) KeepFilterMatches(*rstQAV);
   std::vector<MessagePtr> items;
   if (auto messages = fldMandatory->Messages(); messages.ok()) {
     if (auto all = (*messages)->All(); all.ok()) items = std::move(*all);

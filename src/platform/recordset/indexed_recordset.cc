@@ -93,11 +93,29 @@ Postings Intersect(std::vector<Postings> parts) {
   return result;
 }
 
-class IndexedRecordset final : public recordset_internal::RecordsetBase {
+class IndexedRecordset final : public recordset_internal::RecordsetBase, public FilterMemory {
+ public:
+  void KeepFilterMatches() override { keep_matches_ = true; }
+
  protected:
   std::vector<uint32_t> SelectMatches(const FilterNode& root) override { return Evaluate(root); }
 
+  const std::vector<uint32_t>* KnownMatches(std::string_view filter) const override {
+    if (!keep_matches_) return nullptr;
+    auto found = kept_matches_.find(filter);
+    return found == kept_matches_.end() ? nullptr : &found->second;
+  }
+
+  void OnSelected(std::string_view filter, const std::vector<uint32_t>& matches) override {
+    if (!keep_matches_) return;
+    // Bounded: a run that sets ever new texts starts over rather than growing without end.
+    if (kept_bytes_ > kMaxKeptBytes) ForgetMatches();
+    kept_bytes_ += filter.size() + matches.size() * sizeof(uint32_t) + kEntryOverhead;
+    kept_matches_.emplace(std::string(filter), matches);
+  }
+
   void OnCommitted(uint32_t id, const Record* before, const Record& after) override {
+    ForgetMatches();
     for (int32_t field : indexed_fields_) {
       FieldIndex& index = indexes_[static_cast<size_t>(field)];
       const Variant* old_value = before != nullptr ? before->Get(field) : nullptr;
@@ -111,6 +129,7 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
   void OnCleared() override {
     indexes_.clear();
     indexed_fields_.clear();
+    ForgetMatches();
   }
 
  private:
@@ -237,8 +256,21 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase {
                                               : Intersect(std::move(parts));
   }
 
+  void ForgetMatches() {
+    if (kept_matches_.empty()) return;
+    kept_matches_.clear();
+    kept_bytes_ = 0;
+  }
+
   std::vector<FieldIndex> indexes_;
   std::vector<int32_t> indexed_fields_;  // fields with at least one index built
+
+  // Filter text -> the records it selected, while no record was committed since.
+  static constexpr size_t kMaxKeptBytes = size_t{64} << 20;
+  static constexpr size_t kEntryOverhead = 64;  // the map's node and the vector, roughly
+  bool keep_matches_ = false;
+  TextMap<std::vector<uint32_t>> kept_matches_;
+  size_t kept_bytes_ = 0;
 };
 
 }  // namespace

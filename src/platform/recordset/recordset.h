@@ -79,6 +79,24 @@ class Recordset {
   virtual Result<FieldType> FieldTypeOf(int32_t index) const = 0;
 };
 
+// Optional beside Recordset, found with dynamic_cast (see KeepFilterMatches): a record set
+// that is searched again and again with the same filters while its records stay as they are
+// (the registered users, matched against every contact that the mandatory contact lists
+// reach, most of them several times) may keep the records each filter text selected.
+class FilterMemory {
+ public:
+  virtual ~FilterMemory() = default;
+  // From now on the set keeps what each filter text selects, until a record is added or
+  // changed or the set is closed; the same text set again selects the same records without
+  // being parsed or searched. What a filter selects does not change.
+  virtual void KeepFilterMatches() = 0;
+};
+
+// Asks `rst` to keep its filters' matches when it can; otherwise does nothing.
+inline void KeepFilterMatches(Recordset& rst) {
+  if (auto* memory = dynamic_cast<FilterMemory*>(&rst)) memory->KeepFilterMatches();
+}
+
 // Makes the record sets of a run: the one place that picks the implementation chooses.
 using RecordsetFactory = std::function<std::unique_ptr<Recordset>()>;
 

@@ -347,11 +347,16 @@ Status RecordsetBase::SetFilter(std::string_view filter) {
   filtered_ = true;
   view_.clear();
   pos_ = 0;
+  if (const std::vector<uint32_t>* known = KnownMatches(filter)) {
+    view_ = *known;
+    return Status::Ok();
+  }
   Result<FilterNode> root =
       ParseFilter(filter, [this](std::string_view name) { return FindField(Trim(name)); });
   // A filter that does not parse leaves the view empty, never the previous one.
   if (!root.ok()) return root.status();
   view_ = SelectMatches(*root);
+  OnSelected(filter, view_);
   return Status::Ok();
 }
 

@@ -323,6 +323,38 @@ TYPED_TEST(RecordsetContract, EditedRecordsStayVisibleUntilTheFilterIsSetAgain) 
   EXPECT_EQ(this->Get("SMTP").string_value(), "a@x") << "clearing moves to the first record";
 }
 
+// A set asked to keep its filters' matches selects what a set that keeps nothing selects:
+// every commit (a record added, a record changed) makes a filter select afresh.
+TYPED_TEST(RecordsetContract, KeptFilterMatchesFollowEveryCommit) {
+  Recordset& rs = *this->rs_;
+  KeepFilterMatches(rs);
+  const std::string f = "SMTP LIKE 'b@x' OR Proxies Like '*;b@x;*'";
+  for (const char* s : {"a@x", "b@x", "c@x"}) this->Add({{"SMTP", s}});
+  ASSERT_TRUE(rs.SetFilter(f).ok());
+  EXPECT_EQ(this->Visible(), (std::vector<std::string>{"b@x"}));
+  ASSERT_TRUE(rs.SetFilter(f).ok());
+  EXPECT_EQ(this->Visible(), (std::vector<std::string>{"b@x"}));
+  ASSERT_TRUE(rs.ClearFilter().ok());
+  this->Add({{"SMTP", "d@x"}, {"Proxies", ";B@x;"}});
+  ASSERT_TRUE(rs.SetFilter(f).ok());
+  EXPECT_EQ(this->Visible(), (std::vector<std::string>{"b@x", "d@x"}));
+  // Changed in place, under the filter itself: the record no longer matches.
+  ASSERT_TRUE(rs.SetFilter(f).ok());
+  ASSERT_TRUE(rs.SetValue("SMTP", "e@x").ok());
+  ASSERT_TRUE(rs.Update().ok());
+  ASSERT_TRUE(rs.SetFilter(f).ok());
+  EXPECT_EQ(this->Visible(), (std::vector<std::string>{"d@x"}));
+  // A text that does not parse is refused every time, with an empty view.
+  EXPECT_EQ(rs.SetFilter("SMTP LIKE").number(), err::kAdoInvalidArg);
+  EXPECT_EQ(rs.SetFilter("SMTP LIKE").number(), err::kAdoInvalidArg);
+  EXPECT_TRUE(rs.Eof());
+  ASSERT_TRUE(rs.Close().ok());
+  ASSERT_TRUE(rs.Open().ok());
+  this->Add({{"SMTP", "b@x"}});
+  ASSERT_TRUE(rs.SetFilter(f).ok());
+  EXPECT_EQ(*rs.RecordCount(), 1);
+}
+
 // Records that exercise every rule of the filter grammar; expected results name them by
 // their SMTP text in insertion order.
 class FilterTable {
