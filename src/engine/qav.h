@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/runtime.h"
@@ -152,6 +153,18 @@ class QAV {
   // repository).
   std::string merge_folder_;
   int32_t merge_rank_ = 0;
+  // What AddToSourceMCL reads of an entry before anything else: its SMTP address, its ODN
+  // (both lower-cased) and the entry ID of that ODN. A contact that several lists reach is
+  // read once; an ODN whose look-up failed is not kept, so that each reach logs the failure.
+  struct ContactAddresses {
+    AddressEntryPtr entry;  // keeps the key's entry alive
+    std::string smtp;
+    std::string odn;
+    std::string address_id;
+  };
+  const ContactAddresses& AddressesOf(const AddressEntryPtr& entry);
+  std::unordered_map<const AddressEntry*, ContactAddresses> contact_addresses_;
+  ContactAddresses uncached_addresses_;
   // AddToSourceMCL for one entry; gives the members still to be added when it is a list to
   // expand, so that nested lists are walked without the call stack growing with them.
   std::vector<AddressEntryPtr> AddOneToSourceMCL(const AddressEntryPtr& entry,

@@ -18,18 +18,17 @@ std::string StoredText(const Recordset& rst, std::string_view field) {
 void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {
   const std::string kPrefix = "QAV::FindMatchInQAV:";
   if ((smtp.empty() && odn.empty()) || !rstQAV) return;
+  // Each address is quoted once, for both comparisons that name it.
+  const std::string s = smtp.empty() ? std::string() : QuoteFilterValue(Variant(smtp));
+  const std::string o = odn.empty() ? std::string() : QuoteFilterValue(Variant(odn));
   std::string filter;
   if (!smtp.empty() && !odn.empty()) {
-    filter = "SMTP LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR ODN LIKE '" +
-             QuoteFilterValue(Variant(odn)) + "' OR Proxies Like '*;" +
-             QuoteFilterValue(Variant(smtp)) + ";*' OR X500Proxies Like '*;" +
-             QuoteFilterValue(Variant(odn)) + ";*'";
+    filter = "SMTP LIKE '" + s + "' OR ODN LIKE '" + o + "' OR Proxies Like '*;" + s +
+             ";*' OR X500Proxies Like '*;" + o + ";*'";
   } else if (!smtp.empty()) {
-    filter = "SMTP LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR Proxies Like '*;" +
-             QuoteFilterValue(Variant(smtp)) + ";*'";
+    filter = "SMTP LIKE '" + s + "' OR Proxies Like '*;" + s + ";*'";
   } else {
-    filter = "ODN LIKE '" + QuoteFilterValue(Variant(odn)) + "' OR X500Proxies Like '*;" +
-             QuoteFilterValue(Variant(odn)) + ";*'";
+    filter = "ODN LIKE '" + o + "' OR X500Proxies Like '*;" + o + ";*'";
   }
   Recordset& rst = *rstQAV;
   rst.ClearFilter().IgnoreError();

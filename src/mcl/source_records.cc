@@ -111,9 +111,10 @@ void QAV::AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
 std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry,
                                                     const std::string& mclid, bool& include_dls) {
   if (!entry || !rstSourceMCL || rt_.StopRequested()) return {};
-  std::string smtp = LowerCase(Trim(GetSMTPFromAE(entry)));
-  std::string odn = LowerCase(GetFieldText(entry, kPrEmailAddress));
-  const std::string address_id = GetIdForODN(rt_, odn);
+  const ContactAddresses& addresses = AddressesOf(entry);
+  std::string smtp = addresses.smtp;
+  std::string odn = addresses.odn;
+  const std::string address_id = addresses.address_id;
   // An ODN that the address book does not know is neither searched for nor stored.
   if (address_id.empty()) odn.clear();
   FindMatchInQAV(smtp, odn);
@@ -150,6 +151,22 @@ std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry
     default:
       return {};
   }
+}
+
+const QAV::ContactAddresses& QAV::AddressesOf(const AddressEntryPtr& entry) {
+  if (auto found = contact_addresses_.find(entry.get()); found != contact_addresses_.end()) {
+    return found->second;
+  }
+  ContactAddresses a;
+  a.smtp = LowerCase(Trim(GetSMTPFromAE(entry)));
+  a.odn = LowerCase(GetFieldText(entry, kPrEmailAddress));
+  a.address_id = GetIdForODN(rt_, a.odn);
+  if (!a.odn.empty() && a.address_id.empty()) {
+    uncached_addresses_ = std::move(a);
+    return uncached_addresses_;
+  }
+  a.entry = entry;
+  return contact_addresses_.emplace(entry.get(), std::move(a)).first->second;
 }
 
 void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
@@ -232,20 +249,15 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
 }
 
 std::string QAV::SourceMclContactFilter(const std::string& smtp, const std::string& odn) {
+  // Each address is quoted once, for both comparisons that name it.
+  const std::string s = smtp.empty() ? std::string() : QuoteFilterValue(Variant(smtp));
+  const std::string o = odn.empty() ? std::string() : QuoteFilterValue(Variant(odn));
   if (!smtp.empty() && !odn.empty()) {
-    return "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR [ODN] LIKE '" +
-           QuoteFilterValue(Variant(odn)) + "' OR [Proxies] Like '*;" +
-           QuoteFilterValue(Variant(smtp)) + ";*' OR [X500Proxies] Like '*;" +
-           QuoteFilterValue(Variant(odn)) + ";*'";
+    return "[SMTP] LIKE '" + s + "' OR [ODN] LIKE '" + o + "' OR [Proxies] Like '*;" + s +
+           ";*' OR [X500Proxies] Like '*;" + o + ";*'";
   }
-  if (!smtp.empty()) {
-    return "[SMTP] LIKE '" + QuoteFilterValue(Variant(smtp)) + "' OR [Proxies] Like '*;" +
-           QuoteFilterValue(Variant(smtp)) + ";*'";
-  }
-  if (!odn.empty()) {
-    return "[ODN] LIKE '" + QuoteFilterValue(Variant(odn)) + "' OR [X500Proxies] Like '*;" +
-           QuoteFilterValue(Variant(odn)) + ";*'";
-  }
+  if (!smtp.empty()) return "[SMTP] LIKE '" + s + "' OR [Proxies] Like '*;" + s + ";*'";
+  if (!odn.empty()) return "[ODN] LIKE '" + o + "' OR [X500Proxies] Like '*;" + o + ";*'";
   return {};
 }
 
