@@ -57,6 +57,6 @@ for binary in "${binaries[@]}"; do
   echo "$binary: $total instructions in $function ($users users, $org_options)"
   callgrind_annotate "$work/callgrind.out" 2>/dev/null |
     awk '/file:function/ {table = 1; next} table == 1 && /^-+$/ {table = 2; next}
-         table == 2 && NF > 0' | head -15 |
+         table == 2 && NF > 0 && shown++ < 15' |
     sed -E 's/\[[^]]*\]$//; s/^/  /' | cut -c1-150
 done
