@@ -196,6 +196,8 @@ class QAV {
   // next, or "".
   std::string ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,
                              bool& include_dls);
+  // The filter FindMatchInQAV sets for a contact's SMTP address and ODN (not both empty).
+  std::string QavMatchFilter(const std::string& smtp, const std::string& odn);
   // Sets a record-set filter; a filter that cannot be set is logged and reads as no match.
   bool SetFilterOrLog(Recordset& rst, const std::string& filter, const std::string& label);
 

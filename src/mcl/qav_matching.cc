@@ -15,21 +15,22 @@ std::string StoredText(const Recordset& rst, std::string_view field) {
 
 }  // namespace
 
-void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {
-  const std::string kPrefix = "QAV::FindMatchInQAV:";
-  if ((smtp.empty() && odn.empty()) || !rstQAV) return;
+std::string QAV::QavMatchFilter(const std::string& smtp, const std::string& odn) {
   // Each address is quoted once, for both comparisons that name it.
   const std::string s = smtp.empty() ? std::string() : QuoteFilterValue(Variant(smtp));
   const std::string o = odn.empty() ? std::string() : QuoteFilterValue(Variant(odn));
-  std::string filter;
   if (!smtp.empty() && !odn.empty()) {
-    filter = "SMTP LIKE '" + s + "' OR ODN LIKE '" + o + "' OR Proxies Like '*;" + s +
-             ";*' OR X500Proxies Like '*;" + o + ";*'";
-  } else if (!smtp.empty()) {
-    filter = "SMTP LIKE '" + s + "' OR Proxies Like '*;" + s + ";*'";
-  } else {
-    filter = "ODN LIKE '" + o + "' OR X500Proxies Like '*;" + o + ";*'";
+    return "SMTP LIKE '" + s + "' OR ODN LIKE '" + o + "' OR Proxies Like '*;" + s +
+           ";*' OR X500Proxies Like '*;" + o + ";*'";
   }
+  if (!smtp.empty()) return "SMTP LIKE '" + s + "' OR Proxies Like '*;" + s + ";*'";
+  return "ODN LIKE '" + o + "' OR X500Proxies Like '*;" + o + ";*'";
+}
+
+void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {
+  const std::string kPrefix = "QAV::FindMatchInQAV:";
+  if ((smtp.empty() && odn.empty()) || !rstQAV) return;
+  const std::string filter = QavMatchFilter(smtp, odn);
   Recordset& rst = *rstQAV;
   rst.ClearFilter().IgnoreError();
   rst.MoveFirst().IgnoreError();

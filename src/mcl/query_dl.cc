@@ -4,6 +4,8 @@
 // member list (expanded through the address book) or another query-based list (expanded in
 // turn). The expanded-list register ends cycles: a list is expanded once per MCL.
 #include <chrono>
+#include <functional>
+#include <utility>
 
 #include "engine/provenance.h"
 #include "engine/qav.h"
@@ -52,22 +54,25 @@ Result<std::shared_ptr<Directory>> OrganisationDirectory(Runtime& rt) {
 
 // Announces to the session the look-ups that the person rows of a member query will start
 // with (the ODN's GAL entry, then the ODN as a recipient, and the SMTP address as one too
-// when the ODN has no entry), so that they may be answered on
-// the other core while this one works through the rows before. The rows are read once and
-// the record set is left on its first row, where the expansion starts.
-void AnnounceRowLookups(Runtime& rt, Recordset& rst) {
+// when the ODN has no entry), so that they may be answered on the other core while this one
+// works through the rows before; and hands each person row's SMTP address and ODN to
+// `person_row`. The rows are read once and the record set is left on its first row, where
+// the expansion starts.
+void AnnounceRowLookups(
+    Runtime& rt, Recordset& rst,
+    const std::function<void(const std::string& smtp, const std::string& odn)>& person_row) {
   if (!rt.g.MapiSession || rst.Eof()) return;
   std::vector<AnticipatedLookup> lookups;
   for (; !rst.Eof(); rst.MoveNext().IgnoreError()) {
     if (!ContainsIgnoreCase(ValueText(rst.ValueView("objectCategory")), "CN=Person")) continue;
     std::string odn = ValueText(rst.ValueView("legacyExchangeDN"));
+    std::string smtp = ValueText(rst.ValueView("mail"));
+    if (!smtp.empty() || !odn.empty()) person_row(smtp, odn);
     if (odn.empty()) continue;
     // An ODN without a GAL entry is resolved as a name all the same, and so is the row's
     // SMTP address after it.
     std::vector<std::string> if_unknown{odn};
-    if (std::string smtp = ValueText(rst.ValueView("mail")); !smtp.empty()) {
-      if_unknown.push_back(std::move(smtp));
-    }
+    if (!smtp.empty()) if_unknown.push_back(std::move(smtp));
     lookups.push_back(
         {AnticipatedLookup::Kind::kDistinguishedName, std::move(odn), true, std::move(if_unknown)});
   }
@@ -109,7 +114,22 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
       observer->ListEntered(mclid, ListKind::kQueryBased, {std::string(), list->address, ""},
                             list->filter);
     }
-    if (add_members && list->rst) AnnounceRowLookups(rt_, *list->rst);
+    if (add_members && list->rst) {
+      // Each person row is matched against the registered users, which the expansion leaves
+      // as they are: the QAV data set may make the filters and select their matches on
+      // another core beforehand. QavMatchFilter reads nothing but its arguments.
+      std::vector<std::pair<std::string, std::string>> rows;
+      AnnounceRowLookups(rt_, *list->rst, [&](const std::string& smtp, const std::string& odn) {
+        rows.emplace_back(smtp, odn);
+      });
+      if (rstQAV && !rows.empty()) {
+        AnticipateFilters(*rstQAV, [this, rows = std::move(rows), i = size_t{0}]() mutable {
+          if (i == rows.size()) return std::optional<std::string>();
+          const auto& [smtp, odn] = rows[i++];
+          return std::optional<std::string>(QavMatchFilter(smtp, odn));
+        });
+      }
+    }
     lists.push_back(std::move(list));
   };
   if (auto first = StartQueryDL(address, add_members, domain, tally)) enter(std::move(first));

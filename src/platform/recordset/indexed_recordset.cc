@@ -17,12 +17,14 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/common/text.h"
+#include "platform/recordset/kept_matches.h"
 #include "platform/recordset/posting_index.h"
 #include "platform/recordset/recordset_base.h"
 
@@ -97,25 +99,29 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase, public 
  public:
   void KeepFilterMatches() override { keep_matches_ = true; }
 
- protected:
-  std::vector<uint32_t> SelectMatches(const FilterNode& root) override { return Evaluate(root); }
+  void AnticipateFilters(std::function<std::optional<std::string>()> next) override {
+    if (State() != kStateOpen) return;
+    keep_matches_ = true;
+    kept_.Anticipate(std::move(next));
+  }
 
-  const std::vector<uint32_t>* KnownMatches(std::string_view filter) const override {
-    if (!keep_matches_) return nullptr;
-    auto found = kept_matches_.find(filter);
-    return found == kept_matches_.end() ? nullptr : &found->second;
+ protected:
+  std::vector<uint32_t> SelectMatches(const FilterNode& root) override {
+    std::lock_guard<std::mutex> lock(select_mutex_);
+    return Evaluate(root);
+  }
+
+  bool KnownMatches(std::string_view filter, std::vector<uint32_t>& matches) override {
+    return keep_matches_ && kept_.Find(filter, matches);
   }
 
   void OnSelected(std::string_view filter, const std::vector<uint32_t>& matches) override {
-    if (!keep_matches_) return;
-    // Bounded: a run that sets ever new texts starts over rather than growing without end.
-    if (kept_bytes_ > kMaxKeptBytes) ForgetMatches();
-    kept_bytes_ += filter.size() + matches.size() * sizeof(uint32_t) + kEntryOverhead;
-    kept_matches_.emplace(std::string(filter), matches);
+    if (keep_matches_) kept_.Keep(filter, matches);
   }
 
+  void BeforeRecordsChange() override { kept_.Forget(); }
+
   void OnCommitted(uint32_t id, const Record* before, const Record& after) override {
-    ForgetMatches();
     for (int32_t field : indexed_fields_) {
       FieldIndex& index = indexes_[static_cast<size_t>(field)];
       const Variant* old_value = before != nullptr ? before->Get(field) : nullptr;
@@ -129,7 +135,6 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase, public 
   void OnCleared() override {
     indexes_.clear();
     indexed_fields_.clear();
-    ForgetMatches();
   }
 
  private:
@@ -256,21 +261,23 @@ class IndexedRecordset final : public recordset_internal::RecordsetBase, public 
                                               : Intersect(std::move(parts));
   }
 
-  void ForgetMatches() {
-    if (kept_matches_.empty()) return;
-    kept_matches_.clear();
-    kept_bytes_ = 0;
+  // What an announced filter text selects, on the thread of kept_: the caller's own
+  // selections may build an index meanwhile, so both take turns.
+  std::optional<std::vector<uint32_t>> SelectAhead(std::string_view filter) {
+    Result<FilterNode> root = Parse(filter);
+    if (!root.ok()) return std::nullopt;
+    std::lock_guard<std::mutex> lock(select_mutex_);
+    return Evaluate(*root);
   }
 
   std::vector<FieldIndex> indexes_;
   std::vector<int32_t> indexed_fields_;  // fields with at least one index built
+  std::mutex select_mutex_;              // an evaluation, and the indexes it builds
 
-  // Filter text -> the records it selected, while no record was committed since.
-  static constexpr size_t kMaxKeptBytes = size_t{64} << 20;
-  static constexpr size_t kEntryOverhead = 64;  // the map's node and the vector, roughly
   bool keep_matches_ = false;
-  TextMap<std::vector<uint32_t>> kept_matches_;
-  size_t kept_bytes_ = 0;
+  // Last, so that it is destroyed first: its thread uses everything above.
+  recordset_internal::KeptMatches kept_{
+      [this](std::string_view filter) { return SelectAhead(filter); }};
 };
 
 }  // namespace

@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/common/status.h"
 #include "platform/common/variant.h"
@@ -90,11 +92,28 @@ class FilterMemory {
   // changed or the set is closed; the same text set again selects the same records without
   // being parsed or searched. What a filter selects does not change.
   virtual void KeepFilterMatches() = 0;
+  // The caller will soon set the filter texts that `next` gives, one a call and nullopt
+  // after the last, about in this order, and commits nothing before it has: the set may
+  // select their records on a thread of its own beforehand, and keeps them as
+  // KeepFilterMatches does (which this implies). A commit stops that work. `next` is called
+  // on that thread, so it reads only what it owns: building the texts there, not in the
+  // caller, is part of the work taken off the caller.
+  virtual void AnticipateFilters(std::function<std::optional<std::string>()> next) = 0;
 };
 
 // Asks `rst` to keep its filters' matches when it can; otherwise does nothing.
 inline void KeepFilterMatches(Recordset& rst) {
   if (auto* memory = dynamic_cast<FilterMemory*>(&rst)) memory->KeepFilterMatches();
+}
+
+// Announces filter texts to `rst` when it can select them ahead; otherwise does nothing.
+inline void AnticipateFilters(Recordset& rst, std::function<std::optional<std::string>()> next) {
+  if (auto* memory = dynamic_cast<FilterMemory*>(&rst)) memory->AnticipateFilters(std::move(next));
+}
+inline void AnticipateFilters(Recordset& rst, std::vector<std::string> filters) {
+  AnticipateFilters(rst, [filters = std::move(filters), i = size_t{0}]() mutable {
+    return i < filters.size() ? std::optional<std::string>(std::move(filters[i++])) : std::nullopt;
+  });
 }
 
 // Makes the record sets of a run: the one place that picks the implementation chooses.

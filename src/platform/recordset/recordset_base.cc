@@ -229,6 +229,7 @@ Status RecordsetBase::Open() {
 Status RecordsetBase::Close() {
   if (!open_) return ClosedError();
   // A pending edit is dropped with the records it would have changed.
+  BeforeRecordsChange();
   open_ = false;
   records_ = {};
   filtered_ = false;
@@ -243,6 +244,7 @@ Status RecordsetBase::Close() {
 int32_t RecordsetBase::State() const { return open_ ? kStateOpen : kStateClosed; }
 
 void RecordsetBase::Commit() {
+  if (mode_ != EditMode::kNone) BeforeRecordsChange();
   if (mode_ == EditMode::kAdd) {
     const auto id = static_cast<uint32_t>(records_.size());
     added_record_cells_ = buffer_.size();
@@ -347,17 +349,17 @@ Status RecordsetBase::SetFilter(std::string_view filter) {
   filtered_ = true;
   view_.clear();
   pos_ = 0;
-  if (const std::vector<uint32_t>* known = KnownMatches(filter)) {
-    view_ = *known;
-    return Status::Ok();
-  }
-  Result<FilterNode> root =
-      ParseFilter(filter, [this](std::string_view name) { return FindField(Trim(name)); });
+  if (KnownMatches(filter, view_)) return Status::Ok();
+  Result<FilterNode> root = Parse(filter);
   // A filter that does not parse leaves the view empty, never the previous one.
   if (!root.ok()) return root.status();
   view_ = SelectMatches(*root);
   OnSelected(filter, view_);
   return Status::Ok();
+}
+
+Result<FilterNode> RecordsetBase::Parse(std::string_view filter) const {
+  return ParseFilter(filter, [this](std::string_view name) { return FindField(Trim(name)); });
 }
 
 Status RecordsetBase::ClearFilter() {

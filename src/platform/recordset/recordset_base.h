@@ -56,13 +56,18 @@ class RecordsetBase : public Recordset {
   virtual void OnCommitted(uint32_t id, const Record* before, const Record& after) = 0;
   // Every record was dropped (Close): the subclass drops what it keeps for them.
   virtual void OnCleared() = 0;
-  // What the filter text selected when it was last set, if the subclass kept it (nothing
-  // was committed since); nullptr to parse and select.
-  virtual const std::vector<uint32_t>* KnownMatches(std::string_view /*filter*/) const {
-    return nullptr;
+  // What the filter text selects, into `matches`, if the subclass kept it (nothing was
+  // committed since); false to parse and select.
+  virtual bool KnownMatches(std::string_view /*filter*/, std::vector<uint32_t>& /*matches*/) {
+    return false;
   }
   // A filter text that parsed selected `matches`.
   virtual void OnSelected(std::string_view /*filter*/, const std::vector<uint32_t>& /*matches*/) {}
+  // The records are about to change (a commit, Close): called before the first change.
+  virtual void BeforeRecordsChange() {}
+
+  // Parses a filter text against this set's fields.
+  Result<FilterNode> Parse(std::string_view filter) const;
 
   const std::vector<FieldDef>& fields() const { return fields_; }
   const std::vector<Record>& records() const { return records_; }

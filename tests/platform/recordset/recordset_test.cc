@@ -355,6 +355,48 @@ TYPED_TEST(RecordsetContract, KeptFilterMatchesFollowEveryCommit) {
   EXPECT_EQ(*rs.RecordCount(), 1);
 }
 
+// Filters announced ahead select what they would have selected unannounced, also when the
+// caller commits while the set is still working through them: what was selected before the
+// commit is not handed out after it.
+TYPED_TEST(RecordsetContract, AnnouncedFiltersFollowCommitsMadeMeanwhile) {
+  Recordset& rs = *this->rs_;
+  constexpr int kRecords = 300;
+  auto address = [](int i) { return "u" + std::to_string(i) + "@x"; };
+  auto filter = [&](int i) {
+    return "SMTP LIKE '" + address(i) + "' OR Proxies Like '*;" + address(i) + ";*'";
+  };
+  for (int i = 0; i < kRecords; ++i) this->Add({{"SMTP", address(i)}});
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    auto renamed = [&](int i) { return "r" + std::to_string(round) + "." + address(i); };
+    std::vector<std::string> announced;
+    for (int i = 0; i < kRecords; ++i) announced.push_back(filter(i));
+    announced.push_back("SMTP LIKE");  // does not parse, ahead or not
+    AnticipateFilters(rs, announced);
+    for (int i = 0; i < kRecords; ++i) {
+      ASSERT_TRUE(rs.SetFilter(filter(i)).ok()) << i;
+      // Every seventh record was renamed just before its own filter is set.
+      const bool gone = i % 7 == round && i > 0;
+      EXPECT_EQ(this->Visible(),
+                gone ? std::vector<std::string>{} : std::vector<std::string>{address(i)})
+          << i;
+      if ((i + 1) % 7 == round && i + 1 < kRecords) {
+        ASSERT_TRUE(rs.SetFilter(filter(i + 1)).ok());
+        ASSERT_TRUE(rs.SetValue("SMTP", renamed(i + 1)).ok());
+        ASSERT_TRUE(rs.Update().ok());
+      }
+    }
+    EXPECT_EQ(rs.SetFilter("SMTP LIKE").number(), err::kAdoInvalidArg);
+    // Back as they were, for the next round.
+    for (int i = round > 0 ? round : 7; i < kRecords; i += 7) {
+      ASSERT_TRUE(rs.SetFilter("SMTP LIKE '" + renamed(i) + "'").ok());
+      ASSERT_FALSE(rs.Eof()) << i;
+      ASSERT_TRUE(rs.SetValue("SMTP", address(i)).ok());
+      ASSERT_TRUE(rs.Update().ok());
+    }
+  }
+}
+
 // Records that exercise every rule of the filter grammar; expected results name them by
 // their SMTP text in insertion order.
 class FilterTable {
