@@ -22,6 +22,7 @@
 #include "platform/addressbook/sharded_text_map.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
+#include "platform/common/thread_priority.h"
 #include "platform/directory/filter.h"
 #include "platform/directory/matching.h"
 #include "platform/directory/schema.h"
@@ -202,6 +203,7 @@ void DirectoryAddressBook::Anticipate(std::vector<AnticipatedLookup> lookups) {
 }
 
 void DirectoryAddressBook::AnswerAhead() {
+  LowerCurrentThreadPriority();
   std::unique_lock<std::mutex> lock(queue_mutex_);
   while (true) {
     queue_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/common/thread_priority.h"
+
 namespace testqav::recordset_internal {
 
 KeptMatches::~KeptMatches() {
@@ -61,6 +63,7 @@ void KeptMatches::Forget() {
 }
 
 void KeptMatches::Work() {
+  LowerCurrentThreadPriority();
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
