@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Side-by-side benchmark: the update run of this checkout against the runs of other
 # revisions, on one generated organisation, the binaries taking turns so that a noisy
-# machine affects them alike. Prints each run and the median wall, user and system times
-# and peak memory of each binary, and checks that every binary wrote the same dumps.
+# machine affects them alike. Prints each run and the median wall, user and system times,
+# peak memory, MCL phase and first query-based list (the all-staff list with COMPARE_QDLS=1;
+# both timed by the run itself, TESTQAV_PHASE_TIMES=1) of each binary, and checks that every
+# binary wrote the same dumps.
 #
 #   scripts/bench-compare.sh REVISION [REVISION...] [USERS]
 #
@@ -78,7 +80,7 @@ log "generating $users users, $mcls MCLs ${qdls[*]}"
 python3 "$root/tools/gen-org.py" --users "$users" --seed "$seed" --mcls "$mcls" "${qdls[@]}" \
   --out "$work/org" >/dev/null
 
-declare -A walls users_s syss peaks
+declare -A walls users_s syss peaks mcls_s firsts
 mkdir -p "$work/dumps"
 run_one() {  # run_one LABEL
   local label="$1" safe
@@ -86,11 +88,17 @@ run_one() {  # run_one LABEL
   rm -rf "$work/run"
   cp -r "$work/org" "$work/run"
   sync
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "${bins[$label]}" --host "$work/run" --no-wait \
-    </dev/null >/dev/null 2>"$work/stderr" || true
+  TESTQAV_PHASE_TIMES=1 /usr/bin/time -f "%e %U %S %M" -o "$work/time" "${bins[$label]}" \
+    --host "$work/run" --no-wait </dev/null >/dev/null 2>"$work/stderr" || true
   read -r wall user sys rss <"$work/time"
-  printf '%-12s wall %6.2f s  user %6.2f s  sys %5.2f s  peak %5d MB\n' "$label" "$wall" "$user" \
-    "$sys" $((rss / 1024))
+  # The MCL phase and the first query-based list (the all-staff list of --qdls), as the run
+  # times them; "-" for a binary that does not.
+  mcl=$(sed -n 's/^testqav: phase \([0-9.]*\) s mandatory contact lists$/\1/p' "$work/stderr")
+  first=$(sed -n 's/^testqav: query-based list \([0-9.]*\) s .*/\1/p' "$work/stderr" | head -1)
+  printf '%-12s wall %6.2f s  user %6.2f s  sys %5.2f s  peak %5d MB  MCLs %s s  first list %s s\n' \
+    "$label" "$wall" "$user" "$sys" $((rss / 1024)) "${mcl:--}" "${first:--}"
+  mcls_s[$label]+="${mcl:-0} "
+  firsts[$label]+="${first:-0} "
   walls[$label]+="$wall "
   users_s[$label]+="$user "
   syss[$label]+="$sys "
@@ -104,12 +112,14 @@ done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo
-printf '%-12s %10s %10s %10s %10s   (median of %d runs, %d users, %s MCLs%s)\n' run wall_s user_s \
-  sys_s peak_MB "$repeat" "$users" "$mcls" "${qdls[*]:+, query-based lists}"
+printf '%-12s %10s %10s %10s %10s %10s %12s   (median of %d runs, %d users, %s MCLs%s)\n' run \
+  wall_s user_s sys_s peak_MB mcl_s first_list_s "$repeat" "$users" "$mcls" \
+  "${qdls[*]:+, query-based lists}"
 for label in "${labels[@]}"; do
-  printf '%-12s %10s %10s %10s %10s\n' "$label" "$(echo "${walls[$label]}" | median)" \
+  printf '%-12s %10s %10s %10s %10s %10s %12s\n' "$label" "$(echo "${walls[$label]}" | median)" \
     "$(echo "${users_s[$label]}" | median)" "$(echo "${syss[$label]}" | median)" \
-    "$(echo "${peaks[$label]}" | median)"
+    "$(echo "${peaks[$label]}" | median)" "$(echo "${mcls_s[$label]}" | median)" \
+    "$(echo "${firsts[$label]}" | median)"
 done
 if [ "$(cat "$work"/dumps/* | sort -u | wc -l)" = 1 ]; then
   echo "dumps: the same bytes from every binary"
