@@ -162,9 +162,8 @@ class QAV {
     std::string odn;
     std::string address_id;
   };
-  const ContactAddresses& AddressesOf(const AddressEntryPtr& entry);
+  ContactAddresses AddressesOf(const AddressEntryPtr& entry);
   std::unordered_map<const AddressEntry*, ContactAddresses> contact_addresses_;
-  ContactAddresses uncached_addresses_;
   // AddToSourceMCL for one entry; gives the members still to be added when it is a list to
   // expand, so that nested lists are walked without the call stack growing with them.
   std::vector<AddressEntryPtr> AddOneToSourceMCL(const AddressEntryPtr& entry,

@@ -111,10 +111,10 @@ void QAV::AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
 std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry,
                                                     const std::string& mclid, bool& include_dls) {
   if (!entry || !rstSourceMCL || rt_.StopRequested()) return {};
-  const ContactAddresses& addresses = AddressesOf(entry);
-  std::string smtp = addresses.smtp;
-  std::string odn = addresses.odn;
-  const std::string address_id = addresses.address_id;
+  ContactAddresses addresses = AddressesOf(entry);
+  std::string smtp = std::move(addresses.smtp);
+  std::string odn = std::move(addresses.odn);
+  const std::string address_id = std::move(addresses.address_id);
   // An ODN that the address book does not know is neither searched for nor stored.
   if (address_id.empty()) odn.clear();
   FindMatchInQAV(smtp, odn);
@@ -153,7 +153,7 @@ std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry
   }
 }
 
-const QAV::ContactAddresses& QAV::AddressesOf(const AddressEntryPtr& entry) {
+QAV::ContactAddresses QAV::AddressesOf(const AddressEntryPtr& entry) {
   if (auto found = contact_addresses_.find(entry.get()); found != contact_addresses_.end()) {
     return found->second;
   }
@@ -161,12 +161,11 @@ const QAV::ContactAddresses& QAV::AddressesOf(const AddressEntryPtr& entry) {
   a.smtp = LowerCase(Trim(GetSMTPFromAE(entry)));
   a.odn = LowerCase(GetFieldText(entry, kPrEmailAddress));
   a.address_id = GetIdForODN(rt_, a.odn);
-  if (!a.odn.empty() && a.address_id.empty()) {
-    uncached_addresses_ = std::move(a);
-    return uncached_addresses_;
+  if (a.odn.empty() || !a.address_id.empty()) {
+    a.entry = entry;
+    contact_addresses_.emplace(entry.get(), a);
   }
-  a.entry = entry;
-  return contact_addresses_.emplace(entry.get(), std::move(a)).first->second;
+  return a;
 }
 
 void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
