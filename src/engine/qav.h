@@ -195,6 +195,9 @@ class QAV {
   // next, or "".
   std::string ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,
                              bool& include_dls);
+  // A contact's SMTP address and ODN (either may be empty) against a data set's own values
+  // and its address lists, field names in brackets or not; "" when both are empty.
+  std::string AddressFilter(const std::string& smtp, const std::string& odn, bool bracketed);
   // The filter FindMatchInQAV sets for a contact's SMTP address and ODN (not both empty).
   std::string QavMatchFilter(const std::string& smtp, const std::string& odn);
   // Sets a record-set filter; a filter that cannot be set is logged and reads as no match.

@@ -15,16 +15,28 @@ std::string StoredText(const Recordset& rst, std::string_view field) {
 
 }  // namespace
 
-std::string QAV::QavMatchFilter(const std::string& smtp, const std::string& odn) {
+std::string QAV::AddressFilter(const std::string& smtp, const std::string& odn, bool bracketed) {
+  const std::string f_smtp = bracketed ? "[SMTP]" : "SMTP";
+  const std::string f_odn = bracketed ? "[ODN]" : "ODN";
+  const std::string f_proxies = bracketed ? "[Proxies]" : "Proxies";
+  const std::string f_x500 = bracketed ? "[X500Proxies]" : "X500Proxies";
   // Each address is quoted once, for both comparisons that name it.
   const std::string s = smtp.empty() ? std::string() : QuoteFilterValue(Variant(smtp));
   const std::string o = odn.empty() ? std::string() : QuoteFilterValue(Variant(odn));
+  const std::string by_smtp = f_smtp + " LIKE '" + s + "'";
+  const std::string by_odn = f_odn + " LIKE '" + o + "'";
+  const std::string in_proxies = f_proxies + " Like '*;" + s + ";*'";
+  const std::string in_x500 = f_x500 + " Like '*;" + o + ";*'";
   if (!smtp.empty() && !odn.empty()) {
-    return "SMTP LIKE '" + s + "' OR ODN LIKE '" + o + "' OR Proxies Like '*;" + s +
-           ";*' OR X500Proxies Like '*;" + o + ";*'";
+    return by_smtp + " OR " + by_odn + " OR " + in_proxies + " OR " + in_x500;
   }
-  if (!smtp.empty()) return "SMTP LIKE '" + s + "' OR Proxies Like '*;" + s + ";*'";
-  return "ODN LIKE '" + o + "' OR X500Proxies Like '*;" + o + ";*'";
+  if (!smtp.empty()) return by_smtp + " OR " + in_proxies;
+  if (!odn.empty()) return by_odn + " OR " + in_x500;
+  return {};
+}
+
+std::string QAV::QavMatchFilter(const std::string& smtp, const std::string& odn) {
+  return AddressFilter(smtp, odn, false);
 }
 
 void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {

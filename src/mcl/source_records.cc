@@ -248,16 +248,7 @@ void QAV::AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& 
 }
 
 std::string QAV::SourceMclContactFilter(const std::string& smtp, const std::string& odn) {
-  // Each address is quoted once, for both comparisons that name it.
-  const std::string s = smtp.empty() ? std::string() : QuoteFilterValue(Variant(smtp));
-  const std::string o = odn.empty() ? std::string() : QuoteFilterValue(Variant(odn));
-  if (!smtp.empty() && !odn.empty()) {
-    return "[SMTP] LIKE '" + s + "' OR [ODN] LIKE '" + o + "' OR [Proxies] Like '*;" + s +
-           ";*' OR [X500Proxies] Like '*;" + o + ";*'";
-  }
-  if (!smtp.empty()) return "[SMTP] LIKE '" + s + "' OR [Proxies] Like '*;" + s + ";*'";
-  if (!odn.empty()) return "[ODN] LIKE '" + o + "' OR [X500Proxies] Like '*;" + o + ";*'";
-  return {};
+  return AddressFilter(smtp, odn, true);
 }
 
 std::vector<AddressEntryPtr> QAV::AddListToSourceMCL(const AddressEntryPtr& entry,
