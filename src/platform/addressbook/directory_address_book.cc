@@ -45,6 +45,14 @@ std::string_view FoldedKey(std::string_view text, std::string& buffer) {
   return buffer;
 }
 
+// What resolution by name compares a text with (exactly, then as a beginning), besides the
+// Exchange distinguished name.
+const std::vector<std::string>& AnrAttributes() {
+  static const std::vector<std::string> kAttributes = {"displayName", "mailNickname", "givenName",
+                                                       "sn"};
+  return kAttributes;
+}
+
 // The nodes as a list, moved in: a braced list would copy every node and its texts.
 template <typename... Nodes>
 std::vector<FilterNode> NodeList(Nodes&&... nodes) {
@@ -176,6 +184,7 @@ class DirectoryAddressBook : public AddressBook,
   std::mutex queue_mutex_;
   std::condition_variable queue_ready_;
   std::deque<std::vector<AnticipatedLookup>> queue_;  // under queue_mutex_
+  bool prefixes_expected_ = false;                    // under queue_mutex_
   std::atomic<bool> stopping_{false};
   std::thread ahead_;  // started by the first Anticipate
 };
@@ -225,6 +234,17 @@ void DirectoryAddressBook::AnswerAhead() {
       }
     }
     lock.lock();
+    if (queue_.empty() && !prefixes_expected_) {
+      // Nothing to answer for now: the indexes of the resolution by name's second phase are
+      // built here rather than when the first name needs them, which makes that caller wait
+      // for a pass over every entry.
+      prefixes_expected_ = true;
+      lock.unlock();
+      if (auto* hints = dynamic_cast<SearchHints*>(lookups_.get())) {
+        hints->ExpectPrefixSearches(AnrAttributes());
+      }
+      lock.lock();
+    }
   }
 }
 
@@ -421,8 +441,8 @@ Result<AddressEntryPtr> DirectoryAddressBook::ResolveAnr(std::string_view text,
     };
     std::vector<FilterNode> any;
     any.reserve(5 + 2 * static_cast<size_t>(std::count(value.begin(), value.end(), ' ')));
-    for (const char* attribute : {"displayName", "mailNickname", "givenName", "sn"}) {
-      any.push_back(match(attribute, value));
+    for (const std::string& attribute : AnrAttributes()) {
+      any.push_back(match(attribute.c_str(), value));
     }
     // An Exchange distinguished name resolves by its legacyExchangeDN, and only exactly.
     if (!prefix) any.push_back(EqualityFilter("legacyExchangeDN", value));

@@ -154,6 +154,9 @@ class SearchHints {
   // The searches to come will test these attributes for equality: indexes built on demand
   // may be built now, in one pass.
   virtual void ExpectEqualitySearches(const std::vector<std::string>& attributes) = 0;
+  // Searches may come that test the beginnings of these attributes' values: indexes built on
+  // demand may be built now.
+  virtual void ExpectPrefixSearches(const std::vector<std::string>& attributes) = 0;
   // Whether two threads may search at the same time.
   virtual bool ConcurrentSearches() const = 0;
 };

@@ -510,6 +510,7 @@ class ConcurrentCountingDirectory : public Directory, public SearchHints {
     return inner_->Search(base_dn, scope, filter, attributes);
   }
   void ExpectEqualitySearches(const std::vector<std::string>& /*attributes*/) override {}
+  void ExpectPrefixSearches(const std::vector<std::string>& /*attributes*/) override {}
   bool ConcurrentSearches() const override { return concurrent_; }
   // Waits (up to a minute, for slow sanitized builds) until `count` searches were made.
   bool WaitForSearches(size_t count) {

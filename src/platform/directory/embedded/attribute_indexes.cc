@@ -16,7 +16,7 @@ uint64_t AttributeIndexes::Key(std::string_view normalised) {
 }
 
 const HashPostings& AttributeIndexes::Equality(const AttributeType* type, bool is_name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(equality_mutex_);
   if (is_name) {
     if (!names_) {
       std::vector<std::pair<uint64_t, uint32_t>> pairs;
@@ -34,7 +34,7 @@ const HashPostings& AttributeIndexes::Equality(const AttributeType* type, bool i
 }
 
 void AttributeIndexes::BuildEquality(const std::vector<const AttributeType*>& types) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(equality_mutex_);
   BuildEqualityLocked(types);
 }
 
@@ -86,7 +86,7 @@ void AttributeIndexes::BuildEqualityLocked(const std::vector<const AttributeType
 }
 
 const PrefixPostings& AttributeIndexes::Prefix(const AttributeType* type) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(prefix_mutex_);
   std::unique_ptr<PrefixPostings>& index = prefix_[type];
   if (!index) {
     std::vector<std::pair<std::string, uint32_t>> pairs;

@@ -41,9 +41,12 @@ class AttributeIndexes {
 
   const EntryStore& store_;
   const Schema& schema_;
-  std::mutex mutex_;
+  // One lock for each kind: building a prefix index (rarely needed, and often built on
+  // another thread ahead of need) must not hold up the equality look-ups of every search.
+  std::mutex equality_mutex_;
   std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> equality_;
   std::unique_ptr<HashPostings> names_;
+  std::mutex prefix_mutex_;
   std::unordered_map<const AttributeType*, std::unique_ptr<PrefixPostings>> prefix_;
 };
 

@@ -103,6 +103,14 @@ class LdifDirectory : public Directory,
     indexes_.BuildEquality(types);
   }
 
+  void ExpectPrefixSearches(const std::vector<std::string>& attributes) override {
+    if (!use_index_) return;
+    for (const std::string& a : attributes) {
+      const AttributeType* type = store_.AttributeFor(a);
+      if (HasPrefixIndex(type->substr) && !EqualsIgnoreCase(a, "name")) indexes_.Prefix(type);
+    }
+  }
+
   Status ForEachEntry(std::string_view base_dn, SearchScope scope, const FilterNode& filter,
                       const std::vector<std::string>& attributes,
                       const std::function<void(SharedDirectoryEntry)>& each) override {
