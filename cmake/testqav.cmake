@@ -99,13 +99,15 @@ endfunction()
 # and page faults. Tests keep the C library's allocator; sanitizer builds bring their own.
 function(testqav_use_run_allocator target)
   if(TESTQAV_SANITIZE OR TESTQAV_TSAN OR NOT TESTQAV_JEMALLOC)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/app/heap_reserve_none.cc)
     return()
   endif()
   find_library(TESTQAV_JEMALLOC_LIBRARY NAMES jemalloc)
   if(NOT TESTQAV_JEMALLOC_LIBRARY)
     message(FATAL_ERROR "jemalloc not found: install libjemalloc-dev (scripts/setup.sh)")
   endif()
-  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/app/heap_config.cc)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/app/heap_config.cc
+                                   ${PROJECT_SOURCE_DIR}/src/app/heap_reserve.cc)
   # The library replaces malloc and free when it is loaded; keep the linker from dropping
   # it as unused.
   target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed

@@ -16,6 +16,7 @@
 
 #include "app/cli.h"
 #include "app/explain.h"
+#include "app/heap_reserve.h"
 #include "app/report.h"
 #include "app/run_driver.h"
 #include "app/services.h"
@@ -129,6 +130,10 @@ int main(int argc, char** argv) {
         std::cerr << "testqav: query-based list " << line << " " << q.address << "\n";
       }
       std::cerr << "testqav: directory server requests " << LdapRequestsSentByProcess() << "\n";
+      if (std::optional<HeapReserveUse> heap = HeapReserveInUse()) {
+        std::cerr << "testqav: heap " << (heap->handed_out >> 20) << " MiB handed out, "
+                  << (heap->faulted_in >> 20) << " MiB faulted in ahead\n";
+      }
     }
     std::cout.flush();
     std::cerr.flush();
