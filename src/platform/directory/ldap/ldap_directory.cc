@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 
@@ -241,8 +242,9 @@ class LdapServerDirectory : public LdapDirectory {
     return failure;
   }
 
-  // One search, page by page, each entry handed to `each` as its page arrives; `code_out`
-  // receives the LDAP result code of a failure.
+  // One search, page by page, each entry handed to `each` as it arrives, while the server
+  // goes on sending the rest of the page; `code_out` receives the LDAP result code of a
+  // failure. A page that is not complete within the time limit is abandoned.
   Status SearchPages(std::string_view base, int scope, const std::string& filter,
                      const std::vector<std::string>& attributes, const EntrySink& each,
                      int* code_out) {
@@ -267,34 +269,58 @@ class LdapServerDirectory : public LdapDirectory {
         }
       }
       LDAPControl* server_controls[2] = {page, nullptr};
-      LDAPMessage* result = nullptr;
+      int msgid = 0;
       Count(1);
-      int rc = ldap_search_ext_s(
+      int rc = ldap_search_ext(
           ld, base_text.c_str(), scope, filter.c_str(), attributes.empty() ? nullptr : attrs.data(),
-          0, page != nullptr ? server_controls : nullptr, nullptr, &timeout, size_limit, &result);
+          0, page != nullptr ? server_controls : nullptr, nullptr, &timeout, size_limit, &msgid);
       if (page != nullptr) ldap_control_free(page);
       ber_bvfree(cookie);
       cookie = nullptr;
-      if (rc != LDAP_SUCCESS && result == nullptr) {
+      if (rc != LDAP_SUCCESS) {
         *code_out = rc;
         return LdapStatus(rc, "search");
       }
-      std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(result, ldap_msgfree);
-      // A continuation reference names a server that holds some of the answer; without
-      // chasing it the answer would be short by entries nobody would notice missing.
-      if (ldap_count_references(ld, result) > 0) {
-        *code_out = LDAP_REFERRAL;
-        return LdapStatus(LDAP_REFERRAL, "search under \"" + base_text +
-                                             "\": some of the answer is on another server");
+      const auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::seconds(config_.timeout_seconds);
+      LDAPMessage* done = nullptr;
+      while (done == nullptr) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        struct timeval wait {};
+        if (left.count() > 0) {
+          wait.tv_sec = static_cast<time_t>(left.count() / 1000000);
+          wait.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
+        }
+        LDAPMessage* m = nullptr;
+        const int type = left.count() > 0 ? ldap_result(ld, msgid, LDAP_MSG_ONE, &wait, &m) : 0;
+        if (type <= 0) {
+          if (m != nullptr) ldap_msgfree(m);
+          int code = LDAP_TIMEOUT;
+          if (type < 0) ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &code);
+          if (type == 0) ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+          *code_out = code;
+          return LdapStatus(code, "search");
+        }
+        std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> owned(m, ldap_msgfree);
+        if (type == LDAP_RES_SEARCH_ENTRY) {
+          each(ReadEntry(ld, m));
+        } else if (type == LDAP_RES_SEARCH_REFERENCE) {
+          // A continuation reference names a server that holds some of the answer; without
+          // chasing it the answer would be short by entries nobody would notice missing.
+          ldap_abandon_ext(ld, msgid, nullptr, nullptr);
+          *code_out = LDAP_REFERRAL;
+          return LdapStatus(LDAP_REFERRAL, "search under \"" + base_text +
+                                               "\": some of the answer is on another server");
+        } else if (type == LDAP_RES_SEARCH_RESULT) {
+          done = owned.release();
+        }
       }
-      for (LDAPMessage* m = ldap_first_entry(ld, result); m != nullptr;
-           m = ldap_next_entry(ld, m)) {
-        each(ReadEntry(ld, m));
-      }
+      std::unique_ptr<LDAPMessage, int (*)(LDAPMessage*)> result(done, ldap_msgfree);
       int code = LDAP_SUCCESS;
       LDAPControl** response_controls = nullptr;
       int prc =
-          ldap_parse_result(ld, result, &code, nullptr, nullptr, nullptr, &response_controls, 0);
+          ldap_parse_result(ld, done, &code, nullptr, nullptr, nullptr, &response_controls, 0);
       if (prc != LDAP_SUCCESS) {
         *code_out = prc;
         return LdapStatus(prc, "search result");
@@ -325,26 +351,32 @@ class LdapServerDirectory : public LdapDirectory {
     return Status::Ok();
   }
 
+  // The entry's DN and attributes, read in one pass over the message: the values are copied
+  // straight out of it, where looking each attribute up by name would scan it again.
   static DirectoryEntry ReadEntry(LDAP* ld, LDAPMessage* m) {
     DirectoryEntry entry;
-    if (char* dn = ldap_get_dn(ld, m)) {
-      entry.dn = dn;
-      ldap_memfree(dn);
-    }
     BerElement* ber = nullptr;
-    for (char* a = ldap_first_attribute(ld, m, &ber); a != nullptr;
-         a = ldap_next_attribute(ld, m, ber)) {
-      DirectoryAttribute attribute{a, {}};
-      if (berval** values = ldap_get_values_len(ld, m, a)) {
-        for (int i = 0; values[i] != nullptr; ++i) {
-          attribute.values.emplace_back(values[i]->bv_val, values[i]->bv_len);
+    berval text{};
+    if (ldap_get_dn_ber(ld, m, &ber, &text) != LDAP_SUCCESS) {
+      if (ber != nullptr) ber_free(ber, 0);
+      return entry;
+    }
+    entry.dn.assign(text.bv_val, text.bv_len);
+    berval* values = nullptr;
+    while (ldap_get_attribute_ber(ld, m, ber, &text, &values) == LDAP_SUCCESS &&
+           text.bv_val != nullptr) {
+      DirectoryAttribute attribute{std::string(text.bv_val, text.bv_len), {}};
+      if (values != nullptr) {
+        for (const berval* v = values; v->bv_val != nullptr; ++v) {
+          attribute.values.emplace_back(v->bv_val, v->bv_len);
         }
-        ldap_value_free_len(values);
+        ber_memfree(values);
+        values = nullptr;
       }
-      ldap_memfree(a);
       entry.attributes.push_back(std::move(attribute));
     }
-    if (ber != nullptr) ber_free(ber, 0);
+    if (values != nullptr) ber_memfree(values);
+    ber_free(ber, 0);
     return entry;
   }
 
