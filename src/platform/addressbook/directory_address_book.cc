@@ -184,7 +184,7 @@ class DirectoryAddressBook : public AddressBook,
   std::mutex queue_mutex_;
   std::condition_variable queue_ready_;
   std::deque<std::vector<AnticipatedLookup>> queue_;  // under queue_mutex_
-  bool prefixes_expected_ = false;                    // under queue_mutex_
+  bool indexes_expected_ = false;                     // under queue_mutex_
   std::atomic<bool> stopping_{false};
   std::thread ahead_;  // started by the first Anticipate
 };
@@ -234,14 +234,19 @@ void DirectoryAddressBook::AnswerAhead() {
       }
     }
     lock.lock();
-    if (queue_.empty() && !prefixes_expected_) {
-      // Nothing to answer for now: the indexes of the resolution by name's second phase are
-      // built here rather than when the first name needs them, which makes that caller wait
-      // for a pass over every entry.
-      prefixes_expected_ = true;
+    if (queue_.empty() && !indexes_expected_) {
+      // Nothing to answer for now: indexes that a search will need are built here rather
+      // than when the first search needs them, which makes that caller wait for a pass over
+      // every entry. The resolution by name's second phase compares beginnings; the member
+      // queries of query-based lists (Exchange's recipient filters) test the object's class
+      // and category, in the directory the address book is made from.
+      indexes_expected_ = true;
       lock.unlock();
       if (auto* hints = dynamic_cast<SearchHints*>(lookups_.get())) {
         hints->ExpectPrefixSearches(AnrAttributes());
+      }
+      if (auto* hints = dynamic_cast<SearchHints*>(directory_.get())) {
+        hints->ExpectEqualitySearches({"objectClass", "objectCategory"});
       }
       lock.lock();
     }

@@ -16,36 +16,58 @@ uint64_t AttributeIndexes::Key(std::string_view normalised) {
 }
 
 const HashPostings& AttributeIndexes::Equality(const AttributeType* type, bool is_name) {
-  std::lock_guard<std::mutex> lock(equality_mutex_);
   if (is_name) {
-    if (!names_) {
-      std::vector<std::pair<uint64_t, uint32_t>> pairs;
-      for (size_t i = 0; i < store_.size(); ++i) {
-        if (auto key = NormalizeValue(type->equality, store_[i].name(), schema_)) {
-          pairs.emplace_back(Key(*key), static_cast<uint32_t>(i));
-        }
-      }
-      names_ = std::make_unique<HashPostings>(std::move(pairs));
+    {
+      std::lock_guard<std::mutex> lock(equality_mutex_);
+      if (names_) return *names_;
     }
+    std::vector<std::pair<uint64_t, uint32_t>> pairs;
+    for (size_t i = 0; i < store_.size(); ++i) {
+      if (auto key = NormalizeValue(type->equality, store_[i].name(), schema_)) {
+        pairs.emplace_back(Key(*key), static_cast<uint32_t>(i));
+      }
+    }
+    auto built = std::make_unique<HashPostings>(std::move(pairs));
+    std::lock_guard<std::mutex> lock(equality_mutex_);
+    if (!names_) names_ = std::move(built);
     return *names_;
   }
-  BuildEqualityLocked({type});
+  {
+    std::lock_guard<std::mutex> lock(equality_mutex_);
+    if (const auto found = equality_.find(type); found != equality_.end() && found->second) {
+      return *found->second;
+    }
+  }
+  BuildEquality({type});
+  std::lock_guard<std::mutex> lock(equality_mutex_);
   return *equality_[type];
 }
 
+// An index is built without the lock held: the look-ups of the indexes already built go on
+// meanwhile. Two threads that need the same missing index may both build it; the first one
+// done is kept.
 void AttributeIndexes::BuildEquality(const std::vector<const AttributeType*>& types) {
-  std::lock_guard<std::mutex> lock(equality_mutex_);
-  BuildEqualityLocked(types);
-}
-
-void AttributeIndexes::BuildEqualityLocked(const std::vector<const AttributeType*>& types) {
   std::vector<const AttributeType*> missing;
-  for (const AttributeType* t : types) {
-    if (!equality_[t] && std::find(missing.begin(), missing.end(), t) == missing.end()) {
-      missing.push_back(t);
+  {
+    std::lock_guard<std::mutex> lock(equality_mutex_);
+    for (const AttributeType* t : types) {
+      const auto found = equality_.find(t);
+      const bool built = found != equality_.end() && found->second;
+      if (!built && std::find(missing.begin(), missing.end(), t) == missing.end()) {
+        missing.push_back(t);
+      }
     }
   }
   if (missing.empty()) return;
+  std::vector<std::unique_ptr<HashPostings>> built = BuildEqualityIndexes(missing);
+  std::lock_guard<std::mutex> lock(equality_mutex_);
+  for (size_t k = 0; k < missing.size(); ++k) {
+    if (!equality_[missing[k]]) equality_[missing[k]] = std::move(built[k]);
+  }
+}
+
+std::vector<std::unique_ptr<HashPostings>> AttributeIndexes::BuildEqualityIndexes(
+    const std::vector<const AttributeType*>& missing) const {
   // (key, entry) pairs, one list a type, gathered in one pass over the entries.
   std::vector<std::vector<std::pair<uint64_t, uint32_t>>> pairs(missing.size());
   for (auto& p : pairs) p.reserve(store_.size());
@@ -80,29 +102,35 @@ void AttributeIndexes::BuildEqualityLocked(const std::vector<const AttributeType
       }
     }
   }
-  for (size_t k = 0; k < missing.size(); ++k) {
-    equality_[missing[k]] = std::make_unique<HashPostings>(std::move(pairs[k]));
-  }
+  std::vector<std::unique_ptr<HashPostings>> built;
+  built.reserve(missing.size());
+  for (auto& p : pairs) built.push_back(std::make_unique<HashPostings>(std::move(p)));
+  return built;
 }
 
 const PrefixPostings& AttributeIndexes::Prefix(const AttributeType* type) {
-  std::lock_guard<std::mutex> lock(prefix_mutex_);
-  std::unique_ptr<PrefixPostings>& index = prefix_[type];
-  if (!index) {
-    std::vector<std::pair<std::string, uint32_t>> pairs;
-    for (size_t i = 0; i < store_.size(); ++i) {
-      const StoredEntry p = store_[i];
-      for (size_t a = 0; a < p.attribute_count(); ++a) {
-        if (p.type(a) != type) continue;
-        for (std::string_view v : p.values(a)) {
-          if (auto key = NormalizeValue(type->substr, v, schema_)) {
-            pairs.emplace_back(std::move(*key), static_cast<uint32_t>(i));
-          }
+  {
+    std::lock_guard<std::mutex> lock(prefix_mutex_);
+    if (const auto found = prefix_.find(type); found != prefix_.end() && found->second) {
+      return *found->second;
+    }
+  }
+  std::vector<std::pair<std::string, uint32_t>> pairs;
+  for (size_t i = 0; i < store_.size(); ++i) {
+    const StoredEntry p = store_[i];
+    for (size_t a = 0; a < p.attribute_count(); ++a) {
+      if (p.type(a) != type) continue;
+      for (std::string_view v : p.values(a)) {
+        if (auto key = NormalizeValue(type->substr, v, schema_)) {
+          pairs.emplace_back(std::move(*key), static_cast<uint32_t>(i));
         }
       }
     }
-    index = std::make_unique<PrefixPostings>(std::move(pairs));
   }
+  auto built = std::make_unique<PrefixPostings>(std::move(pairs));
+  std::lock_guard<std::mutex> lock(prefix_mutex_);
+  std::unique_ptr<PrefixPostings>& index = prefix_[type];
+  if (!index) index = std::move(built);
   return *index;
 }
 

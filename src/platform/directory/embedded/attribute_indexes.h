@@ -37,12 +37,14 @@ class AttributeIndexes {
   const PrefixPostings& Prefix(const AttributeType* type);
 
  private:
-  void BuildEqualityLocked(const std::vector<const AttributeType*>& types);
+  // The equality indexes of `missing`, in that order, from one pass over the entries.
+  std::vector<std::unique_ptr<HashPostings>> BuildEqualityIndexes(
+      const std::vector<const AttributeType*>& missing) const;
 
   const EntryStore& store_;
   const Schema& schema_;
-  // One lock for each kind: building a prefix index (rarely needed, and often built on
-  // another thread ahead of need) must not hold up the equality look-ups of every search.
+  // One lock for each kind, held only to find or install an index, never while one is built:
+  // a build on another thread ahead of need must not hold up the look-ups of every search.
   std::mutex equality_mutex_;
   std::unordered_map<const AttributeType*, std::unique_ptr<HashPostings>> equality_;
   std::unique_ptr<HashPostings> names_;
