@@ -198,6 +198,18 @@ TEST_F(RunLogTest, ExistingContentIsNeverTruncated) {
   EXPECT_EQ(ReadFile(LogPath()), "older run\r\n03/05/24 14:07:09: new\r\n");
 }
 
+TEST_F(RunLogTest, TwoLogsOnOneFileEachAppendAtTheEnd) {
+  // As two runs at once would: each keeps its own descriptor open, and neither line may land
+  // over the other's.
+  RunLog first(host_);
+  RunLog second(host_);
+  first.WriteLog("a", 4);
+  second.WriteLog("b", 4);
+  first.WriteLog("c", 4);
+  EXPECT_EQ(ReadFile(LogPath()),
+            "03/05/24 14:07:09: a\r\n03/05/24 14:07:09: b\r\n03/05/24 14:07:09: c\r\n");
+}
+
 TEST_F(RunLogTest, EachLineIsVisibleToOthersBeforeTheCallReturns) {
   RunLog log(host_);
   for (int i = 0; i < 5; ++i) {
