@@ -168,9 +168,6 @@ class QAV {
   // expand, so that nested lists are walked without the call stack growing with them.
   std::vector<AddressEntryPtr> AddOneToSourceMCL(const AddressEntryPtr& entry,
                                                  const std::string& mclid, bool& include_dls);
-  // Lets the QAV data set select ahead what FindMatchInQAV will look for when each of a
-  // list's members is added.
-  void AnnounceMemberMatches(const std::vector<AddressEntryPtr>& members);
   void AddPersonToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
                             const std::string& name, std::string smtp, std::string odn,
                             const std::string& address_id);

@@ -93,12 +93,8 @@ void QAV::AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
     size_t next = 0;
   };
   std::vector<Frame> frames;
-  auto enter = [&](std::vector<AddressEntryPtr> members) {
-    if (members.empty()) return;
-    AnnounceMemberMatches(members);
-    frames.push_back({std::move(members), 0});
-  };
-  enter(AddOneToSourceMCL(entry, mclid, include_dls));
+  std::vector<AddressEntryPtr> members = AddOneToSourceMCL(entry, mclid, include_dls);
+  if (!members.empty()) frames.push_back({std::move(members), 0});
   while (!frames.empty()) {
     Frame& top = frames.back();
     if (top.next == top.members.size() || rt_.StopRequested()) {
@@ -107,30 +103,9 @@ void QAV::AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid,
       continue;
     }
     const AddressEntryPtr member = top.members[top.next++];
-    enter(AddOneToSourceMCL(member, mclid, include_dls));
+    members = AddOneToSourceMCL(member, mclid, include_dls);
+    if (!members.empty()) frames.push_back({std::move(members), 0});
   }
-}
-
-void QAV::AnnounceMemberMatches(const std::vector<AddressEntryPtr>& members) {
-  // Each member is matched against the registered users, which this phase leaves as they
-  // are: the QAV data set may make the filters and select their matches on another core
-  // while this one works through the members before. The filter is the one FindMatchInQAV
-  // sets when the member's ODN is known to the address book, as a member's own ODN is; a
-  // guess that turns out wrong only means that FindMatchInQAV selects for itself. The
-  // entries are only read, and QavMatchFilter reads nothing but its arguments.
-  if (!rstQAV) return;
-  AnticipateFilters(*rstQAV, [this, members, i = size_t{0}]() mutable {
-    while (i < members.size()) {
-      const AddressEntryPtr& member = members[i++];
-      if (!member) continue;
-      const std::string smtp = LowerCase(Trim(GetSMTPFromAE(member)));
-      auto address = member->Field(kPrEmailAddress);
-      const std::string odn = address.ok() ? LowerCase(Trim(address->ToText())) : std::string();
-      if (smtp.empty() && odn.empty()) continue;
-      return std::optional<std::string>(QavMatchFilter(smtp, odn));
-    }
-    return std::optional<std::string>();
-  });
 }
 
 std::vector<AddressEntryPtr> QAV::AddOneToSourceMCL(const AddressEntryPtr& entry,
