@@ -56,6 +56,9 @@ TEST(DirectoryLdif, MalformedFilesNameFileLineAndFault) {
       {"dn: cn=a\ncn a\n", 2, "missing \":\""},
       {"dn: cn=a\ncn: a\n\ncn: b\n", 4, "record does not start with \"dn:\""},
       {"dn: cn=a,,dc=x\ncn: a\n", 1, "invalid distinguished name"},
+      // Decoded values with line breaks must not split the diagnostic.
+      {"version:: MQoy\n", 1, "unsupported LDIF version \"1\\x0A2\""},
+      {"dn:: Y249YSwsCmRjPXg=\n", 1, "invalid distinguished name \"cn=a,,\\x0Adc=x\""},
       {"dn: cn=a\nchangetype: modify\n", 2, "change records are not supported"},
       {"dn: cn=a\ncn: a\n-\n", 3, "\"-\" separators"},
       {"dn: cn=a\ncn:: $$$\n", 2, "bad base64"},
@@ -75,6 +78,7 @@ TEST(DirectoryLdif, MalformedFilesNameFileLineAndFault) {
     EXPECT_NE(r.status().description().find(c.fault), std::string::npos)
         << r.status().description();
     EXPECT_EQ(diagnostics.str(), r.status().description() + "\n");
+    EXPECT_EQ(r.status().description().find('\n'), std::string::npos);
   }
 }
 

@@ -11,6 +11,25 @@
 namespace testqav {
 namespace {
 
+// A decoded ("::") value may hold line breaks or other control bytes; a diagnostic shows
+// them escaped so that it stays one line that names its own file and line.
+std::string Shown(std::string_view value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(value.size());
+  for (char ch : value) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 // Logical lines one at a time: a physical line starting with one blank continues the
 // previous logical line; blank lines stay as record separators; comment lines (also folded)
 // disappear. A logical line is a view of the text unless folding joined several physical
@@ -256,7 +275,8 @@ Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ost
     }
     if (first_line && !in_record && IsKeyword(type, "version")) {
       first_line = false;
-      if (value != "1") return fail(line_number, "unsupported LDIF version \"" + value + "\"");
+      if (value != "1")
+        return fail(line_number, "unsupported LDIF version \"" + Shown(value) + "\"");
       continue;
     }
     first_line = false;
@@ -271,7 +291,7 @@ Status ParseLdifEach(std::string_view text, std::string_view file_name, std::ost
       if (!value.empty()) {
         LDAPDN parsed = nullptr;
         if (ldap_str2dn(value.c_str(), &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS) {
-          return fail(line_number, "invalid distinguished name \"" + value + "\"");
+          return fail(line_number, "invalid distinguished name \"" + Shown(value) + "\"");
         }
         ldap_dnfree(parsed);
       }
