@@ -6,6 +6,10 @@
 
 namespace testqav::recordset_internal {
 
+namespace {
+uint64_t HashOf(std::string_view filter) { return std::hash<std::string_view>{}(filter); }
+}  // namespace
+
 KeptMatches::~KeptMatches() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -16,16 +20,23 @@ KeptMatches::~KeptMatches() {
 }
 
 bool KeptMatches::Find(std::string_view filter, std::vector<uint32_t>& out) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto found = kept_.find(filter);
-  if (found == kept_.end()) return false;
-  out = found->second;
+  const uint64_t hash = HashOf(filter);
+  const Kept* kept = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = kept_.find(hash);
+    if (found == kept_.end()) return false;
+    kept = &found->second;
+  }
+  // Only this thread removes entries, and the thread's insertions leave nodes in place.
+  if (kept->filter != filter) return false;
+  out = kept->matches;
   return true;
 }
 
-bool KeptMatches::IsKept(std::string_view filter) const {
+bool KeptMatches::IsKept(uint64_t hash) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return kept_.find(filter) != kept_.end();
+  return kept_.find(hash) != kept_.end();
 }
 
 void KeptMatches::Keep(std::string_view filter, const std::vector<uint32_t>& matches) {
@@ -34,13 +45,16 @@ void KeptMatches::Keep(std::string_view filter, const std::vector<uint32_t>& mat
     kept_.clear();
     kept_bytes_ = 0;
   }
-  StoreLocked(filter, matches);
+  StoreLocked(HashOf(filter), filter, matches);
 }
 
-void KeptMatches::StoreLocked(std::string_view filter, const std::vector<uint32_t>& matches) {
-  if (kept_.find(filter) != kept_.end()) return;
+void KeptMatches::StoreLocked(uint64_t hash, std::string_view filter,
+                              const std::vector<uint32_t>& matches) {
+  auto [it, inserted] = kept_.try_emplace(hash);
+  if (!inserted) return;
+  it->second.filter.assign(filter);
+  it->second.matches = matches;
   kept_bytes_ += filter.size() + matches.size() * sizeof(uint32_t) + kEntryOverhead;
-  kept_.emplace(std::string(filter), matches);
 }
 
 void KeptMatches::Anticipate(Texts next) {
@@ -76,15 +90,16 @@ void KeptMatches::Work() {
       busy_ = true;
       lock.unlock();
       std::optional<std::string> filter = next();
+      const uint64_t hash = filter ? HashOf(*filter) : 0;
       std::optional<std::vector<uint32_t>> matches;
       // A text the caller got to first, or that came twice, is not selected again.
-      if (filter && !IsKept(*filter)) matches = select_(*filter);
+      if (filter && !IsKept(hash)) matches = select_(*filter);
       lock.lock();
       busy_ = false;
       // Forget may be waiting for the text in hand.
       changed_.notify_all();
       if (!filter || stopping_ || generation != generation_) break;
-      if (matches && kept_bytes_ <= kMaxKeptBytes) StoreLocked(*filter, *matches);
+      if (matches && kept_bytes_ <= kMaxKeptBytes) StoreLocked(hash, *filter, *matches);
     }
   }
 }

@@ -2,7 +2,8 @@
 // record set's FilterMemory: matches the caller found itself, and matches that a thread of
 // this object's own found beforehand for texts the caller announced. The caller makes the
 // records stay as they are: it calls Forget before it changes them, and the thread has stopped
-// searching when Forget returns.
+// searching when Forget returns. Find, Keep and Forget come from the record set's owner, one
+// thread; only they ever remove what is kept.
 #pragma once
 
 #include <condition_variable>
@@ -14,9 +15,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
-
-#include "platform/common/text.h"
 
 namespace testqav::recordset_internal {
 
@@ -45,9 +45,17 @@ class KeptMatches {
   void Forget();
 
  private:
+  // A filter text and what it selected. Kept under the 64-bit hash of the text, so that the
+  // owner's look-ups, one per filter it sets, hash their long texts outside the lock and
+  // compare them outside it too; two texts that share a hash keep only the first.
+  struct Kept {
+    std::string filter;
+    std::vector<uint32_t> matches;
+  };
+
   void Work();
-  bool IsKept(std::string_view filter) const;
-  void StoreLocked(std::string_view filter, const std::vector<uint32_t>& matches);
+  bool IsKept(uint64_t hash) const;
+  void StoreLocked(uint64_t hash, std::string_view filter, const std::vector<uint32_t>& matches);
 
   // Bounded: a caller that sets ever new texts starts over rather than growing without end,
   // and the thread stops keeping what it finds.
@@ -57,8 +65,8 @@ class KeptMatches {
   const Select select_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  // Under mutex_:
-  TextMap<std::vector<uint32_t>> kept_;
+  // Under mutex_ (its nodes stay where they are until the owner removes them):
+  std::unordered_map<uint64_t, Kept> kept_;
   size_t kept_bytes_ = 0;
   std::deque<Texts> queue_;
   uint64_t generation_ = 0;  // counts Forget calls: what the thread found before one is stale
