@@ -69,6 +69,23 @@ std::vector<uint8_t> EncodeAddressBookEntryId(uint32_t display_type, std::string
   return out;
 }
 
+std::string AddressBookEntryIdHex(uint32_t display_type, std::string_view dn) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out(2 * (28 + dn.size() + 1), '0');
+  char* p = out.data();
+  auto put = [&p](uint8_t b) {
+    *p++ = kDigits[b >> 4];
+    *p++ = kDigits[b & 0xF];
+  };
+  p += 8;  // flags, all zero
+  for (uint8_t b : kExchangeProviderUid) put(b);
+  put(1);  // version
+  p += 6;
+  for (int i = 0; i < 4; ++i) put(static_cast<uint8_t>(display_type >> (8 * i)));
+  for (char c : dn) put(static_cast<uint8_t>(c));
+  return out;  // the terminating NUL is the last "00"
+}
+
 std::vector<uint8_t> EncodeOneOffEntryId(std::string_view display_name,
                                          std::string_view address_type, std::string_view address) {
   std::vector<uint8_t> out;

@@ -45,6 +45,9 @@ struct OneOffEntryId {
 using DecodedEntryId = std::variant<AddressBookEntryId, OneOffEntryId>;
 
 std::vector<uint8_t> EncodeAddressBookEntryId(uint32_t display_type, std::string_view dn);
+// BytesToHex(EncodeAddressBookEntryId(display_type, dn)) written directly: a run makes one
+// for every contact it stores.
+std::string AddressBookEntryIdHex(uint32_t display_type, std::string_view dn);
 // Always written with kOneOffSmtpFlags (UTF-16LE texts).
 std::vector<uint8_t> EncodeOneOffEntryId(std::string_view display_name,
                                          std::string_view address_type, std::string_view address);

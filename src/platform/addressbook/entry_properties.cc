@@ -237,9 +237,9 @@ Result<EntryFacts> FactsOf(const EntryView& e) {
 
 std::string EntryIdOf(const EntryFacts& facts) {
   if (!facts.entry_id.empty()) return facts.entry_id;
-  return facts.type == "EX" ? BytesToHex(EncodeAddressBookEntryId(
-                                  static_cast<uint32_t>(facts.display_type), facts.address))
-                            : BytesToHex(EncodeOneOffEntryId(facts.name, "SMTP", facts.address));
+  return facts.type == "EX"
+             ? AddressBookEntryIdHex(static_cast<uint32_t>(facts.display_type), facts.address)
+             : BytesToHex(EncodeOneOffEntryId(facts.name, "SMTP", facts.address));
 }
 
 Result<Variant> DirectoryProperty(const EntryView& e, const EntryFacts& facts, uint32_t tag) {

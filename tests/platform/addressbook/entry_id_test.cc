@@ -25,6 +25,13 @@ TEST(AddressBookEntryIdTest, AddressBookLayoutHasExactBytes) {
   EXPECT_EQ(list[25], 0);
   EXPECT_EQ(list.back(), 0);
   EXPECT_EQ(list.size(), 28 + sizeof(kDn));
+  // The text written directly is the same as the bytes' text.
+  for (uint32_t type : {0u, 1u, 6u, 0x01020304u}) {
+    for (const char* dn : {kDn, "", "/o=Ä/cn=ß\x7F"}) {
+      EXPECT_EQ(AddressBookEntryIdHex(type, dn), BytesToHex(EncodeAddressBookEntryId(type, dn)))
+          << type << " " << dn;
+    }
+  }
 }
 
 TEST(AddressBookEntryIdTest, AddressBookLayoutRoundTrips) {
