@@ -353,17 +353,63 @@ bool MatchesFolded(const Comparison& compare, std::string_view folded_text) {
   return false;
 }
 
-bool MatchesValue(const Comparison& compare, const Variant* value) {
-  if (value == nullptr || value->IsNull()) return false;
+namespace {
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// `text` (ASCII) lower-cased equals `folded`.
+bool EqualsLowered(std::string_view text, std::string_view folded) {
+  if (text.size() != folded.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (AsciiLower(text[i]) != folded[i]) return false;
+  }
+  return true;
+}
+
+// MatchesFolded for an ASCII text, whose folding is its lower case: compared as it stands,
+// without a folded copy of what may be a long list of addresses.
+bool MatchesAscii(const Comparison& compare, std::string_view text) {
+  const std::string_view core = compare.folded_core;
+  switch (compare.kind) {
+    case MatchKind::kExact:
+      return EqualsLowered(text, core);
+    case MatchKind::kPrefix:
+      return text.size() >= core.size() && EqualsLowered(text.substr(0, core.size()), core);
+    case MatchKind::kSuffix:
+      return text.size() >= core.size() &&
+             EqualsLowered(text.substr(text.size() - core.size()), core);
+    case MatchKind::kContains: {
+      if (core.empty()) return true;
+      if (text.size() < core.size()) return false;
+      const char first = core.front();
+      const std::string_view rest = core.substr(1);
+      const size_t last = text.size() - core.size();
+      for (size_t i = 0; i <= last; ++i) {
+        if (AsciiLower(text[i]) == first && EqualsLowered(text.substr(i + 1, rest.size()), rest)) {
+          return true;
+        }
+      }
+      return false;
+    }
+  }
+  return false;
+}
+
+bool MatchesText(const Comparison& compare, std::string_view text) {
+  if (IsAscii(text)) return MatchesAscii(compare, text);
   // Every record that an index look-up finds is checked here, so the folded text goes into
   // one buffer per thread rather than into a new string each time.
   thread_local std::string folded;
-  if (value->IsString()) {
-    FoldCaseInto(value->string_value(), folded);
-  } else {
-    FoldCaseInto(value->ToText(), folded);
-  }
+  FoldCaseInto(text, folded);
   return MatchesFolded(compare, folded);
+}
+
+}  // namespace
+
+bool MatchesValue(const Comparison& compare, const Variant* value) {
+  if (value == nullptr || value->IsNull()) return false;
+  if (value->IsString()) return MatchesText(compare, value->string_value());
+  return MatchesText(compare, value->ToText());
 }
 
 }  // namespace testqav::recordset_internal

@@ -11,6 +11,7 @@
 
 #include "platform/common/text.h"
 #include "platform/common/variant.h"
+#include "platform/recordset/filter.h"
 #include "platform/recordset/recordset.h"
 
 namespace testqav {
@@ -276,6 +277,31 @@ TEST(RecordsetProperty, IndexedAgreesWithReferenceScan) {
   EXPECT_GT(filters_with_matches, filters / 2);
   EXPECT_GT(edits_under_filter, 1000);
   EXPECT_GT(literal_filters_with_matches, 500);
+}
+
+// Values are compared without a folded copy when they are ASCII: every kind of comparison
+// must still answer as the folded text does, whatever the letter case on either side.
+TEST(RecordsetProperty, MatchingAValueAgreesWithMatchingItsFoldedText) {
+  using recordset_internal::Comparison;
+  using recordset_internal::MatchKind;
+  Model model(7);
+  int ascii_values = 0;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = model.Chance(50) ? model.RandomList() : model.RandomText();
+    if (model.Chance(30)) text = UpperCase(text);
+    if (IsAscii(text)) ++ascii_values;
+    model.Remember(text);
+    Comparison c;
+    c.kind = static_cast<MatchKind>(model.Pick(4));
+    std::string core = model.Needle();
+    if (model.Chance(50) && core.size() > 1) core = core.substr(1, core.size() / 2);
+    c.folded_core = FoldCase(core);
+    const Variant value(text);
+    EXPECT_EQ(recordset_internal::MatchesValue(c, &value),
+              recordset_internal::MatchesFolded(c, FoldCase(text)))
+        << "text '" << text << "' core '" << c.folded_core << "' kind " << static_cast<int>(c.kind);
+  }
+  EXPECT_GT(ascii_values, 2000);
 }
 
 }  // namespace
