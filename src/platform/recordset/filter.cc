@@ -236,6 +236,7 @@ class Parser {
     if (Peek().tok != joiner) return first;
     FilterNode node;
     node.kind = kind;
+    node.children.reserve(4);  // the engine's look-ups join four comparisons
     node.children.push_back(std::move(first).value());
     while (Peek().tok == joiner) {
       Take();
@@ -290,8 +291,8 @@ class Parser {
     Comparison& c = node.compare;
     c.field = *field;
     c.like = op.tok == Tok::kLike;
-    c.value = std::string(value.text());
-    std::string_view core = c.value;
+    // The quoted value as written, quotes undoubled; it lives as long as the tokens.
+    std::string_view core = value.text();
     c.kind = MatchKind::kExact;
     if (c.like) {
       // Wildcards count only at the ends; a "*" inside (a*b@x.com) is an ordinary character.

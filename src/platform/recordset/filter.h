@@ -26,7 +26,6 @@ enum class MatchKind {
 struct Comparison {
   int32_t field = -1;
   bool like = false;  // LIKE (true) or "=" (false)
-  std::string value;  // the quoted value as written, quotes undoubled
   MatchKind kind = MatchKind::kExact;
   // The literal text compared: the value without its wildcards, in a LIKE value each "[c]"
   // read as the character c, case-folded.
