@@ -70,10 +70,21 @@ std::optional<std::string_view> ElementOf(const Comparison& c) {
 
 Postings Union(std::vector<Postings> parts) {
   if (parts.empty()) return {};
-  if (parts.size() == 1) return std::move(parts.front());
-  Postings all;
+  // The engine's look-ups ask for one contact by several of its addresses: mostly no part
+  // or one part finds it, and a part is ascending and free of repeats already.
   size_t total = 0;
-  for (const Postings& p : parts) total += p.size();
+  Postings* only = nullptr;
+  size_t filled = 0;
+  for (Postings& p : parts) {
+    total += p.size();
+    if (!p.empty()) {
+      only = &p;
+      ++filled;
+    }
+  }
+  if (filled == 0) return {};
+  if (filled == 1) return std::move(*only);
+  Postings all;
   all.reserve(total);
   for (const Postings& p : parts) all.insert(all.end(), p.begin(), p.end());
   std::sort(all.begin(), all.end());
