@@ -29,6 +29,7 @@ class ExpandedListRegister {
 };
 
 struct QueryListExpansion;
+struct QueryRowColumns;
 
 class QAV {
  public:
@@ -193,8 +194,16 @@ class QAV {
                                                    Runtime::QueryListTime& tally);
   // One row of a member query; gives the address of a nested query-based list to expand
   // next, or "".
-  std::string ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,
-                             bool& include_dls);
+  std::string ExpandQueryRow(Recordset& row, const QueryRowColumns& columns,
+                             const std::string& mclid, bool add_members, bool& include_dls);
+  // AddToSourceMCLFromQuery with the query's columns found beforehand.
+  void AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
+                              const std::string& mclid);
+  // Positions in SourceMCL of the fields that a record from a row fills, in the order they
+  // are written (-1 for one the data set lacks); found once for the data set.
+  const std::vector<int32_t>& QueryRecordFields();
+  const Recordset* query_record_fields_of_ = nullptr;
+  std::vector<int32_t> query_record_fields_;
   // A contact's SMTP address and ODN (either may be empty) against a data set's own values
   // and its address lists, field names in brackets or not; "" when both are empty.
   std::string AddressFilter(const std::string& smtp, const std::string& odn, bool bracketed);

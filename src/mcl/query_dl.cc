@@ -5,10 +5,12 @@
 // turn). The expanded-list register ends cycles: a list is expanded once per MCL.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "engine/provenance.h"
 #include "engine/qav.h"
+#include "mcl/query_row_columns.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "platform/directory/command.h"
@@ -44,6 +46,9 @@ std::string ValueText(Result<const Variant*> value) {
   if (!value.ok() || *value == nullptr || (*value)->IsNull() || (*value)->IsArray()) return {};
   return (*value)->ToText();
 }
+std::string ValueText(const Recordset& row, int32_t column) {
+  return column < 0 ? std::string() : ValueText(row.ValueView(column));
+}
 
 // The directory the provider's connections and binds reach: the one behind the session's
 // address book.
@@ -59,14 +64,14 @@ Result<std::shared_ptr<Directory>> OrganisationDirectory(Runtime& rt) {
 // `person_row`. The rows are read once and the record set is left on its first row, where
 // the expansion starts.
 void AnnounceRowLookups(
-    Runtime& rt, Recordset& rst,
+    Runtime& rt, Recordset& rst, const QueryRowColumns& columns,
     const std::function<void(const std::string& smtp, const std::string& odn)>& person_row) {
   if (!rt.g.MapiSession || rst.Eof()) return;
   std::vector<AnticipatedLookup> lookups;
   for (; !rst.Eof(); rst.MoveNext().IgnoreError()) {
-    if (!ContainsIgnoreCase(ValueText(rst.ValueView("objectCategory")), "CN=Person")) continue;
-    std::string odn = ValueText(rst.ValueView("legacyExchangeDN"));
-    std::string smtp = ValueText(rst.ValueView("mail"));
+    if (!ContainsIgnoreCase(ValueText(rst, columns.object_category), "CN=Person")) continue;
+    std::string odn = ValueText(rst, columns.legacy_exchange_dn);
+    std::string smtp = ValueText(rst, columns.mail);
     if (!smtp.empty() || !odn.empty()) person_row(smtp, odn);
     if (odn.empty()) continue;
     // An ODN without a GAL entry is resolved as a name all the same, and so is the row's
@@ -95,6 +100,8 @@ struct QueryListExpansion {
 
   DirectoryConnection connection;
   std::unique_ptr<Recordset> rst;
+  // Where the member query's rows keep their attributes; set with the member query.
+  std::optional<QueryRowColumns> columns;
   // The list's address and stored filter, for a provenance observer.
   std::string address;
   std::string filter;
@@ -119,9 +126,9 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
       // as they are: the QAV data set may make the filters and select their matches on
       // another core beforehand. QavMatchFilter reads nothing but its arguments.
       std::vector<std::pair<std::string, std::string>> rows;
-      AnnounceRowLookups(rt_, *list->rst, [&](const std::string& smtp, const std::string& odn) {
-        rows.emplace_back(smtp, odn);
-      });
+      AnnounceRowLookups(
+          rt_, *list->rst, *list->columns,
+          [&](const std::string& smtp, const std::string& odn) { rows.emplace_back(smtp, odn); });
       if (rstQAV && !rows.empty()) {
         AnticipateFilters(*rstQAV, [this, rows = std::move(rows), i = size_t{0}]() mutable {
           if (i == rows.size()) return std::optional<std::string>();
@@ -140,7 +147,8 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
       if (observer != nullptr) observer->ListLeft(mclid);
       continue;
     }
-    const std::string nested = ExpandQueryRow(*top.rst, mclid, add_members, include_dls);
+    const std::string nested =
+        ExpandQueryRow(*top.rst, *top.columns, mclid, add_members, include_dls);
     top.rst->MoveNext().IgnoreError();
     rt_.DoEvents();
     if (!nested.empty() && !rt_.StopRequested()) {
@@ -241,6 +249,7 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
       kPrefix + "query returned " + (count.ok() ? std::to_string(*count) : std::string()) + " rows",
       kLogDetail);
   list->rst->MoveFirst().IgnoreError();
+  list->columns.emplace(*list->rst);
   if (rt_.provenance != nullptr) {
     list->address = address;
     list->filter = filter;
@@ -248,17 +257,17 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
   return list;
 }
 
-std::string QAV::ExpandQueryRow(Recordset& row, const std::string& mclid, bool add_members,
-                                bool& include_dls) {
+std::string QAV::ExpandQueryRow(Recordset& row, const QueryRowColumns& columns,
+                                const std::string& mclid, bool add_members, bool& include_dls) {
   // Read afresh for every row: a row without a value must not pass on the previous row's.
-  const std::string category = ValueText(row.ValueView("objectCategory"));
-  const std::string name = ValueText(row.ValueView("name"));
-  const std::string mail = ValueText(row.ValueView("mail"));
+  const std::string category = ValueText(row, columns.object_category);
+  const std::string name = ValueText(row, columns.name);
+  const std::string mail = ValueText(row, columns.mail);
   const std::string key = LowerCase(mail);
 
   if (ContainsIgnoreCase(category, "CN=Person")) {
     rt_.WriteLog(kPrefix + "adding row with objectCategory='" + category + "'", kLogDetail);
-    if (add_members) AddToSourceMCLFromQuery(row, mclid);
+    if (add_members) AddQueryRowToSourceMCL(row, columns, mclid);
     return {};
   }
   if (ContainsIgnoreCase(category, "CN=Group,")) {

@@ -6,6 +6,7 @@
 #include "core/array_helpers.h"
 #include "engine/provenance.h"
 #include "engine/qav.h"
+#include "mcl/query_row_columns.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
 
@@ -16,76 +17,91 @@ namespace {
 const std::string kPrefix = "QAV::AddToSourceMCLFromQuery:";
 const std::string kLabel = "AddToSourceMCLFromQuery:";
 
+// The value of the row's column at `index`; nullptr when the row lacks the column.
+const Variant* ColumnValue(const Recordset& row, int32_t index) {
+  if (index < 0) return nullptr;
+  auto v = row.ValueView(index);
+  return v.ok() ? *v : nullptr;
+}
+
 // A column of the row as text; "" when the row lacks it, or its value is Null or an array.
-std::string RowText(const Recordset& row, std::string_view column) {
-  auto v = row.ValueView(column);
-  if (!v.ok() || *v == nullptr || (*v)->IsNull() || (*v)->IsArray()) return {};
-  return (*v)->ToText();
+std::string RowText(const Recordset& row, int32_t index) {
+  const Variant* v = ColumnValue(row, index);
+  if (v == nullptr || v->IsNull() || v->IsArray()) return {};
+  return v->ToText();
 }
 
 // What a single-valued column gives its field: the value trimmed, Null as Null; nothing
 // when the row lacks the column or holds several values there.
-std::optional<Variant> Single(const Recordset& row, std::string_view column) {
-  auto v = row.ValueView(column);
-  if (!v.ok() || *v == nullptr || (*v)->IsArray()) return std::nullopt;
-  if ((*v)->IsNull()) return Variant::Null();
-  return Variant(Trim((*v)->ToText()));
+std::optional<Variant> Single(const Variant* v) {
+  if (v == nullptr || v->IsArray()) return std::nullopt;
+  if (v->IsNull()) return Variant::Null();
+  return Variant(Trim(v->ToText()));
 }
 
 // A column that may hold several values gives the first of them, trimmed.
-std::optional<Variant> FirstOf(const Recordset& row, std::string_view column) {
-  auto v = row.ValueView(column);
-  if (!v.ok() || *v == nullptr) return std::nullopt;
-  if (IsFilledArray(**v)) {
-    const Variant& first = (*v)->array().front();
+std::optional<Variant> FirstOf(const Variant* v) {
+  if (v == nullptr) return std::nullopt;
+  if (IsFilledArray(*v)) {
+    const Variant& first = v->array().front();
     if (first.IsArray()) return std::nullopt;
     if (first.IsNull()) return Variant::Null();
     return Variant(Trim(first.ToText()));
   }
-  return Single(row, column);
+  return Single(v);
 }
 
-// The fields a person's record takes from the row, in the order they are written.
-struct ColumnField {
-  const char* field;
-  const char* column;
-  bool multi_valued;
-};
-const ColumnField kColumnFields[] = {
-    {"MobilePhone", "mobile", false},
-    {"QAV Business Phone", "telephoneNumber", false},
-    {"QAV Business Fax", "facsimileTelephoneNumber", false},
-    {"QAV Home Phone", "homePhone", false},
-    {"QAV Pager", "pager", false},
-    {"BusinessPhone2", "otherTelephone", true},
-    {"HomePhone2", "otherHomePhone", true},
-    {"Title", "title", false},
-    {"Company", "company", false},
-    {"Department", "department", false},
-    {"Office", "physicalDeliveryOfficeName", false},
-    {"StreetAddress", "streetAddress", false},
-    {"City", "l", false},
-    {"State", "st", false},
-    {"Zip", "postalCode", false},
-    {"Country", "co", false},
-    {"FirstName", "givenName", false},
-    {"LastName", "sn", false},
-    {"MiddleName", "initials", false},
-    {"Generation", "generationQualifier", false},
+// The SourceMCL fields that a record from a row fills, in the order they are written: the
+// addresses, the row's attributes, then the names.
+std::vector<std::string_view> QueryRecordFieldNames() {
+  std::vector<std::string_view> names = {"SMTP",      "MCLID",   "ODN",
+                                         "AddressID", "Proxies", "X500Proxies"};
+  for (const QueryColumnField& f : kQueryColumnFields) names.push_back(f.field);
+  for (std::string_view n : {"DisplayName", "FileAs", "FileAsFlag"}) names.push_back(n);
+  return names;
+}
+enum QueryRecordField : size_t {
+  kSmtpField,
+  kMclIdField,
+  kOdnField,
+  kAddressIdField,
+  kProxiesField,
+  kX500ProxiesField,
+  kFirstColumnField,
+  kDisplayNameField = kFirstColumnField + kQueryColumnFields.size(),
+  kFileAsField,
+  kFileAsFlagField,
 };
 
 }  // namespace
 
 void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
+  AddQueryRowToSourceMCL(row, QueryRowColumns(row), mclid);
+}
+
+const std::vector<int32_t>& QAV::QueryRecordFields() {
+  // The data set is made once for the run, so its fields are looked up once.
+  if (query_record_fields_of_ != rstSourceMCL.get()) {
+    query_record_fields_.clear();
+    for (std::string_view name : QueryRecordFieldNames()) {
+      query_record_fields_.push_back(rstSourceMCL->FieldIndex(name));
+    }
+    query_record_fields_of_ = rstSourceMCL.get();
+  }
+  return query_record_fields_;
+}
+
+void QAV::AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
+                                 const std::string& mclid) {
   if (!rstSourceMCL) return;
-  std::string smtp = RowText(row, "mail");
-  std::string odn = RowText(row, "legacyExchangeDN");
+  std::string smtp = RowText(row, columns.mail);
+  std::string odn = RowText(row, columns.legacy_exchange_dn);
   // The entry ID of the distinguished name as the directory gives it, before the QAV match
   // may rename the contact.
   std::string address_id;
   if (!odn.empty()) address_id = GetIdForODN(rt_, odn);
   FindMatchInQAV(smtp, odn);
-  const std::string name = RowText(row, "name");
+  const std::string name = RowText(row, columns.name);
   const std::string filter = SourceMclContactFilter(smtp, odn);
   if (filter.empty()) {
     rt_.WriteLog(kPrefix + "skipping record with no value for SMTP or ODN", kLogWarning);
@@ -107,21 +123,24 @@ void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
     NewContactProxies(smtp, odn, proxies, x500proxies);
     rst.ClearFilter().IgnoreError();
     rst.AddNew().IgnoreError();
-    rst.SetValue("SMTP", Variant(EncodeWildcards(smtp))).IgnoreError();
-    rst.SetValue("MCLID", Variant("{" + mclid + "}")).IgnoreError();
-    rst.SetValue("ODN", Variant(EncodeWildcards(odn))).IgnoreError();
-    rst.SetValue("AddressID", Variant(address_id)).IgnoreError();
-    rst.SetValue("Proxies", Variant(EncodeWildcards(proxies))).IgnoreError();
-    rst.SetValue("X500Proxies", Variant(EncodeWildcards(x500proxies))).IgnoreError();
+    // A field the data set lacks (position -1) is refused like a name it does not know.
+    const std::vector<int32_t>& at = QueryRecordFields();
+    rst.SetValue(at[kSmtpField], Variant(EncodeWildcards(smtp))).IgnoreError();
+    rst.SetValue(at[kMclIdField], Variant("{" + mclid + "}")).IgnoreError();
+    rst.SetValue(at[kOdnField], Variant(EncodeWildcards(odn))).IgnoreError();
+    rst.SetValue(at[kAddressIdField], Variant(std::move(address_id))).IgnoreError();
+    rst.SetValue(at[kProxiesField], Variant(EncodeWildcards(proxies))).IgnoreError();
+    rst.SetValue(at[kX500ProxiesField], Variant(EncodeWildcards(x500proxies))).IgnoreError();
     // Each field by itself: a value that does not fit leaves only its own field empty.
-    for (const ColumnField& f : kColumnFields) {
-      std::optional<Variant> value =
-          f.multi_valued ? FirstOf(row, f.column) : Single(row, f.column);
-      if (value) rst.SetValue(f.field, *value).IgnoreError();
+    for (size_t i = 0; i < kQueryColumnFields.size(); ++i) {
+      const Variant* v = ColumnValue(row, columns.fields[i]);
+      std::optional<Variant> value = kQueryColumnFields[i].multi_valued ? FirstOf(v) : Single(v);
+      if (value) rst.SetValue(at[kFirstColumnField + i], std::move(*value)).IgnoreError();
     }
-    rst.SetValue("DisplayName", Variant(name)).IgnoreError();
-    rst.SetValue("FileAs", Variant(name)).IgnoreError();
-    rst.SetValue("FileAsFlag", Variant::Long(Contains(name, ",") ? 32791 : 32823)).IgnoreError();
+    rst.SetValue(at[kDisplayNameField], Variant(name)).IgnoreError();
+    rst.SetValue(at[kFileAsField], Variant(name)).IgnoreError();
+    rst.SetValue(at[kFileAsFlagField], Variant::Long(Contains(name, ",") ? 32791 : 32823))
+        .IgnoreError();
     rst.Update().IgnoreError();
     if (rt_.provenance != nullptr) rt_.provenance->ContactAdded(mclid, {name, smtp, odn}, false);
   } else {

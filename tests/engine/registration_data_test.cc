@@ -300,6 +300,7 @@ class UnfilterableRecordset : public Recordset {
   int32_t State() const override { return inner_->State(); }
   Status AddNew() override { return inner_->AddNew(); }
   Status SetValue(std::string_view f, const Variant& v) override { return inner_->SetValue(f, v); }
+  Status SetValue(int32_t i, Variant v) override { return inner_->SetValue(i, std::move(v)); }
   Status Update() override { return inner_->Update(); }
   Result<Variant> Value(std::string_view f) const override { return inner_->Value(f); }
   Result<Variant> Value(int32_t i) const override { return inner_->Value(i); }
@@ -316,6 +317,7 @@ class UnfilterableRecordset : public Recordset {
   bool Eof() const override { return inner_->Eof(); }
   Result<int32_t> RecordCount() const override { return inner_->RecordCount(); }
   int32_t FieldCount() const override { return inner_->FieldCount(); }
+  int32_t FieldIndex(std::string_view n) const override { return inner_->FieldIndex(n); }
   Result<std::string> FieldName(int32_t i) const override { return inner_->FieldName(i); }
   Result<FieldType> FieldTypeOf(int32_t i) const override { return inner_->FieldTypeOf(i); }
 

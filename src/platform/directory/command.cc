@@ -192,6 +192,7 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
   std::unique_ptr<Recordset> set = make_recordset();
   std::vector<Column> columns;
   columns.reserve(command->attributes.size());
+  const int32_t first_field = set->FieldCount();
   for (const std::string& a : command->attributes) {
     Status s = set->AppendField(a, FieldType::kVariant);
     if (!s.ok()) return s;
@@ -207,9 +208,12 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
         if (!filled.ok()) return;
         ++rows;
         filled = set->AddNew();
+        // The fields were appended in the order of the columns.
         for (size_t i = 0; filled.ok() && i < columns.size(); ++i) {
           Variant v = columns[i].ValueOf(row->Values(columns[i].name));
-          if (!v.IsNull()) filled = set->SetValue(columns[i].name, v);
+          if (!v.IsNull()) {
+            filled = set->SetValue(first_field + static_cast<int32_t>(i), std::move(v));
+          }
         }
         if (filled.ok()) filled = set->Update();
       });

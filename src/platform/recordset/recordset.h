@@ -55,6 +55,9 @@ class Recordset {
   // kAdoItemNotFound for an unknown field, kAdoBof without a current record,
   // kAdoTypeMismatch when the value does not convert to the field's type.
   virtual Status SetValue(std::string_view field, const Variant& value) = 0;
+  // The same for the field at `index` (kAdoItemNotFound outside 0 .. FieldCount() - 1); the
+  // value is taken over rather than copied when it needs no conversion.
+  virtual Status SetValue(int32_t index, Variant value) = 0;
   virtual Status Update() = 0;
   // Field value of the current record (Null when never assigned). Errors as SetValue.
   virtual Result<Variant> Value(std::string_view field) const = 0;
@@ -77,6 +80,9 @@ class Recordset {
   virtual Result<int32_t> RecordCount() const = 0;
 
   virtual int32_t FieldCount() const = 0;
+  // Position of the field named `name` (compared ignoring case), or -1: for a caller that
+  // reads or writes the same fields of many records.
+  virtual int32_t FieldIndex(std::string_view name) const = 0;
   virtual Result<std::string> FieldName(int32_t index) const = 0;
   virtual Result<FieldType> FieldTypeOf(int32_t index) const = 0;
 };

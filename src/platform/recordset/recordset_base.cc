@@ -109,8 +109,9 @@ std::optional<double> ParseIsoDate(std::string_view text) {
 }
 
 // Converts a value to what a field of the given type stores. Null and Empty both become
-// Null: a record field has no Empty, and "never assigned" is what Empty says.
-Result<Variant> Convert(const FieldDef& field, const Variant& value) {
+// Null: a record field has no Empty, and "never assigned" is what Empty says. A value that
+// needs no conversion is handed back as it came (moved, when the caller moved it in).
+Result<Variant> Convert(const FieldDef& field, Variant value) {
   if (value.IsNull() || value.IsEmpty()) return Variant::Null();
   auto mismatch = [&]() {
     return Status(err::kAdoTypeMismatch,
@@ -279,15 +280,25 @@ Status RecordsetBase::SetValue(std::string_view field, const Variant& value) {
   if (Status s = CheckOpen(); !s.ok()) return s;
   std::optional<int32_t> index = FindField(field);
   if (!index) return ItemNotFound(field);
+  return SetValueAt(*index, value);
+}
+
+Status RecordsetBase::SetValue(int32_t index, Variant value) {
+  if (Status s = CheckOpen(); !s.ok()) return s;
+  if (index < 0 || index >= FieldCount()) return ItemNotFound(std::to_string(index));
+  return SetValueAt(index, std::move(value));
+}
+
+Status RecordsetBase::SetValueAt(int32_t field, Variant value) {
   std::optional<uint32_t> current = CurrentId();
   if (mode_ == EditMode::kNone && !current) return NoCurrentRecord();
-  Result<Variant> converted = Convert(fields_[static_cast<size_t>(*index)], value);
+  Result<Variant> converted = Convert(fields_[static_cast<size_t>(field)], std::move(value));
   if (!converted.ok()) return converted.status();
   if (mode_ == EditMode::kNone) {
     buffer_.AssignWithRoom(records_[*current], edit_added_cells_);
     mode_ = EditMode::kEdit;
   }
-  buffer_.Set(*index, std::move(converted).value());
+  buffer_.Set(field, std::move(converted).value());
   return Status::Ok();
 }
 
@@ -399,6 +410,10 @@ Result<int32_t> RecordsetBase::RecordCount() const {
 }
 
 int32_t RecordsetBase::FieldCount() const { return static_cast<int32_t>(fields_.size()); }
+
+int32_t RecordsetBase::FieldIndex(std::string_view name) const {
+  return FindField(name).value_or(-1);
+}
 
 Result<std::string> RecordsetBase::FieldName(int32_t index) const {
   if (index < 0 || index >= FieldCount()) return ItemNotFound(std::to_string(index));

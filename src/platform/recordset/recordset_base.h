@@ -29,6 +29,7 @@ class RecordsetBase : public Recordset {
 
   Status AddNew() override;
   Status SetValue(std::string_view field, const Variant& value) override;
+  Status SetValue(int32_t index, Variant value) override;
   Status Update() override;
   Result<Variant> Value(std::string_view field) const override;
   Result<Variant> Value(int32_t index) const override;
@@ -44,6 +45,7 @@ class RecordsetBase : public Recordset {
   Result<int32_t> RecordCount() const override;
 
   int32_t FieldCount() const override;
+  int32_t FieldIndex(std::string_view name) const override;
   Result<std::string> FieldName(int32_t index) const override;
   Result<FieldType> FieldTypeOf(int32_t index) const override;
 
@@ -84,6 +86,7 @@ class RecordsetBase : public Recordset {
   Status CheckOpen() const;
   Result<Variant> ValueAt(int32_t field) const;
   Result<const Variant*> ValueViewAt(int32_t field) const;
+  Status SetValueAt(int32_t field, Variant value);
 
   std::vector<FieldDef> fields_;
   TextMap<int32_t> field_by_name_;  // folded name -> position

@@ -102,6 +102,7 @@ TYPED_TEST(RecordsetContract, LifecycleAndFieldsByPosition) {
   // Every record operation needs an open set.
   EXPECT_EQ(rs.AddNew().number(), err::kAdoObjectClosed);
   EXPECT_EQ(rs.SetValue("SMTP", "x").number(), err::kAdoObjectClosed);
+  EXPECT_EQ(rs.SetValue(0, Variant("x")).number(), err::kAdoObjectClosed);
   EXPECT_EQ(rs.Update().number(), err::kAdoObjectClosed);
   EXPECT_EQ(rs.Value("SMTP").status().number(), err::kAdoObjectClosed);
   EXPECT_EQ(rs.Value(0).status().number(), err::kAdoObjectClosed);
@@ -228,6 +229,10 @@ TYPED_TEST(RecordsetContract, ValuesConvertToTheFieldType) {
     ASSERT_TRUE(rs.SetValue(c.field, c.in).ok()) << c.field << " " << c.in.ToText();
     Variant got = this->Get(c.field);
     EXPECT_EQ(got, c.out) << c.field << " got " << got.TypeName() << " " << got.ToText();
+    // By position, the value taken over, the field stores the same.
+    ASSERT_TRUE(rs.SetValue(c.field, Variant::Null()).ok());
+    ASSERT_TRUE(rs.SetValue(rs.FieldIndex(c.field), Variant(c.in)).ok()) << c.field;
+    EXPECT_EQ(this->Get(c.field), c.out) << c.field << " by position";
   }
   const std::vector<std::pair<const char*, Variant>> mismatches = {
       {"SMTP", Variant::Bytes({1})},    {"Count", Variant("abc")},
@@ -239,17 +244,22 @@ TYPED_TEST(RecordsetContract, ValuesConvertToTheFieldType) {
   for (const auto& [field, value] : mismatches) {
     Status s = rs.SetValue(field, value);
     EXPECT_EQ(s.number(), err::kAdoTypeMismatch) << field << " " << value.ToText();
+    EXPECT_EQ(rs.SetValue(rs.FieldIndex(field), Variant(value)).number(), err::kAdoTypeMismatch);
   }
   // A refused value leaves the field as it was.
   EXPECT_EQ(this->Get("Count"), Variant::Long(3));
   EXPECT_EQ(rs.SetValue("Nope", "x").number(), err::kAdoItemNotFound);
   EXPECT_EQ(rs.Value("Nope").status().number(), err::kAdoItemNotFound);
   EXPECT_EQ(rs.Value(99).status().number(), err::kAdoItemNotFound);
+  EXPECT_EQ(rs.FieldIndex("Nope"), -1);
+  EXPECT_EQ(rs.SetValue(-1, Variant("x")).number(), err::kAdoItemNotFound);
+  EXPECT_EQ(rs.SetValue(rs.FieldCount(), Variant("x")).number(), err::kAdoItemNotFound);
   // Field names ignore letter case; positions count from 0.
   ASSERT_TRUE(rs.SetValue("smtp", "Mixed@X.com").ok());
   ASSERT_TRUE(rs.Update().ok());
   EXPECT_EQ(rs.Value(0)->string_value(), "Mixed@X.com");
   EXPECT_EQ(rs.Value("qav business phone")->IsNull(), true);
+  EXPECT_EQ(rs.FieldIndex("qav business phone"), 4);
 }
 
 TYPED_TEST(RecordsetContract, CursorWalksInInsertionOrder) {
