@@ -63,6 +63,20 @@ struct Column {
   bool multi_valued;
 };
 
+// Whether `entry` holds only attributes spelled exactly as columns, in the columns' order;
+// if so, `held_at` receives for each column the position of its attribute, or -1.
+bool InColumnOrder(const DirectoryEntry& entry, const std::vector<Column>& columns,
+                   std::vector<int>& held_at) {
+  size_t c = 0;
+  for (size_t h = 0; h < entry.attributes.size(); ++h) {
+    while (c < columns.size() && columns[c].name != entry.attributes[h].name) held_at[c++] = -1;
+    if (c == columns.size()) return false;
+    held_at[c++] = static_cast<int>(h);
+  }
+  while (c < columns.size()) held_at[c++] = -1;
+  return true;
+}
+
 // "((f))" -> "(f)" while the inside is itself one complete filter.
 std::string Unwrap(std::string filter) {
   while (filter.size() >= 4 && filter.front() == '(' && filter[1] == '(' && filter.back() == ')') {
@@ -203,14 +217,25 @@ Result<std::unique_ptr<Recordset>> ExecuteCommand(Directory& directory,
   // Each row goes into the record set as the directory hands it out.
   Status filled = Status::Ok();
   size_t rows = 0;
+  std::vector<int> held_at(columns.size(), -1);
   Status searched = directory.ForEachEntry(
       base, command->scope, *filter, command->attributes, [&](SharedDirectoryEntry row) {
         if (!filled.ok()) return;
         ++rows;
         filled = set->AddNew();
+        // A result entry holds the requested attributes in the order and spelling they were
+        // requested in, less those it lacks: one pass then tells each column's attribute.
+        // An entry that is not like that is searched by name.
+        const auto* result = dynamic_cast<const DirectoryEntryView*>(row.get());
+        const bool in_order = result != nullptr && InColumnOrder(result->entry(), columns, held_at);
+        auto values_of = [&](size_t i) -> ValueList {
+          if (!in_order) return row->Values(columns[i].name);
+          if (held_at[i] < 0) return {};
+          return result->entry().attributes[static_cast<size_t>(held_at[i])].values;
+        };
         // The fields were appended in the order of the columns.
         for (size_t i = 0; filled.ok() && i < columns.size(); ++i) {
-          Variant v = columns[i].ValueOf(row->Values(columns[i].name));
+          Variant v = columns[i].ValueOf(values_of(i));
           if (!v.IsNull()) {
             filled = set->SetValue(first_field + static_cast<int32_t>(i), std::move(v));
           }

@@ -154,11 +154,25 @@ class LdapServerDirectory : public LdapDirectory {
     // The requested list is resolved against the schema once for the whole answer.
     const AttributeRequest request(attributes, *schema_);
     std::vector<const AttributeType*> types;
+    // A server sends the attributes of an answer's entries in the same order and spelling as
+    // a rule, so each name is looked up in the schema once, not once an entry.
+    std::vector<std::pair<std::string, const AttributeType*>> known;
+    auto type_of = [&](size_t i, const std::string& name) {
+      if (i < known.size() && known[i].first == name) return known[i].second;
+      const AttributeType* type = schema_->FindAttribute(name);
+      if (i < known.size()) {
+        known[i] = {name, type};
+      } else if (i == known.size()) {
+        known.emplace_back(name, type);
+      }
+      return type;
+    };
     auto project = [&](DirectoryEntry&& e) {
       types.clear();
       if (!attributes.empty()) {
-        for (const DirectoryAttribute& a : e.attributes)
-          types.push_back(schema_->FindAttribute(a.name));
+        for (size_t i = 0; i < e.attributes.size(); ++i) {
+          types.push_back(type_of(i, e.attributes[i].name));
+        }
       }
       std::string rdn_value;
       if (is_ad_) {
