@@ -30,6 +30,7 @@ class ExpandedListRegister {
 
 struct QueryListExpansion;
 struct QueryRowColumns;
+struct QueryRowValues;
 
 class QAV {
  public:
@@ -194,11 +195,15 @@ class QAV {
                                                    Runtime::QueryListTime& tally);
   // One row of a member query; gives the address of a nested query-based list to expand
   // next, or "".
-  std::string ExpandQueryRow(Recordset& row, const QueryRowColumns& columns,
+  // `values` are the row's, read before; the row is the current one of `row`.
+  std::string ExpandQueryRow(Recordset& row, const QueryRowColumns& columns, QueryRowValues& values,
                              const std::string& mclid, bool add_members, bool& include_dls);
-  // AddToSourceMCLFromQuery with the query's columns found beforehand.
+  // Starts reading the rows of a list's member query ahead of the expansion.
+  void StartPreparingRows(QueryListExpansion& list);
+  // AddToSourceMCLFromQuery with the row's values read beforehand (its field values are read
+  // from the current row of `row` when they were not).
   void AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
-                              const std::string& mclid);
+                              QueryRowValues& values, const std::string& mclid);
   // Positions in SourceMCL of the fields that a record from a row fills, in the order they
   // are written (-1 for one the data set lacks); found once for the data set.
   const std::vector<int32_t>& QueryRecordFields();

@@ -10,7 +10,8 @@
 
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "mcl/query_row_columns.h"
+#include "mcl/query_row.h"
+#include "mcl/query_row_preparer.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
 #include "platform/directory/command.h"
@@ -92,6 +93,7 @@ struct QueryListExpansion {
   QueryListExpansion(DirectoryConnection::Source source, RecordsetFactory make_recordset)
       : connection(std::move(source), std::move(make_recordset)) {}
   ~QueryListExpansion() {
+    preparer.reset();  // it reads the record set
     if (rst) rst->Close().IgnoreError();
     connection.Close();
   }
@@ -102,6 +104,9 @@ struct QueryListExpansion {
   std::unique_ptr<Recordset> rst;
   // Where the member query's rows keep their attributes; set with the member query.
   std::optional<QueryRowColumns> columns;
+  // Reads the rows ahead when they become records; `row` is the position of the current one.
+  std::unique_ptr<QueryRowPreparer> preparer;
+  size_t row = 0;
   // The list's address and stored filter, for a provenance observer.
   std::string address;
   std::string filter;
@@ -136,6 +141,7 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
           return std::optional<std::string>(QavMatchFilter(smtp, odn));
         });
       }
+      StartPreparingRows(*list);
     }
     lists.push_back(std::move(list));
   };
@@ -147,9 +153,13 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
       if (observer != nullptr) observer->ListLeft(mclid);
       continue;
     }
+    std::optional<QueryRowValues> values;
+    if (top.preparer) values = top.preparer->Take(top.row);
+    if (!values) values = ReadCurrentQueryRow(*top.rst, *top.columns, /*with_fields=*/false);
     const std::string nested =
-        ExpandQueryRow(*top.rst, *top.columns, mclid, add_members, include_dls);
+        ExpandQueryRow(*top.rst, *top.columns, *values, mclid, add_members, include_dls);
     top.rst->MoveNext().IgnoreError();
+    ++top.row;
     rt_.DoEvents();
     if (!nested.empty() && !rt_.StopRequested()) {
       if (auto inner = StartQueryDL(nested, add_members, "", tally)) enter(std::move(inner));
@@ -157,6 +167,26 @@ void QAV::ExpandQueryDL(const std::string& address, const std::string& mclid, bo
   }
   tally.seconds = SecondsSince(start);
   rt_.NoteQueryListTime(std::move(tally));
+}
+
+void QAV::StartPreparingRows(QueryListExpansion& list) {
+  auto count = list.rst->RecordCount();
+  if (!count.ok() || *count == 0 || !rt_.g.MapiSession) return;
+  // GetIdForODN's look-up, made on the reader's thread where the address book allows it.
+  // Only an entry that was found is handed on: a failed look-up is made again by the
+  // expansion, which logs it.
+  QueryRowPreparer::AddressIdOf address_id_of;
+  auto helper = rt_.g.MapiSession->CreateHelperSession();
+  if (helper.ok() && (*helper)->ConcurrentGalLookups()) {
+    address_id_of = [helper = *helper](const std::string& odn) -> std::optional<std::string> {
+      Result<AddressEntryPtr> entry = helper->GalEntryByDN(odn);
+      if (!entry.ok() || !*entry) return std::nullopt;
+      auto id = (*entry)->ID();
+      return id.ok() ? *id : std::string();
+    };
+  }
+  list.preparer = std::make_unique<QueryRowPreparer>(*list.rst, *list.columns, *count,
+                                                     std::move(address_id_of));
 }
 
 std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address, bool add_members,
@@ -258,18 +288,19 @@ std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address
 }
 
 std::string QAV::ExpandQueryRow(Recordset& row, const QueryRowColumns& columns,
-                                const std::string& mclid, bool add_members, bool& include_dls) {
+                                QueryRowValues& values, const std::string& mclid, bool add_members,
+                                bool& include_dls) {
   // Read afresh for every row: a row without a value must not pass on the previous row's.
-  const std::string category = ValueText(row, columns.object_category);
-  const std::string name = ValueText(row, columns.name);
-  const std::string mail = ValueText(row, columns.mail);
-  const std::string key = LowerCase(mail);
+  const std::string& category = values.category;
+  const std::string& name = values.name;
+  const std::string& mail = values.mail;
 
-  if (ContainsIgnoreCase(category, "CN=Person")) {
+  if (values.person) {
     rt_.WriteLog(kPrefix + "adding row with objectCategory='" + category + "'", kLogDetail);
-    if (add_members) AddQueryRowToSourceMCL(row, columns, mclid);
+    if (add_members) AddQueryRowToSourceMCL(row, columns, values, mclid);
     return {};
   }
+  const std::string key = LowerCase(mail);
   if (ContainsIgnoreCase(category, "CN=Group,")) {
     // A list without an address cannot be told from another one: it is passed over as if
     // it had been expanded.

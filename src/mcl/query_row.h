@@ -1,12 +1,15 @@
-// Where a member query's rows keep the attributes that their expansion reads. Every row of a
-// query has the same columns, so their positions are found once per query instead of by
-// name for every value of every row.
+// What the expansion of a query-based list reads of the rows of its member query, and where
+// they keep it. Every row of a query has the same columns, so their positions are found once
+// per query instead of by name for every value of every row.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
+#include "platform/common/variant.h"
 #include "platform/recordset/recordset.h"
 
 namespace testqav {
@@ -41,6 +44,9 @@ inline constexpr std::array<QueryColumnField, 20> kQueryColumnFields = {{
     {"Generation", "generationQualifier", false},
 }};
 
+// A person row: its objectCategory names the person category (ignoring case).
+bool ContainsPersonCategory(std::string_view category);
+
 // Positions in a member query's record set; -1 for an attribute the query did not ask for,
 // which reads as missing.
 struct QueryRowColumns {
@@ -60,5 +66,57 @@ struct QueryRowColumns {
   int32_t legacy_exchange_dn;
   std::array<int32_t, kQueryColumnFields.size()> fields{};
 };
+
+// A value as the text the expansion reads: "" when the row lacks the column, or its value is
+// Null or an array.
+std::string ColumnText(const Variant* value);
+// What a column gives its record field: the value trimmed, Null as Null; nothing when the row
+// lacks the column or (single-valued) holds several values there. A multi-valued column gives
+// the first of several values.
+std::optional<Variant> ColumnFieldValue(const Variant* value, bool multi_valued);
+
+// One row as the expansion reads it, read once.
+struct QueryRowValues {
+  std::string category;
+  std::string name;
+  std::string mail;
+  std::string odn;  // person rows only
+  bool person = false;
+  // The entry ID of the row's ODN, when it was found in the address book beforehand.
+  std::optional<std::string> address_id;
+  // A person row's values for the fields of a new record, in the order of kQueryColumnFields;
+  // read when has_fields.
+  bool has_fields = false;
+  std::array<std::optional<Variant>, kQueryColumnFields.size()> fields;
+};
+
+// Reads a row through `value_at(column)`, which gives the value at a column position or
+// nullptr; a person row's field values too when `with_fields`. With `any_category` the row
+// is read as a person's whatever its category.
+template <typename ValueAt>
+QueryRowValues ReadQueryRow(const QueryRowColumns& columns, const ValueAt& value_at,
+                            bool with_fields, bool any_category = false) {
+  auto at = [&](int32_t column) -> const Variant* {
+    return column < 0 ? nullptr : value_at(column);
+  };
+  QueryRowValues row;
+  row.category = ColumnText(at(columns.object_category));
+  row.name = ColumnText(at(columns.name));
+  row.mail = ColumnText(at(columns.mail));
+  row.person = ContainsPersonCategory(row.category);
+  if (!row.person && !any_category) return row;
+  row.odn = ColumnText(at(columns.legacy_exchange_dn));
+  if (with_fields) {
+    for (size_t i = 0; i < kQueryColumnFields.size(); ++i) {
+      row.fields[i] = ColumnFieldValue(at(columns.fields[i]), kQueryColumnFields[i].multi_valued);
+    }
+    row.has_fields = true;
+  }
+  return row;
+}
+
+// The row the cursor of `rows` is on.
+QueryRowValues ReadCurrentQueryRow(const Recordset& rows, const QueryRowColumns& columns,
+                                   bool with_fields, bool any_category = false);
 
 }  // namespace testqav

@@ -3,10 +3,9 @@
 // directory gives them; a person already in SourceMCL only gains the MCL's identifier.
 #include <optional>
 
-#include "core/array_helpers.h"
 #include "engine/provenance.h"
 #include "engine/qav.h"
-#include "mcl/query_row_columns.h"
+#include "mcl/query_row.h"
 #include "platform/common/text.h"
 #include "store/address_resolution.h"
 
@@ -16,40 +15,6 @@ namespace {
 
 const std::string kPrefix = "QAV::AddToSourceMCLFromQuery:";
 const std::string kLabel = "AddToSourceMCLFromQuery:";
-
-// The value of the row's column at `index`; nullptr when the row lacks the column.
-const Variant* ColumnValue(const Recordset& row, int32_t index) {
-  if (index < 0) return nullptr;
-  auto v = row.ValueView(index);
-  return v.ok() ? *v : nullptr;
-}
-
-// A column of the row as text; "" when the row lacks it, or its value is Null or an array.
-std::string RowText(const Recordset& row, int32_t index) {
-  const Variant* v = ColumnValue(row, index);
-  if (v == nullptr || v->IsNull() || v->IsArray()) return {};
-  return v->ToText();
-}
-
-// What a single-valued column gives its field: the value trimmed, Null as Null; nothing
-// when the row lacks the column or holds several values there.
-std::optional<Variant> Single(const Variant* v) {
-  if (v == nullptr || v->IsArray()) return std::nullopt;
-  if (v->IsNull()) return Variant::Null();
-  return Variant(Trim(v->ToText()));
-}
-
-// A column that may hold several values gives the first of them, trimmed.
-std::optional<Variant> FirstOf(const Variant* v) {
-  if (v == nullptr) return std::nullopt;
-  if (IsFilledArray(*v)) {
-    const Variant& first = v->array().front();
-    if (first.IsArray()) return std::nullopt;
-    if (first.IsNull()) return Variant::Null();
-    return Variant(Trim(first.ToText()));
-  }
-  return Single(v);
-}
 
 // The SourceMCL fields that a record from a row fills, in the order they are written: the
 // addresses, the row's attributes, then the names.
@@ -76,7 +41,10 @@ enum QueryRecordField : size_t {
 }  // namespace
 
 void QAV::AddToSourceMCLFromQuery(Recordset& row, const std::string& mclid) {
-  AddQueryRowToSourceMCL(row, QueryRowColumns(row), mclid);
+  const QueryRowColumns columns(row);
+  QueryRowValues values =
+      ReadCurrentQueryRow(row, columns, /*with_fields=*/true, /*any_category=*/true);
+  AddQueryRowToSourceMCL(row, columns, values, mclid);
 }
 
 const std::vector<int32_t>& QAV::QueryRecordFields() {
@@ -92,16 +60,21 @@ const std::vector<int32_t>& QAV::QueryRecordFields() {
 }
 
 void QAV::AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
-                                 const std::string& mclid) {
+                                 QueryRowValues& values, const std::string& mclid) {
   if (!rstSourceMCL) return;
-  std::string smtp = RowText(row, columns.mail);
-  std::string odn = RowText(row, columns.legacy_exchange_dn);
+  std::string smtp = values.mail;
+  std::string odn = values.odn;
   // The entry ID of the distinguished name as the directory gives it, before the QAV match
-  // may rename the contact.
+  // may rename the contact. One found beforehand is what the look-up gives; one that was
+  // not is looked up here, where a failure is logged in its place.
   std::string address_id;
-  if (!odn.empty()) address_id = GetIdForODN(rt_, odn);
+  if (values.address_id) {
+    address_id = std::move(*values.address_id);
+  } else if (!odn.empty()) {
+    address_id = GetIdForODN(rt_, odn);
+  }
   FindMatchInQAV(smtp, odn);
-  const std::string name = RowText(row, columns.name);
+  const std::string& name = values.name;
   const std::string filter = SourceMclContactFilter(smtp, odn);
   if (filter.empty()) {
     rt_.WriteLog(kPrefix + "skipping record with no value for SMTP or ODN", kLogWarning);
@@ -132,9 +105,12 @@ void QAV::AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
     rst.SetValue(at[kProxiesField], Variant(EncodeWildcards(proxies))).IgnoreError();
     rst.SetValue(at[kX500ProxiesField], Variant(EncodeWildcards(x500proxies))).IgnoreError();
     // Each field by itself: a value that does not fit leaves only its own field empty.
+    if (!values.has_fields) {
+      values.fields =
+          ReadCurrentQueryRow(row, columns, /*with_fields=*/true, /*any_category=*/true).fields;
+    }
     for (size_t i = 0; i < kQueryColumnFields.size(); ++i) {
-      const Variant* v = ColumnValue(row, columns.fields[i]);
-      std::optional<Variant> value = kQueryColumnFields[i].multi_valued ? FirstOf(v) : Single(v);
+      std::optional<Variant>& value = values.fields[i];
       if (value) rst.SetValue(at[kFirstColumnField + i], std::move(*value)).IgnoreError();
     }
     rst.SetValue(at[kDisplayNameField], Variant(name)).IgnoreError();

@@ -308,6 +308,9 @@ class UnfilterableRecordset : public Recordset {
   Result<const Variant*> ValueView(std::string_view f) const override {
     return inner_->ValueView(f);
   }
+  Result<const Variant*> RecordValueView(int32_t r, int32_t f) const override {
+    return inner_->RecordValueView(r, f);
+  }
   Status SetFilter(std::string_view) override {
     return Status(err::kAdoInvalidArg, "filter refused");
   }

@@ -37,6 +37,8 @@ class AddressBook {
   virtual Result<std::vector<AddressEntryPtr>> FindByName(std::string_view /*name*/) {
     return std::vector<AddressEntryPtr>();
   }
+  // True when look-ups may be made from several threads at once. The default: they may not.
+  virtual bool ConcurrentLookups() const { return false; }
   // The directory this address book is a view of; nullptr for one that has none.
   virtual std::shared_ptr<Directory> directory() const { return nullptr; }
   // OK while the address book can answer; once its directory is lost for good

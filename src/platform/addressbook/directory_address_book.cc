@@ -128,6 +128,12 @@ class DirectoryAddressBook : public AddressBook,
   Result<AddressEntryPtr> FindByDN(std::string_view dn) override;
   Result<std::vector<AddressEntryPtr>> FindByName(std::string_view name) override;
   std::shared_ptr<Directory> directory() const override { return directory_; }
+  // Its caches are shared between threads; whether its searches may be depends on the
+  // directory they go to.
+  bool ConcurrentLookups() const override {
+    const auto* hints = dynamic_cast<const SearchHints*>(lookups_.get());
+    return hints != nullptr && hints->ConcurrentSearches();
+  }
   void Anticipate(std::vector<AnticipatedLookup> lookups) override;
   Status Failure() const override { return directory_->Failure(); }
 
@@ -201,8 +207,7 @@ DirectoryAddressBook::~DirectoryAddressBook() {
 void DirectoryAddressBook::Anticipate(std::vector<AnticipatedLookup> lookups) {
   // A directory that cannot be searched from two threads at once gains nothing from a
   // second thread that would have to take turns with the caller.
-  const auto* hints = dynamic_cast<const SearchHints*>(lookups_.get());
-  if (lookups.empty() || hints == nullptr || !hints->ConcurrentSearches()) return;
+  if (lookups.empty() || !ConcurrentLookups()) return;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     if (!ahead_.joinable()) ahead_ = std::thread([this] { AnswerAhead(); });

@@ -281,6 +281,8 @@ class HelperSession {
   // The Global Address List's single-entry look-up: the entry whose distinguished name is
   // `dn`. kNotFound when none.
   virtual Result<AddressEntryPtr> GalEntryByDN(std::string_view dn) = 0;
+  // True when GalEntryByDN may be called on another thread while the session is in use.
+  virtual bool ConcurrentGalLookups() { return false; }
   virtual Result<AddressEntryPtr> GetAddressEntryFromID(std::string_view entry_id) = 0;
   virtual Result<FolderPtr> GetFolderFromID(std::string_view entry_id,
                                             std::string_view store_id) = 0;

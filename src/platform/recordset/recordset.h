@@ -66,6 +66,11 @@ class Recordset {
   // or moved. For reading many values in a row (a dump).
   virtual Result<const Variant*> ValueView(int32_t index) const = 0;
   virtual Result<const Variant*> ValueView(std::string_view field) const = 0;
+  // The value of the field at `field` in the committed record at `record` (0 .. number of
+  // records - 1, in the order they were added), wherever the cursor is and whatever filter
+  // is set; valid until the set is next changed. Reads nothing that moving the cursor
+  // changes, so another thread may read records this way while the set is only walked.
+  virtual Result<const Variant*> RecordValueView(int32_t record, int32_t field) const = 0;
 
   // Restricts the visible records and moves to the first match. A filter text that does not
   // parse is an error (kAdoInvalidArg, with a description naming the fault) and leaves an

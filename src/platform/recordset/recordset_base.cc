@@ -341,6 +341,15 @@ Result<const Variant*> RecordsetBase::ValueView(int32_t index) const {
   return ValueViewAt(index);
 }
 
+Result<const Variant*> RecordsetBase::RecordValueView(int32_t record, int32_t field) const {
+  static const Variant kNull = Variant::Null();
+  if (Status s = CheckOpen(); !s.ok()) return s;
+  if (field < 0 || field >= FieldCount()) return ItemNotFound(std::to_string(field));
+  if (record < 0 || static_cast<size_t>(record) >= records_.size()) return NoCurrentRecord();
+  const Variant* v = records_[static_cast<size_t>(record)].Get(field);
+  return v != nullptr ? v : &kNull;
+}
+
 Result<Variant> RecordsetBase::Value(std::string_view field) const {
   if (Status s = CheckOpen(); !s.ok()) return s;
   std::optional<int32_t> index = FindField(field);

@@ -35,6 +35,7 @@ class RecordsetBase : public Recordset {
   Result<Variant> Value(int32_t index) const override;
   Result<const Variant*> ValueView(int32_t index) const override;
   Result<const Variant*> ValueView(std::string_view field) const override;
+  Result<const Variant*> RecordValueView(int32_t record, int32_t field) const override;
 
   Status SetFilter(std::string_view filter) override;
   Status ClearFilter() override;

@@ -193,6 +193,18 @@ TYPED_TEST(RecordsetContract, ValueViewShowsWhatValueGives) {
   EXPECT_EQ(rs.ValueView(0).status().number(), err::kAdoBof);
   EXPECT_EQ(rs.ValueView(99).status().number(), err::kAdoItemNotFound);
   EXPECT_EQ(rs.ValueView("Nope").status().number(), err::kAdoItemNotFound);
+
+  // By record position: committed values only, whatever the cursor or filter.
+  ASSERT_TRUE(rs.SetFilter("SMTP = 'nobody'").ok());
+  ASSERT_TRUE(rs.AddNew().ok());
+  ASSERT_TRUE(rs.SetValue("SMTP", "pending@x.com").ok());
+  EXPECT_EQ((*rs.RecordValueView(0, 0))->ToText(), "b@x.com");
+  EXPECT_EQ((*rs.RecordValueView(0, 5))->integer_value(), 7);
+  EXPECT_EQ((*rs.RecordValueView(1, 1))->ToText(), "/o=x/cn=y");
+  EXPECT_TRUE((*rs.RecordValueView(1, 0))->IsNull());
+  EXPECT_EQ(rs.RecordValueView(2, 0).status().number(), err::kAdoBof);
+  EXPECT_EQ(rs.RecordValueView(-1, 0).status().number(), err::kAdoBof);
+  EXPECT_EQ(rs.RecordValueView(0, 99).status().number(), err::kAdoItemNotFound);
 }
 
 TYPED_TEST(RecordsetContract, ValuesConvertToTheFieldType) {

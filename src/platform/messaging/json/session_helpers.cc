@@ -21,6 +21,10 @@ class HelperSessionImpl : public HelperSession {
     if (book == nullptr) return NoAddressBook();
     return book->FindByDN(dn);
   }
+  bool ConcurrentGalLookups() override {
+    AddressBook* book = st_->logged_on ? st_->Book() : nullptr;
+    return book != nullptr && book->ConcurrentLookups();
+  }
   Result<AddressEntryPtr> GetAddressEntryFromID(std::string_view entry_id) override {
     if (!st_->logged_on) return NotLoggedOn();
     AddressBook* book = st_->Book();
