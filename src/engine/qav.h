@@ -112,6 +112,9 @@ class QAV {
   // stored values are, then "*" written "[*]" and "[" written "[[]" so that the pattern's
   // own wildcards are the only ones.
   std::string QuoteFilterValue(const Variant& value);
+  // QuoteFilterValue of a text, appended to `out` without copies of its own when the text
+  // needs no change.
+  void AppendQuotedFilterValue(std::string& out, std::string_view text);
   std::string StripQuotes(const Variant& value);
   // The stored form of an address: "#" as "#23", "%" as "#25", "_" as "#95". Decoding turns
   // those three codes back and leaves any other "#"; DecodeWildcards(EncodeWildcards(x)) == x.

@@ -118,6 +118,25 @@ std::string QAV::QuoteFilterValue(const Variant& value) {
   return Encode(t, true);
 }
 
+void QAV::AppendQuotedFilterValue(std::string& out, std::string_view text) {
+  size_t b = 0;
+  while (b < text.size() && text[b] == '\'') ++b;
+  size_t e = text.size();
+  while (e > b && text[e - 1] == '\'') --e;
+  const std::string_view inner = text.substr(b, e - b);
+  if (inner.find('\'') != std::string_view::npos) {
+    out += QuoteFilterValue(Variant(std::string(text)));
+    return;
+  }
+  size_t plain = 0;
+  while (plain < inner.size() && kSpecial[static_cast<unsigned char>(inner[plain])] == 0) ++plain;
+  if (plain == inner.size()) {
+    out.append(inner);
+  } else {
+    out += Encode(inner, true);
+  }
+}
+
 std::string QAV::BuildEmailFilter(const std::string& smtp, const std::string& odn,
                                   const std::string& proxies, const std::string& x500proxies) {
   std::string f;

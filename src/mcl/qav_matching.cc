@@ -16,23 +16,35 @@ std::string StoredText(const Recordset& rst, std::string_view field) {
 }  // namespace
 
 std::string QAV::AddressFilter(const std::string& smtp, const std::string& odn, bool bracketed) {
-  const std::string f_smtp = bracketed ? "[SMTP]" : "SMTP";
-  const std::string f_odn = bracketed ? "[ODN]" : "ODN";
-  const std::string f_proxies = bracketed ? "[Proxies]" : "Proxies";
-  const std::string f_x500 = bracketed ? "[X500Proxies]" : "X500Proxies";
-  // Each address is quoted once, for both comparisons that name it.
-  const std::string s = smtp.empty() ? std::string() : QuoteFilterValue(Variant(smtp));
-  const std::string o = odn.empty() ? std::string() : QuoteFilterValue(Variant(odn));
-  const std::string by_smtp = f_smtp + " LIKE '" + s + "'";
-  const std::string by_odn = f_odn + " LIKE '" + o + "'";
-  const std::string in_proxies = f_proxies + " Like '*;" + s + ";*'";
-  const std::string in_x500 = f_x500 + " Like '*;" + o + ";*'";
-  if (!smtp.empty() && !odn.empty()) {
-    return by_smtp + " OR " + by_odn + " OR " + in_proxies + " OR " + in_x500;
+  if (smtp.empty() && odn.empty()) return {};
+  const std::string_view f_smtp = bracketed ? "[SMTP]" : "SMTP";
+  const std::string_view f_odn = bracketed ? "[ODN]" : "ODN";
+  const std::string_view f_proxies = bracketed ? "[Proxies]" : "Proxies";
+  const std::string_view f_x500 = bracketed ? "[X500Proxies]" : "X500Proxies";
+  // Each address is quoted once, for both comparisons that name it; the filter is written
+  // into one string (it is made twice for every contact an MCL reaches).
+  std::string s;
+  std::string o;
+  if (!smtp.empty()) AppendQuotedFilterValue(s, smtp);
+  if (!odn.empty()) AppendQuotedFilterValue(o, odn);
+  std::string f;
+  f.reserve(2 * (s.size() + o.size()) + 96);
+  auto like = [&f](std::string_view field, std::string_view op, std::string_view before,
+                   const std::string& value, std::string_view after) {
+    f.append(field).append(op).append(before).append(value).append(after);
+  };
+  if (!smtp.empty()) {
+    like(f_smtp, " LIKE '", "", s, "'");
+    f += " OR ";
   }
-  if (!smtp.empty()) return by_smtp + " OR " + in_proxies;
-  if (!odn.empty()) return by_odn + " OR " + in_x500;
-  return {};
+  if (!odn.empty()) {
+    like(f_odn, " LIKE '", "", o, "'");
+    f += " OR ";
+  }
+  if (!smtp.empty()) like(f_proxies, " Like '", "*;", s, ";*'");
+  if (!smtp.empty() && !odn.empty()) f += " OR ";
+  if (!odn.empty()) like(f_x500, " Like '", "*;", o, ";*'");
+  return f;
 }
 
 std::string QAV::QavMatchFilter(const std::string& smtp, const std::string& odn) {

@@ -61,6 +61,13 @@ TEST_F(ValueHelpersTest, QuoteFilterValue) {
   EXPECT_EQ(q.QuoteFilterValue(Variant("*ner@x.com")), "[*]ner@x.com");
   EXPECT_EQ(q.QuoteFilterValue(Variant("a[b]*")), "a[[]b][*]");
   EXPECT_EQ(q.QuoteFilterValue(Variant("'*o'neil*'")), "[*]o''neil[*]");
+  // Appended to a filter being written, every one of them reads the same.
+  for (const char* text : {"''''", "O'Brien", "O''Brien", "a''''b", "'wrapped'", "a_b%", "",
+                           "tom#25x", "*ner@x.com", "a[b]*", "'*o'neil*'", "plain@x.com", "'"}) {
+    std::string appended = "<";
+    q.AppendQuotedFilterValue(appended, text);
+    EXPECT_EQ(appended, "<" + q.QuoteFilterValue(Variant(text))) << text;
+  }
   EXPECT_EQ(q.BuildEmailFilter("*x@y.com", "", ";*x@y.com;a[1]@y.com;", ""),
             "[SMTP] LIKE '[*]x@y.com' OR [Proxies] Like '*;[*]x@y.com;*' OR "
             "[Proxies] Like '*;a[[]1]@y.com;*'");

@@ -379,6 +379,15 @@ TEST(SampleOrganisation, SourceMclMatchesTheHandDerivedRecords) {
   EXPECT_TRUE(r.Has("", expand + "expanding member DL named 'Sales Team'"));
   EXPECT_TRUE(r.Has("", from_query + "adding record for Iris Wong"));
   EXPECT_TRUE(r.Has("", from_query + "adding record for Mia Chen"));
+  // A row's addresses as the directory spells them, in the filter of its QAV match.
+  const std::string mia_odn =
+      "/o=Northwind/ou=Exchange Administrative Group (FYDIBOHF23SPDLT)/cn=Recipients/cn=mchen";
+  EXPECT_TRUE(r.Has("",
+                    "QAV::FindMatchInQAV:found no match in QAV data using filter =SMTP LIKE "
+                    "'Mia.Chen@northwind.test' OR ODN LIKE '" +
+                        mia_odn + "' OR Proxies Like '*;Mia.Chen@northwind.test;*' OR " +
+                        "X500Proxies Like '*;" + mia_odn + ";*'"))
+      << r.Dump();
   EXPECT_EQ(r.CountContaining(from_query + "appending MCLID to existing record for "), 6);
   EXPECT_TRUE(r.Has("", add + "appending MCLID to existing record for Ivan Petrov"));
   EXPECT_TRUE(r.Has("", add +
