@@ -37,6 +37,9 @@ class LogWriter {
   // Never fails and never throws; level 12 writes nothing. May be called from more than one
   // thread.
   virtual void WriteLog(const std::string& message, int32_t level) = 0;
+  // False when trace lines (level 12) are dropped unseen, so that a caller need not compose
+  // them. A writer that records them for a test keeps the default.
+  virtual bool KeepsTrace() const { return true; }
 };
 
 // The text of a value as a log line shows it: every control character (C0, DEL, C1, and
@@ -85,6 +88,9 @@ class Runtime {
   // One log entry on several lines: each piece escaped as above, the pieces joined with
   // CR LF. For the few messages whose own text is laid out on more than one line.
   void WriteLogLines(std::initializer_list<std::string_view> pieces, int32_t level);
+  // Whether a trace line would be seen by anyone: a line that is composed for every contact
+  // an MCL reaches is only composed then.
+  bool TraceWanted() const { return log_.KeepsTrace(); }
   void DoEvents() { host_.DoEvents(); }
   Host& host() { return host_; }
 

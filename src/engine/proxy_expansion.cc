@@ -53,8 +53,10 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
       resolved = all.ok() && *all;
     }
   }
-  rt_.WriteLog("GetAllProxies:for " + address + " resolved=" + (resolved ? "True" : "False"),
-               kLogTrace);
+  if (rt_.TraceWanted()) {
+    rt_.WriteLog("GetAllProxies:for " + address + " resolved=" + (resolved ? "True" : "False"),
+                 kLogTrace);
+  }
   if (!resolved) {
     rt_.WriteLog("QAV::GetAllProxies:failed to resolve " + address + " " + pending.description(),
                  kLogInfo);
@@ -75,7 +77,9 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
   if ((odn.empty() || evaluate_supplied_odn) && !a.empty()) {
     auto display_type = entry->DisplayType();
     if (display_type.ok() && *display_type == 0) {
-      rt_.WriteLog("GetAllProxies:evaluating mailbox ODN '" + a + "'", kLogTrace);
+      if (rt_.TraceWanted()) {
+        rt_.WriteLog("GetAllProxies:evaluating mailbox ODN '" + a + "'", kLogTrace);
+      }
       if (!EqualsIgnoreCase(a, odn)) {
         if (!odn.empty()) {
           rt_.WriteLog("GetAllProxies:changing ODN from '" + odn + "' to '" + a +
@@ -106,14 +110,18 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
       const std::string p = element.ToText();
       if (StartsWithIgnoreCase(p, "SMTP:")) {
         const std::string s = LowerCase(p.substr(5));
-        rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
+        if (rt_.TraceWanted()) {
+          rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
+        }
         if (!InList(s, proxies)) {
           proxies += ";" + s;
           rt_.WriteLog("GetAllProxies:adding '" + s + "' to Proxies for " + address, kLogDetail);
         }
       } else if (StartsWithIgnoreCase(p, "X500:")) {
         const std::string s = p.substr(5);
-        rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
+        if (rt_.TraceWanted()) {
+          rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
+        }
         if (!InList(s, x500proxies)) {
           x500proxies += ";" + s;
           rt_.WriteLog("GetAllProxies:adding '" + s + "' to X500Proxies for " + address,

@@ -43,6 +43,7 @@ class RunLog : public LogWriter {
   // is created anew. Never throws and never reports: a line that cannot be written is lost
   // and counted (LostLines), and the next call opens the file afresh.
   void WriteLog(const std::string& message, int32_t level) override;
+  bool KeepsTrace() const override { return false; }
 
   // host folder + "/TestQAV.log".
   std::string Path() const;

@@ -58,7 +58,7 @@ void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {
   Recordset& rst = *rstQAV;
   rst.ClearFilter().IgnoreError();
   rst.MoveFirst().IgnoreError();
-  rt_.WriteLog(kPrefix + "search filter=" + filter, kLogTrace);
+  if (rt_.TraceWanted()) rt_.WriteLog(kPrefix + "search filter=" + filter, kLogTrace);
   // A filter that cannot be set finds nobody: the contact keeps its own identity.
   if (!SetFilterOrLog(rst, filter, "FindMatchInQAV:") || rst.Eof()) {
     rt_.WriteLog(kPrefix + "found no match in QAV data using filter =" + filter, kLogDetail);

@@ -83,8 +83,10 @@ void QAV::AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
     }
     return;
   }
-  rt_.WriteLog(kPrefix + "searching for existing record for " + name + " using " + filter,
-               kLogTrace);
+  if (rt_.TraceWanted()) {
+    rt_.WriteLog(kPrefix + "searching for existing record for " + name + " using " + filter,
+                 kLogTrace);
+  }
   Recordset& rst = *rstSourceMCL;
   rst.MoveFirst().IgnoreError();
   // A filter that cannot be set finds no record: the contact is stored as new.
