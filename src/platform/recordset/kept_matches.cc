@@ -23,7 +23,10 @@ bool KeptMatches::Find(std::string_view filter, std::vector<uint32_t>& out) cons
   const uint64_t hash = HashOf(filter);
   const Kept* kept = nullptr;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    // The thread works at the lowest priority: when it holds the lock, it may not run again
+    // for a while, and selecting the matches here is quicker than waiting for it.
+    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return false;
     auto found = kept_.find(hash);
     if (found == kept_.end()) return false;
     kept = &found->second;
@@ -40,21 +43,29 @@ bool KeptMatches::IsKept(uint64_t hash) const {
 }
 
 void KeptMatches::Keep(std::string_view filter, const std::vector<uint32_t>& matches) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  Node node = MakeNode(HashOf(filter), filter, matches);
+  // As in Find: what is not kept now is selected again if it is set again.
+  std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return;
   if (kept_bytes_ > kMaxKeptBytes) {
     kept_.clear();
     kept_bytes_ = 0;
   }
-  StoreLocked(HashOf(filter), filter, matches);
+  StoreLocked(std::move(node));
 }
 
-void KeptMatches::StoreLocked(uint64_t hash, std::string_view filter,
-                              const std::vector<uint32_t>& matches) {
-  auto [it, inserted] = kept_.try_emplace(hash);
-  if (!inserted) return;
-  it->second.filter.assign(filter);
-  it->second.matches = matches;
-  kept_bytes_ += filter.size() + matches.size() * sizeof(uint32_t) + kEntryOverhead;
+KeptMatches::Node KeptMatches::MakeNode(uint64_t hash, std::string_view filter,
+                                        const std::vector<uint32_t>& matches) {
+  // Made outside the lock: the allocations need not hold up the other thread.
+  std::unordered_map<uint64_t, Kept> one;
+  one.try_emplace(hash, Kept{std::string(filter), matches});
+  return one.extract(hash);
+}
+
+void KeptMatches::StoreLocked(Node node) {
+  const size_t bytes = node.mapped().filter.size() +
+                       node.mapped().matches.size() * sizeof(uint32_t) + kEntryOverhead;
+  if (kept_.insert(std::move(node)).inserted) kept_bytes_ += bytes;
 }
 
 void KeptMatches::Anticipate(Texts next) {
@@ -91,15 +102,19 @@ void KeptMatches::Work() {
       lock.unlock();
       std::optional<std::string> filter = next();
       const uint64_t hash = filter ? HashOf(*filter) : 0;
-      std::optional<std::vector<uint32_t>> matches;
+      std::optional<Node> node;
       // A text the caller got to first, or that came twice, is not selected again.
-      if (filter && !IsKept(hash)) matches = select_(*filter);
+      if (filter && !IsKept(hash)) {
+        if (std::optional<std::vector<uint32_t>> matches = select_(*filter)) {
+          node = MakeNode(hash, *filter, *matches);
+        }
+      }
       lock.lock();
       busy_ = false;
       // Forget may be waiting for the text in hand.
       changed_.notify_all();
       if (!filter || stopping_ || generation != generation_) break;
-      if (matches && kept_bytes_ <= kMaxKeptBytes) StoreLocked(hash, *filter, *matches);
+      if (node && kept_bytes_ <= kMaxKeptBytes) StoreLocked(std::move(*node));
     }
   }
 }

@@ -31,9 +31,10 @@ class KeptMatches {
   KeptMatches(const KeptMatches&) = delete;
   KeptMatches& operator=(const KeptMatches&) = delete;
 
-  // The matches kept for `filter` into `out`; false when none are.
+  // The matches kept for `filter` into `out`; false when none are, or when the thread holds
+  // the lock at that moment (the caller then selects them itself rather than wait).
   bool Find(std::string_view filter, std::vector<uint32_t>& out) const;
-  // Keeps what the caller found for `filter`.
+  // Keeps what the caller found for `filter` (unless the thread holds the lock).
   void Keep(std::string_view filter, const std::vector<uint32_t>& matches);
   // What Anticipate is given: the next text to select, nullopt after the last.
   using Texts = std::function<std::optional<std::string>()>;
@@ -53,9 +54,12 @@ class KeptMatches {
     std::vector<uint32_t> matches;
   };
 
+  using Node = std::unordered_map<uint64_t, Kept>::node_type;
   void Work();
   bool IsKept(uint64_t hash) const;
-  void StoreLocked(uint64_t hash, std::string_view filter, const std::vector<uint32_t>& matches);
+  static Node MakeNode(uint64_t hash, std::string_view filter,
+                       const std::vector<uint32_t>& matches);
+  void StoreLocked(Node node);
 
   // Bounded: a caller that sets ever new texts starts over rather than growing without end,
   // and the thread stops keeping what it finds.
