@@ -47,8 +47,14 @@ std::string ValueText(Result<const Variant*> value) {
   if (!value.ok() || *value == nullptr || (*value)->IsNull() || (*value)->IsArray()) return {};
   return (*value)->ToText();
 }
-std::string ValueText(const Recordset& row, int32_t column) {
-  return column < 0 ? std::string() : ValueText(row.ValueView(column));
+// The same as a view: of the value itself when it is a string, else of its text in `scratch`.
+std::string_view ValueText(const Recordset& row, int32_t column, std::string& scratch) {
+  if (column < 0) return {};
+  auto v = row.ValueView(column);
+  if (!v.ok() || *v == nullptr || (*v)->IsNull() || (*v)->IsArray()) return {};
+  if ((*v)->IsString()) return (*v)->string_value();
+  scratch = (*v)->ToText();
+  return scratch;
 }
 
 // The directory the provider's connections and binds reach: the one behind the session's
@@ -69,10 +75,11 @@ void AnnounceRowLookups(
     const std::function<void(const std::string& smtp, const std::string& odn)>& person_row) {
   if (!rt.g.MapiSession || rst.Eof()) return;
   std::vector<AnticipatedLookup> lookups;
+  std::string scratch;
   for (; !rst.Eof(); rst.MoveNext().IgnoreError()) {
-    if (!ContainsIgnoreCase(ValueText(rst, columns.object_category), "CN=Person")) continue;
-    std::string odn = ValueText(rst, columns.legacy_exchange_dn);
-    std::string smtp = ValueText(rst, columns.mail);
+    if (!ContainsPersonCategory(ValueText(rst, columns.object_category, scratch))) continue;
+    std::string odn(ValueText(rst, columns.legacy_exchange_dn, scratch));
+    std::string smtp(ValueText(rst, columns.mail, scratch));
     if (!smtp.empty() || !odn.empty()) person_row(smtp, odn);
     if (odn.empty()) continue;
     // An ODN without a GAL entry is resolved as a name all the same, and so is the row's
