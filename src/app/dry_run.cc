@@ -25,7 +25,7 @@ class DiscardingLog : public LogWriter {
 class ScratchHost : public Host {
  public:
   ScratchHost(Host& inner, std::string folder) : inner_(inner), folder_(std::move(folder)) {}
-  std::string ProgramFolder() const override { return folder_; }
+  const std::string& ProgramFolder() const override { return folder_; }
   double Now() const override { return inner_.Now(); }
   void ShowNotice(std::string_view /*text*/, std::string_view /*caption*/) override {}
   void DoEvents() override { inner_.DoEvents(); }

@@ -117,16 +117,22 @@ std::string FormatRunLogLine(double ole_date, const std::string& message, int32_
 }
 
 std::string ComposeRunLogLine(std::string_view stamp, const std::string& message, int32_t level) {
+  std::string line;
+  ComposeRunLogLineInto(line, stamp, message, level);
+  return line;
+}
+
+void ComposeRunLogLineInto(std::string& line, std::string_view stamp, const std::string& message,
+                           int32_t level) {
   const char* marker = level == kLogError     ? ": [Error] "
                        : level == kLogWarning ? ": [Warning] "
                                               : ": ";
-  std::string line;
+  line.clear();
   line.reserve(stamp.size() + 12 + message.size() + 2);
   line += stamp;
   line += marker;
   line += message;
   line += "\r\n";
-  return line;
 }
 
 RunLog::RunLog(Host& host) : host_(host) {}
@@ -228,8 +234,15 @@ void RunLog::WriteLog(const std::string& message, int32_t level) {
       stamp_ = FormatRunLogStamp(now);
       stamp_second_ = second;
     }
+    // The path is made again only when the folder changed.
+    const std::string& folder = host_.ProgramFolder();
+    if (folder != path_folder_ || path_.empty()) {
+      path_folder_ = folder;
+      path_ = Path();
+    }
+    ComposeRunLogLineInto(line_, stamp_, message, level);
     std::string why;
-    if (!WriteOut(Path(), ComposeRunLogLine(stamp_, message, level), &why)) {
+    if (!WriteOut(path_, line_, &why)) {
       if (lost_lines_++ == 0) first_loss_ = why;
     }
   } catch (...) {

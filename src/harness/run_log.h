@@ -20,6 +20,9 @@ inline constexpr char kRunLogFileName[] = "TestQAV.log";
 std::string FormatRunLogLine(double ole_date, const std::string& message, int32_t level);
 // The same line from the date's text as FormatRunLogStamp gives it.
 std::string ComposeRunLogLine(std::string_view stamp, const std::string& message, int32_t level);
+// The same line into `line`, which is emptied first (and keeps its room for the next one).
+void ComposeRunLogLineInto(std::string& line, std::string_view stamp, const std::string& message,
+                           int32_t level);
 std::string FormatRunLogStamp(double ole_date);
 
 // Text in the given character set (an iconv name such as "ISO-8859-1") as UTF-8. Text
@@ -76,6 +79,11 @@ class RunLog : public LogWriter {
   // a second.
   int64_t stamp_second_ = 0;
   std::string stamp_;
+  // The log's path for the folder it was made for, and the line being written: both kept
+  // from one line to the next, so that a line costs no allocation.
+  std::string path_folder_;
+  std::string path_;
+  std::string line_;
   uint64_t lost_lines_ = 0;
   std::string first_loss_;
 };

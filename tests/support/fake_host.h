@@ -20,7 +20,7 @@ class FakeHost : public Host {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     folder_ = std::move(folder);
   }
-  std::string ProgramFolder() const override { return folder_; }
+  const std::string& ProgramFolder() const override { return folder_; }
   double Now() const override {
     ++now_calls;
     return now;

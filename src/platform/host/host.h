@@ -13,7 +13,7 @@ class Host {
  public:
   virtual ~Host() = default;
   // The folder that plays the program folder's part (the host folder), no trailing "/".
-  virtual std::string ProgramFolder() const = 0;
+  virtual const std::string& ProgramFolder() const = 0;
   // Current local date and time as an OLE date.
   virtual double Now() const = 0;
   // Shows a modal notice with an OK button and waits until the user closes it (or returns

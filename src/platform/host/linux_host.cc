@@ -116,7 +116,7 @@ LinuxHost::~LinuxHost() {
   EndProgress();
 }
 
-std::string LinuxHost::ProgramFolder() const { return program_folder_; }
+const std::string& LinuxHost::ProgramFolder() const { return program_folder_; }
 
 double LinuxHost::Now() const {
   // The OLE date is the wall clock as the user reads it, so the local broken-down time is

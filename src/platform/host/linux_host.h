@@ -59,7 +59,7 @@ class LinuxHost : public Host {
   LinuxHost(const LinuxHost&) = delete;
   LinuxHost& operator=(const LinuxHost&) = delete;
 
-  std::string ProgramFolder() const override;
+  const std::string& ProgramFolder() const override;
   // Local wall-clock time (localtime_r, so TZ applies) as an OLE date, to the second.
   double Now() const override;
   // Prints "<caption>: <text>" on its own line of `out`; with wait_for_enter it then prints
