@@ -31,7 +31,7 @@ constexpr size_t kHugePage = size_t{2} << 20;
 // Address space only: nothing is committed until it is touched.
 constexpr size_t kRegionSize = size_t{64} << 30;
 // How far ahead of the allocator the region is kept faulted in.
-constexpr size_t kAhead = size_t{32} << 20;
+constexpr size_t kAhead = size_t{64} << 20;
 
 struct Region {
   char* base = nullptr;
