@@ -33,6 +33,10 @@ AttributeRequest::AttributeRequest(const std::vector<std::string>& requested, co
           EqualsIgnoreCase(*wanted_[k].name, want)) {
         w.same_as.push_back(k);
       }
+      if ((w.type != nullptr && wanted_[k].type == w.type) ||
+          EqualsIgnoreCase(*wanted_[k].name, want)) {
+        distinct_ = false;
+      }
     }
     wanted_.push_back(std::move(w));
   }
@@ -52,6 +56,20 @@ struct DirectoryEntrySource {
   const std::vector<std::string>& values(size_t i) const { return entry.attributes[i].values; }
 };
 
+// An entry whose values may be taken: every stored attribute goes to one request at most.
+struct MovableEntrySource {
+  static constexpr bool kMovable = true;
+  DirectoryEntry& entry;
+  const std::vector<const AttributeType*>& types;
+  const std::string& rdn;
+  std::string_view dn() const { return entry.dn; }
+  std::string_view rdn_value() const { return rdn; }
+  size_t count() const { return entry.attributes.size(); }
+  std::string_view name(size_t i) const { return entry.attributes[i].name; }
+  const AttributeType* type(size_t i) const { return types[i]; }
+  std::vector<std::string>& values(size_t i) const { return entry.attributes[i].values; }
+};
+
 struct StoredEntrySource {
   const StoredEntry& entry;
   std::string_view dn() const { return entry.dn(); }
@@ -61,6 +79,15 @@ struct StoredEntrySource {
   const AttributeType* type(size_t i) const { return entry.type(i); }
   std::span<const std::string_view> values(size_t i) const { return entry.values(i); }
 };
+
+template <typename Source>
+constexpr bool IsMovable() {
+  if constexpr (requires { Source::kMovable; }) {
+    return Source::kMovable;
+  } else {
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -79,6 +106,13 @@ DirectoryEntry AttributeRequest::Project(const DirectoryEntry& stored,
     return out;
   }
   return ProjectRequested(DirectoryEntrySource{stored, stored_types, rdn_value});
+}
+
+DirectoryEntry AttributeRequest::Project(DirectoryEntry&& stored,
+                                         const std::vector<const AttributeType*>& stored_types,
+                                         const std::string& rdn_value) const {
+  if (requested_.empty() || !distinct_) return Project(stored, stored_types, rdn_value);
+  return ProjectRequested(MovableEntrySource{stored, stored_types, rdn_value});
 }
 
 DirectoryEntry AttributeRequest::Project(const StoredEntry& stored) const {
@@ -108,8 +142,17 @@ DirectoryEntry AttributeRequest::ProjectRequested(const Source& stored) const {
       bool same =
           w.type != nullptr ? stored.type(i) == w.type : EqualsIgnoreCase(stored.name(i), *w.name);
       if (same) {
-        const auto& values = stored.values(i);
-        got.values.insert(got.values.end(), values.begin(), values.end());
+        auto&& values = stored.values(i);
+        if constexpr (IsMovable<Source>()) {
+          if (got.values.empty()) {
+            got.values = std::move(values);
+          } else {
+            got.values.insert(got.values.end(), std::make_move_iterator(values.begin()),
+                              std::make_move_iterator(values.end()));
+          }
+        } else {
+          got.values.insert(got.values.end(), values.begin(), values.end());
+        }
       }
     }
     if (got.values.empty() && w.is_dn) got.values.emplace_back(stored.dn());

@@ -28,6 +28,11 @@ class AttributeRequest {
   DirectoryEntry Project(const DirectoryEntry& stored,
                          const std::vector<const AttributeType*>& stored_types,
                          const std::string& rdn_value) const;
+  // The same for an entry that is not needed afterwards: its values are moved, not copied,
+  // where no two requests can take the same attribute.
+  DirectoryEntry Project(DirectoryEntry&& stored,
+                         const std::vector<const AttributeType*>& stored_types,
+                         const std::string& rdn_value) const;
   // The same for an entry of the embedded directory's store.
   DirectoryEntry Project(const StoredEntry& stored) const;
 
@@ -46,6 +51,8 @@ class AttributeRequest {
   };
   const std::vector<std::string>& requested_;
   std::vector<Wanted> wanted_;
+  // No two requests name one attribute (by name or, through an alias, by type).
+  bool distinct_ = true;
 };
 
 }  // namespace testqav

@@ -180,7 +180,7 @@ class LdapServerDirectory : public LdapDirectory {
       } else if (wants_name) {
         if (std::optional<ParsedDn> dn = ParseDn(e.dn, *schema_)) rdn_value = dn->first_value;
       }
-      each(request.Project(e, types, rdn_value));
+      each(request.Project(std::move(e), types, rdn_value));
     };
     return RawSearch(base_dn, ScopeOf(scope), *text, wanted, project, restart);
   }
