@@ -72,6 +72,8 @@ class QAV {
   AddressEntryPtr GetExAE(const std::string& address);
   // Renames a contact that is a registered user to the identity the QAV data set holds.
   void FindMatchInQAV(std::string& smtp, std::string& odn);
+  // The same with its filter made beforehand: `filter` is QavMatchFilter(smtp, odn).
+  void FindMatchInQAV(std::string& smtp, std::string& odn, const std::string& filter);
   // One prescribed entry (and, for a list, every entry it reaches) into SourceMCL.
   void AddToSourceMCL(const AddressEntryPtr& entry, const std::string& mclid, bool& include_dls);
 

@@ -52,9 +52,13 @@ std::string QAV::QavMatchFilter(const std::string& smtp, const std::string& odn)
 }
 
 void QAV::FindMatchInQAV(std::string& smtp, std::string& odn) {
+  if ((smtp.empty() && odn.empty()) || !rstQAV) return;
+  FindMatchInQAV(smtp, odn, QavMatchFilter(smtp, odn));
+}
+
+void QAV::FindMatchInQAV(std::string& smtp, std::string& odn, const std::string& filter) {
   const std::string kPrefix = "QAV::FindMatchInQAV:";
   if ((smtp.empty() && odn.empty()) || !rstQAV) return;
-  const std::string filter = QavMatchFilter(smtp, odn);
   Recordset& rst = *rstQAV;
   rst.ClearFilter().IgnoreError();
   rst.MoveFirst().IgnoreError();

@@ -192,8 +192,14 @@ void QAV::StartPreparingRows(QueryListExpansion& list) {
       return id.ok() ? *id : std::string();
     };
   }
+  // The filters of the QAV match and the SourceMCL look-up read nothing but their arguments.
+  QueryRowPreparer::Complete filters = [this](QueryRowValues& row) {
+    if (row.mail.empty() && row.odn.empty()) return;
+    row.qav_filter = QavMatchFilter(row.mail, row.odn);
+    row.source_filter = SourceMclContactFilter(row.mail, row.odn);
+  };
   list.preparer = std::make_unique<QueryRowPreparer>(*list.rst, *list.columns, *count,
-                                                     std::move(address_id_of));
+                                                     std::move(address_id_of), std::move(filters));
 }
 
 std::unique_ptr<QueryListExpansion> QAV::StartQueryDL(const std::string& address, bool add_members,

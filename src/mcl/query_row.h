@@ -84,6 +84,10 @@ struct QueryRowValues {
   bool person = false;
   // The entry ID of the row's ODN, when it was found in the address book beforehand.
   std::optional<std::string> address_id;
+  // A person row's filters for the QAV match and the SourceMCL look-up, made beforehand from
+  // its mail and ODN as read; empty when they were not.
+  std::string qav_filter;
+  std::string source_filter;
   // A person row's values for the fields of a new record, in the order of kQueryColumnFields;
   // read when has_fields.
   bool has_fields = false;

@@ -8,11 +8,13 @@
 namespace testqav {
 
 QueryRowPreparer::QueryRowPreparer(const Recordset& rows, const QueryRowColumns& columns,
-                                   int32_t count, AddressIdOf address_id_of, size_t window)
+                                   int32_t count, AddressIdOf address_id_of, Complete complete,
+                                   size_t window)
     : rows_(rows),
       columns_(columns),
       count_(count > 0 ? static_cast<size_t>(count) : 0),
       address_id_of_(std::move(address_id_of)),
+      complete_(std::move(complete)),
       slots_(std::max<size_t>(window, 2)) {
   if (count_ > 0) reader_ = std::thread([this] { Read(); });
 }
@@ -66,6 +68,7 @@ void QueryRowPreparer::Read() {
     if (address_id_of_ && values.person && !values.odn.empty()) {
       values.address_id = address_id_of_(values.odn);
     }
+    if (complete_ && values.person) complete_(values);
     Slot& slot = slots_[next % window];
     slot.position = next;
     slot.values = std::move(values);

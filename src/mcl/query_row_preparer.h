@@ -27,10 +27,13 @@ class QueryRowPreparer {
   // none: no IDs are looked up.
   using AddressIdOf = std::function<std::optional<std::string>(const std::string& odn)>;
 
+  // Completes a person row's values on the reader's thread (reading nothing but them).
+  using Complete = std::function<void(QueryRowValues& row)>;
+
   // Reads the `count` rows of `rows`, which must not change while this lives, and stays at
   // most `window` rows ahead of the caller.
   QueryRowPreparer(const Recordset& rows, const QueryRowColumns& columns, int32_t count,
-                   AddressIdOf address_id_of, size_t window = 1024);
+                   AddressIdOf address_id_of, Complete complete = nullptr, size_t window = 1024);
   // Stops the reader and waits for it.
   ~QueryRowPreparer();
   QueryRowPreparer(const QueryRowPreparer&) = delete;
@@ -51,6 +54,7 @@ class QueryRowPreparer {
   const QueryRowColumns columns_;
   const size_t count_;
   const AddressIdOf address_id_of_;
+  const Complete complete_;
   std::vector<Slot> slots_;                // a ring of `window` rows
   std::atomic<size_t> taken_{0};           // the position the caller asked for last
   std::atomic<size_t> read_{0};            // rows before this position are in their slots

@@ -73,9 +73,17 @@ void QAV::AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
   } else if (!odn.empty()) {
     address_id = GetIdForODN(rt_, odn);
   }
-  FindMatchInQAV(smtp, odn);
+  if (values.qav_filter.empty()) {
+    FindMatchInQAV(smtp, odn);
+  } else {
+    FindMatchInQAV(smtp, odn, values.qav_filter);
+  }
   const std::string& name = values.name;
-  const std::string filter = SourceMclContactFilter(smtp, odn);
+  // Made beforehand for the addresses as read; the QAV match may have renamed the contact.
+  const std::string filter =
+      !values.source_filter.empty() && smtp == values.mail && odn == values.odn
+          ? std::move(values.source_filter)
+          : SourceMclContactFilter(smtp, odn);
   if (filter.empty()) {
     rt_.WriteLog(kPrefix + "skipping record with no value for SMTP or ODN", kLogWarning);
     if (rt_.provenance != nullptr) {

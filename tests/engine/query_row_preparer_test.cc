@@ -78,7 +78,8 @@ TEST(QueryRowPreparer, HandsOutWhatTheExpansionWouldReadRowByRow) {
     reached.notify_all();
     return IdOf(odn);
   };
-  auto preparer = std::make_unique<QueryRowPreparer>(*rs, columns, 3000, id_of, /*window=*/16);
+  auto preparer =
+      std::make_unique<QueryRowPreparer>(*rs, columns, 3000, id_of, nullptr, /*window=*/16);
 
   // The first rows are persons with an ODN (except row 4): once the reader looks up its
   // tenth ODN, rows 0 to 9 are ready and must all come from it.
