@@ -1,6 +1,7 @@
 // Gathering every SMTP and X.500 address of a contact into its two proxy lists, and settling
 // which distinguished name is the contact's ODN.
 #include "core/array_helpers.h"
+#include "engine/proxy_lists.h"
 #include "engine/qav.h"
 #include "platform/common/error_codes.h"
 #include "platform/common/text.h"
@@ -24,50 +25,62 @@ void CloseProxyList(std::string& list) {
 
 void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::string& x500proxies,
                         std::string& odn, bool evaluate_supplied_odn, bool skip_known_address) {
-  if (rt_.StopRequested() || address.empty()) return;
+  if (rt_.StopRequested()) return;
+  // The address is resolved as a recipient of a scratch message.
+  auto resolve = [this](const std::string& name) {
+    ProxyResolution out;
+    ScratchMessage scratch(rt_);
+    auto recips = scratch.Recipients();
+    if (!recips.ok()) {
+      out.pending = recips.status();
+      return out;
+    }
+    auto r = (*recips)->Add(name);
+    if (!r.ok()) {
+      out.pending = r.status();
+      return out;
+    }
+    Status s = (*r)->Resolve(false);
+    if (!s.ok()) out.pending = s;
+    auto all = (*recips)->Resolved();
+    out.resolved = all.ok() && *all;
+    if (out.resolved) out.entry = (*r)->AddressEntry();
+    return out;
+  };
+  const bool trace = rt_.TraceWanted();
+  ProxiesOf(resolve, address, proxies, x500proxies, odn, evaluate_supplied_odn, skip_known_address,
+            trace, [this](std::string line, int32_t level) { rt_.WriteLog(line, level); });
+}
+
+void ProxiesOf(const ProxyResolver& resolve, const std::string& address, std::string& proxies,
+               std::string& x500proxies, std::string& odn, bool evaluate_supplied_odn,
+               bool skip_known_address, bool trace, const ProxyLineSink& log) {
+  if (address.empty()) return;
   TrimRepeated(proxies, ";");
   TrimRepeated(x500proxies, ";");
   if (skip_known_address && (InList(address, proxies) || InList(address, x500proxies))) {
-    rt_.WriteLog("GetAllProxies: found " + address +
-                     " in existing proxy string; no need to repeat expansion",
-                 kLogDetail);
+    log("GetAllProxies: found " + address +
+            " in existing proxy string; no need to repeat expansion",
+        kLogDetail);
     return;
   }
-  ScratchMessage scratch(rt_);
-  rt_.WriteLog("QAV::GetAllProxies:attempting to resolve " + address, kLogInfo);
-  Status pending;
-  RecipientPtr recipient;
-  bool resolved = false;
-  auto recips = scratch.Recipients();
-  if (!recips.ok()) {
-    pending = recips.status();
-  } else {
-    auto r = (*recips)->Add(address);
-    if (!r.ok()) {
-      pending = r.status();
-    } else {
-      recipient = *r;
-      Status s = recipient->Resolve(false);
-      if (!s.ok()) pending = s;
-      auto all = (*recips)->Resolved();
-      resolved = all.ok() && *all;
-    }
-  }
-  if (rt_.TraceWanted()) {
-    rt_.WriteLog("GetAllProxies:for " + address + " resolved=" + (resolved ? "True" : "False"),
-                 kLogTrace);
+  log("QAV::GetAllProxies:attempting to resolve " + address, kLogInfo);
+  ProxyResolution resolution = resolve(address);
+  const bool resolved = resolution.resolved;
+  if (trace) {
+    log("GetAllProxies:for " + address + " resolved=" + (resolved ? "True" : "False"), kLogTrace);
   }
   if (!resolved) {
-    rt_.WriteLog("QAV::GetAllProxies:failed to resolve " + address + " " + pending.description(),
-                 kLogInfo);
+    log("QAV::GetAllProxies:failed to resolve " + address + " " + resolution.pending.description(),
+        kLogInfo);
     return;
   }
-  auto entry_result = recipient->AddressEntry();
+  const Result<AddressEntryPtr>& entry_result = resolution.entry;
   AddressEntryPtr entry = entry_result.ok() ? *entry_result : nullptr;
   auto type = entry ? entry->Type() : Result<std::string>(entry_result.status());
   if (!type.ok() || *type != "EX") {
     if (!InList(address, proxies)) proxies += ";" + address;
-    rt_.WriteLog("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
+    log("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
     CloseProxyList(proxies);
     CloseProxyList(x500proxies);
     return;
@@ -77,29 +90,26 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
   if ((odn.empty() || evaluate_supplied_odn) && !a.empty()) {
     auto display_type = entry->DisplayType();
     if (display_type.ok() && *display_type == 0) {
-      if (rt_.TraceWanted()) {
-        rt_.WriteLog("GetAllProxies:evaluating mailbox ODN '" + a + "'", kLogTrace);
-      }
+      if (trace) log("GetAllProxies:evaluating mailbox ODN '" + a + "'", kLogTrace);
       if (!EqualsIgnoreCase(a, odn)) {
         if (!odn.empty()) {
-          rt_.WriteLog("GetAllProxies:changing ODN from '" + odn + "' to '" + a +
-                           "' from lookup of " + address,
-                       kLogDetail);
+          log("GetAllProxies:changing ODN from '" + odn + "' to '" + a + "' from lookup of " +
+                  address,
+              kLogDetail);
         } else {
-          rt_.WriteLog("GetAllProxies:adding ODN '" + a + "' from lookup of " + address,
-                       kLogDetail);
+          log("GetAllProxies:adding ODN '" + a + "' from lookup of " + address, kLogDetail);
         }
         odn = a;
       }
     } else if (EqualsIgnoreCase(a, odn)) {
-      rt_.WriteLog("GetAllProxies:invalidating supplied ODN '" + odn +
-                       "' but including value in X500Proxies",
-                   kLogInfo);
+      log("GetAllProxies:invalidating supplied ODN '" + odn +
+              "' but including value in X500Proxies",
+          kLogInfo);
       odn.clear();
-    } else {
-      rt_.WriteLog("GetAllProxies:ignoring ODN '" + a + "' for DisplayType " +
-                       std::to_string(display_type.ok() ? *display_type : 0),
-                   kLogTrace);
+    } else if (trace) {
+      log("GetAllProxies:ignoring ODN '" + a + "' for DisplayType " +
+              std::to_string(display_type.ok() ? *display_type : 0),
+          kLogTrace);
     }
   }
   // An entry without an address would only add an empty element to the list.
@@ -110,31 +120,26 @@ void QAV::GetAllProxies(const std::string& address, std::string& proxies, std::s
       const std::string p = element.ToText();
       if (StartsWithIgnoreCase(p, "SMTP:")) {
         const std::string s = LowerCase(p.substr(5));
-        if (rt_.TraceWanted()) {
-          rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
-        }
+        if (trace) log("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
         if (!InList(s, proxies)) {
           proxies += ";" + s;
-          rt_.WriteLog("GetAllProxies:adding '" + s + "' to Proxies for " + address, kLogDetail);
+          log("GetAllProxies:adding '" + s + "' to Proxies for " + address, kLogDetail);
         }
       } else if (StartsWithIgnoreCase(p, "X500:")) {
         const std::string s = p.substr(5);
-        if (rt_.TraceWanted()) {
-          rt_.WriteLog("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
-        }
+        if (trace) log("GetAllProxies:found " + p + " proxy for " + address, kLogTrace);
         if (!InList(s, x500proxies)) {
           x500proxies += ";" + s;
-          rt_.WriteLog("GetAllProxies:adding '" + s + "' to X500Proxies for " + address,
-                       kLogDetail);
+          log("GetAllProxies:adding '" + s + "' to X500Proxies for " + address, kLogDetail);
         }
       }
     }
   }
   if (!proxies.empty()) {
-    rt_.WriteLog("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
+    log("GetAllProxies:Proxies for " + address + " = " + proxies, kLogDetail);
   }
   if (!x500proxies.empty()) {
-    rt_.WriteLog("GetAllProxies:X500Proxies for " + address + " = " + x500proxies, kLogDetail);
+    log("GetAllProxies:X500Proxies for " + address + " = " + x500proxies, kLogDetail);
   }
   CloseProxyList(proxies);
   CloseProxyList(x500proxies);

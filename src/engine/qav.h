@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/runtime.h"
+#include "engine/proxy_lists.h"
 #include "platform/common/variant.h"
 #include "platform/messaging/messaging.h"
 #include "platform/recordset/recordset.h"
@@ -187,6 +188,9 @@ class QAV {
   // them), closed at both ends.
   void NewContactProxies(const std::string& smtp, std::string& odn, std::string& proxies,
                          std::string& x500proxies);
+  // The same from look-ups worked out beforehand: their lines written, their lists taken.
+  void ReplayContactProxies(std::vector<ProxyPass>& passes, std::string& odn, std::string& proxies,
+                            std::string& x500proxies);
   std::string MultiValueText(const AddressEntryPtr& entry, uint32_t tag, const std::string& label);
   // The filter that finds a contact's SourceMCL record by its SMTP address and ODN (either
   // may be empty), among the records' own values and their address lists; "" when both are.

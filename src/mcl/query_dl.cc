@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/provenance.h"
+#include "engine/proxy_lists.h"
 #include "engine/qav.h"
 #include "mcl/query_row.h"
 #include "mcl/query_row_preparer.h"
@@ -18,6 +19,7 @@
 #include "platform/directory/connection.h"
 #include "platform/directory/filter.h"
 #include "platform/messaging/look_ahead.h"
+#include "store/address_resolution.h"
 #include "store/folder_location.h"
 
 namespace testqav {
@@ -91,6 +93,26 @@ void AnnounceRowLookups(
   }
   rst.MoveFirst().IgnoreError();
   if (!lookups.empty()) AnnounceLookups(*rt.g.MapiSession, std::move(lookups));
+}
+
+// NewContactProxies' two look-ups for a row's addresses, worked out without writing.
+std::vector<ProxyPass> ProxyPassesOf(const ProxyResolver& resolve, const std::string& smtp,
+                                     const std::string& odn, bool trace) {
+  std::vector<ProxyPass> passes(2);
+  std::string proxies;
+  std::string x500proxies;
+  std::string settled = odn;
+  const std::string* addresses[2] = {&odn, &smtp};
+  for (size_t i = 0; i < 2; ++i) {
+    auto& lines = passes[i].lines;
+    ProxiesOf(
+        resolve, *addresses[i], proxies, x500proxies, settled, true, i == 1, trace,
+        [&lines](std::string line, int32_t level) { lines.emplace_back(std::move(line), level); });
+    passes[i].proxies = proxies;
+    passes[i].x500proxies = x500proxies;
+    passes[i].odn = settled;
+  }
+  return passes;
 }
 
 }  // namespace
@@ -183,7 +205,21 @@ void QAV::StartPreparingRows(QueryListExpansion& list) {
   // Only an entry that was found is handed on: a failed look-up is made again by the
   // expansion, which logs it.
   QueryRowPreparer::AddressIdOf address_id_of;
+  ProxyResolver resolve;
   auto helper = rt_.g.MapiSession->CreateHelperSession();
+  // A new record's proxy look-ups resolve its addresses as recipients of a scratch message,
+  // which reaches the same address book; where no scratch message can be made, each
+  // look-up fails on that, and is left to the expansion.
+  const bool scratch = ScratchMessage(rt_).Recipients().ok();
+  if (helper.ok() && (*helper)->ConcurrentGalLookups() && scratch) {
+    resolve = [helper = *helper](const std::string& name) {
+      ProxyResolution out;
+      out.entry = helper->ResolveRecipient(name);
+      out.resolved = out.entry.ok();
+      if (!out.resolved) out.pending = out.entry.status();
+      return out;
+    };
+  }
   if (helper.ok() && (*helper)->ConcurrentGalLookups()) {
     address_id_of = [helper = *helper](const std::string& odn) -> std::optional<std::string> {
       Result<AddressEntryPtr> entry = helper->GalEntryByDN(odn);
@@ -193,10 +229,13 @@ void QAV::StartPreparingRows(QueryListExpansion& list) {
     };
   }
   // The filters of the QAV match and the SourceMCL look-up read nothing but their arguments.
-  QueryRowPreparer::Complete filters = [this](QueryRowValues& row) {
+  // So do the proxy look-ups, given the address book.
+  QueryRowPreparer::Complete filters = [this, resolve,
+                                        trace = rt_.TraceWanted()](QueryRowValues& row) {
     if (row.mail.empty() && row.odn.empty()) return;
     row.qav_filter = QavMatchFilter(row.mail, row.odn);
     row.source_filter = SourceMclContactFilter(row.mail, row.odn);
+    if (resolve) row.proxy_passes = ProxyPassesOf(resolve, row.mail, row.odn, trace);
   };
   list.preparer = std::make_unique<QueryRowPreparer>(*list.rst, *list.columns, *count,
                                                      std::move(address_id_of), std::move(filters));

@@ -8,7 +8,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "engine/proxy_lists.h"
 #include "platform/common/variant.h"
 #include "platform/recordset/recordset.h"
 
@@ -88,6 +91,9 @@ struct QueryRowValues {
   // its mail and ODN as read; empty when they were not.
   std::string qav_filter;
   std::string source_filter;
+  // A new record's two proxy look-ups (by the ODN, then by the SMTP address), worked out
+  // beforehand from the addresses as read. Empty when they were not.
+  std::vector<ProxyPass> proxy_passes;
   // A person row's values for the fields of a new record, in the order of kQueryColumnFields;
   // read when has_fields.
   bool has_fields = false;

@@ -349,6 +349,20 @@ std::string QAV::MultiValueText(const AddressEntryPtr& entry, uint32_t tag,
   return Trim(value.ToText());
 }
 
+void QAV::ReplayContactProxies(std::vector<ProxyPass>& passes, std::string& odn,
+                               std::string& proxies, std::string& x500proxies) {
+  // Each look-up as GetAllProxies makes it: nothing once the run is to stop.
+  for (ProxyPass& pass : passes) {
+    if (rt_.StopRequested()) break;
+    for (const auto& [line, level] : pass.lines) rt_.WriteLog(line, level);
+    proxies = std::move(pass.proxies);
+    x500proxies = std::move(pass.x500proxies);
+    odn = std::move(pass.odn);
+  }
+  CloseList(proxies);
+  CloseList(x500proxies);
+}
+
 void QAV::NewContactProxies(const std::string& smtp, std::string& odn, std::string& proxies,
                             std::string& x500proxies) {
   const std::string odn_address = odn;

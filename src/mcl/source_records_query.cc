@@ -103,7 +103,11 @@ void QAV::AddQueryRowToSourceMCL(Recordset& row, const QueryRowColumns& columns,
     rt_.WriteLog(kPrefix + "adding record for " + name, kLogDetail);
     std::string proxies;
     std::string x500proxies;
-    NewContactProxies(smtp, odn, proxies, x500proxies);
+    if (!values.proxy_passes.empty() && smtp == values.mail && odn == values.odn) {
+      ReplayContactProxies(values.proxy_passes, odn, proxies, x500proxies);
+    } else {
+      NewContactProxies(smtp, odn, proxies, x500proxies);
+    }
     rst.ClearFilter().IgnoreError();
     rst.AddNew().IgnoreError();
     // A field the data set lacks (position -1) is refused like a name it does not know.

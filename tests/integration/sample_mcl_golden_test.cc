@@ -29,6 +29,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/addressbook/address_book.h"
 #include "support/host_folder.h"
 #include "support/own_slapd.h"
@@ -388,6 +390,25 @@ TEST(SampleOrganisation, SourceMclMatchesTheHandDerivedRecords) {
                         mia_odn + "' OR Proxies Like '*;Mia.Chen@northwind.test;*' OR " +
                         "X500Proxies Like '*;" + mia_odn + ";*'"))
       << r.Dump();
+  // Her new record's two proxy look-ups, line after line, as the row's ODN and SMTP address
+  // resolve in the address book.
+  const std::vector<std::string> mia_proxies = {
+      from_query + "adding record for Mia Chen",
+      "QAV::GetAllProxies:attempting to resolve " + mia_odn,
+      "GetAllProxies:adding 'mia.chen@northwind.test' to Proxies for " + mia_odn,
+      "GetAllProxies:adding 'mchen@northwind.test' to Proxies for " + mia_odn,
+      "GetAllProxies:Proxies for " + mia_odn + " = ;mia.chen@northwind.test;mchen@northwind.test",
+      "GetAllProxies:X500Proxies for " + mia_odn + " = ;" + mia_odn,
+      "GetAllProxies: found Mia.Chen@northwind.test in existing proxy string; no need to repeat "
+      "expansion",
+  };
+  auto first = std::find_if(r.lines.begin(), r.lines.end(),
+                            [&](const auto& l) { return l.second == mia_proxies.front(); });
+  ASSERT_GE(std::distance(first, r.lines.end()), static_cast<ptrdiff_t>(mia_proxies.size()))
+      << r.Dump();
+  for (size_t i = 0; i < mia_proxies.size(); ++i) {
+    EXPECT_EQ((first + static_cast<ptrdiff_t>(i))->second, mia_proxies[i]);
+  }
   EXPECT_EQ(r.CountContaining(from_query + "appending MCLID to existing record for "), 6);
   EXPECT_TRUE(r.Has("", add + "appending MCLID to existing record for Ivan Petrov"));
   EXPECT_TRUE(r.Has("", add +

@@ -281,8 +281,14 @@ class HelperSession {
   // The Global Address List's single-entry look-up: the entry whose distinguished name is
   // `dn`. kNotFound when none.
   virtual Result<AddressEntryPtr> GalEntryByDN(std::string_view dn) = 0;
-  // True when GalEntryByDN may be called on another thread while the session is in use.
+  // True when GalEntryByDN and ResolveRecipient may be called on another thread while the
+  // session is in use.
   virtual bool ConcurrentGalLookups() { return false; }
+  // The entry that a message recipient of that name resolves to, as a recipient's Resolve
+  // finds it (with its errors). kNoSupport where the session cannot say.
+  virtual Result<AddressEntryPtr> ResolveRecipient(std::string_view /*name*/) {
+    return Status(err::kNoSupport, "recipient resolution not available");
+  }
   virtual Result<AddressEntryPtr> GetAddressEntryFromID(std::string_view entry_id) = 0;
   virtual Result<FolderPtr> GetFolderFromID(std::string_view entry_id,
                                             std::string_view store_id) = 0;

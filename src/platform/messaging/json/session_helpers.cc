@@ -21,6 +21,13 @@ class HelperSessionImpl : public HelperSession {
     if (book == nullptr) return NoAddressBook();
     return book->FindByDN(dn);
   }
+  // What RecipientImpl::Resolve asks the address book.
+  Result<AddressEntryPtr> ResolveRecipient(std::string_view name) override {
+    if (!st_->logged_on) return NotLoggedOn();
+    AddressBook* book = st_->Book();
+    if (book == nullptr) return NoAddressBook();
+    return book->ResolveName(name);
+  }
   bool ConcurrentGalLookups() override {
     AddressBook* book = st_->logged_on ? st_->Book() : nullptr;
     return book != nullptr && book->ConcurrentLookups();
