@@ -1,5 +1,7 @@
 #include "platform/directory/result_attributes.h"
 
+#include <type_traits>
+
 #include "platform/common/text.h"
 
 namespace testqav {
@@ -44,8 +46,12 @@ AttributeRequest::AttributeRequest(const std::vector<std::string>& requested, co
 
 namespace {
 
-struct DirectoryEntrySource {
-  const DirectoryEntry& entry;
+// A search result entry; with `kMovable`, one whose values may be taken (every stored
+// attribute goes to one request at most).
+template <bool kMove>
+struct EntrySource {
+  static constexpr bool kMovable = kMove;
+  std::conditional_t<kMove, DirectoryEntry&, const DirectoryEntry&> entry;
   const std::vector<const AttributeType*>& types;
   const std::string& rdn;
   std::string_view dn() const { return entry.dn; }
@@ -53,22 +59,10 @@ struct DirectoryEntrySource {
   size_t count() const { return entry.attributes.size(); }
   std::string_view name(size_t i) const { return entry.attributes[i].name; }
   const AttributeType* type(size_t i) const { return types[i]; }
-  const std::vector<std::string>& values(size_t i) const { return entry.attributes[i].values; }
+  auto& values(size_t i) const { return entry.attributes[i].values; }
 };
-
-// An entry whose values may be taken: every stored attribute goes to one request at most.
-struct MovableEntrySource {
-  static constexpr bool kMovable = true;
-  DirectoryEntry& entry;
-  const std::vector<const AttributeType*>& types;
-  const std::string& rdn;
-  std::string_view dn() const { return entry.dn; }
-  std::string_view rdn_value() const { return rdn; }
-  size_t count() const { return entry.attributes.size(); }
-  std::string_view name(size_t i) const { return entry.attributes[i].name; }
-  const AttributeType* type(size_t i) const { return types[i]; }
-  std::vector<std::string>& values(size_t i) const { return entry.attributes[i].values; }
-};
+using DirectoryEntrySource = EntrySource<false>;
+using MovableEntrySource = EntrySource<true>;
 
 struct StoredEntrySource {
   const StoredEntry& entry;
